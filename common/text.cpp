@@ -1,0 +1,59 @@
+#include "common/text.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace vz {
+
+std::string Clip255(std::string_view text) {
+  return std::string(text.substr(0, kShortStringMax));
+}
+
+std::string JoinPath(std::string_view dir, std::string_view name) {
+  std::string out(dir);
+  if (!out.empty() && out.back() != '\\' && out.back() != ':') out += '\\';
+  out += name;
+  return out;
+}
+
+std::string DirectoryOf(std::string_view path) {
+  const auto cut = path.find_last_of("\\:");
+  std::string dir(cut == std::string_view::npos ? std::string_view() : path.substr(0, cut + 1));
+  if (dir.empty() || dir.back() != '\\') dir += '\\';
+  return dir;
+}
+
+std::string ChangeFileExt(std::string_view path, std::string_view ext) {
+  const auto dot = path.find_last_of(".\\:");
+  std::string out(path);
+  if (dot != std::string_view::npos && path[dot] == '.') out.resize(dot);
+  out += ext;
+  return out;
+}
+
+std::string Format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, fmt, copy);
+  va_end(copy);
+  std::string out;
+  if (n > 0) {
+    std::vector<char> buf(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(buf.data(), buf.size(), fmt, args);
+    out.assign(buf.data(), static_cast<std::size_t>(n));
+  }
+  va_end(args);
+  return out;
+}
+
+std::string UpperAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+}  // namespace vz

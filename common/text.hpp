@@ -1,0 +1,33 @@
+#pragma once
+// Short text rules shared by both programs: 255-character limits, backslash paths.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vz {
+
+// Longest text a length byte can count, and the limit of message and path texts.
+inline constexpr std::size_t kShortStringMax = 255;
+
+// The first 255 characters of text (all of it when shorter).
+std::string Clip255(std::string_view text);
+
+// Joins a directory and a file name with '\', unless the directory is empty or
+// already ends in '\' or ':'.
+std::string JoinPath(std::string_view dir, std::string_view name);
+
+// The directory part of a full path: everything up to and including the last '\'
+// or ':', with a '\' appended when the cut leaves none at the end.
+std::string DirectoryOf(std::string_view path);
+
+// The file name with its extension replaced ("X.APF" -> "X.JFD"); the extension
+// is what follows the last '.' after the last '\' or ':'.
+std::string ChangeFileExt(std::string_view path, std::string_view ext);
+
+// printf-style formatting into a std::string, for the system's "%d" messages.
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// ASCII upper case, as the system's case-blind name comparisons use.
+std::string UpperAscii(std::string_view text);
+
+}  // namespace vz
