@@ -1,0 +1,77 @@
+#pragma once
+// The application object: its hidden window (class "TApplication"), the message
+// loop, error reporting and the hand-off that lets another thread run a call on
+// the GUI thread.
+#include <windows.h>
+
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/handles.hpp"
+#include "toolkit/component.hpp"
+
+class TApplication : public TComponent {
+ public:
+  using MessageFilter = std::function<bool(MSG&)>;
+
+  TApplication();
+  ~TApplication() override;
+
+  HWND Handle() const noexcept { return handle_.Get(); }
+  const std::string& Title() const noexcept { return title_; }
+  void SetTitle(const std::string& title);
+
+  // Runs the message loop until Terminate; returns the WM_QUIT exit code.
+  int Run();
+  // Handles every message waiting in the queue, then returns.
+  void ProcessMessages();
+  // Ends Run (posts WM_QUIT).
+  void Terminate();
+  bool Terminated() const noexcept { return terminated_; }
+
+  // The standard error box: the error's message, the title as caption, stop icon, OK.
+  void HandleException(const std::exception& error);
+  void ShowException(const std::string& message);
+  // Shows the error from any thread without waiting: queued for the GUI thread.
+  void QueueException(const std::string& message);
+
+  // An error that escaped a document handler: box "Application Error", exit code 1.
+  [[noreturn]] void FatalError(const std::string& message);
+
+  // Runs `call` on the GUI thread and waits for it (a sent message). An exception
+  // thrown by the call is caught there and rethrown in the calling thread. On the
+  // GUI thread itself the call simply runs.
+  void Synchronize(const std::function<void()>& call);
+
+  // Filters see each queued message before it is dispatched (dialog keys,
+  // accelerators); a filter that returns true has handled the message.
+  void AddMessageFilter(void* key, MessageFilter filter);
+  void RemoveMessageFilter(void* key);
+
+  DWORD MainThreadId() const noexcept { return mainThreadId_; }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT OnMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+  bool ProcessMessage(MSG& msg);
+  void ShowQueuedExceptions();
+
+  vz::win::OwnedWindow handle_;
+  std::string title_;
+  bool terminated_ = false;
+  DWORD mainThreadId_ = 0;
+  std::vector<std::pair<void*, MessageFilter>> filters_;
+  std::mutex queuedMutex_;
+  std::deque<std::string> queuedErrors_;
+};
+
+// The one application object of the program (created by the program's entry point).
+extern TApplication* Application;
+
+// Private messages of the application window.
+inline constexpr UINT kWmSynchronize = WM_APP + 0x100;
+inline constexpr UINT kWmQueuedException = WM_APP + 0x101;
