@@ -1,0 +1,177 @@
+#pragma once
+// Compound compact index (CDX): a file of 512-byte pages holding one B-tree per tag,
+// plus a tag directory that is itself a compact B-tree of tag names.
+//
+// Keys are raw byte strings of exactly the tag's key length (the table turns field
+// values into key bytes); order is binary on the key bytes, equal keys by record number.
+// A descending tag is stored in the same ascending order and walked from the end by the
+// table (the header only records the flag).
+//
+// Shared use: every public call takes the index lock for its own duration (shared for
+// reads, exclusive for writes, on byte 0x7FFFFFFE of the index file) unless the caller
+// already holds it through a CdxLock, which lets the table group several calls (for
+// example Remove(old) + Insert(new) on every tag for one record) under one lock. A
+// writer increments the change counter at header offset 8 once per exclusive hold; a
+// reader that finds the counter changed drops its cached pages.
+//
+// Damage: any structural fault found while reading (offsets outside the file or not
+// page aligned, counts, lengths or bit widths that do not fit a page, loops, keys out
+// of order, interrupted updates) throws CdxDamaged. The table answers that by building
+// the index again from the records.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbengine/file.hpp"
+
+namespace vz::db {
+
+// The index file fails its structural checks; rebuilding it from the table mends it.
+class CdxDamaged : public DbError {
+ public:
+  using DbError::DbError;
+};
+
+// One index entry: key bytes (exactly the tag's key length) and the record number (1-based).
+struct CdxEntry {
+  std::string key;
+  std::uint32_t recno = 0;
+  friend bool operator==(const CdxEntry&, const CdxEntry&) = default;
+};
+
+// Binary key order, then record number: the order of every tag.
+bool CdxLess(const CdxEntry& a, const CdxEntry& b);
+
+// What a tag's header says about it.
+struct CdxTagInfo {
+  std::string name;     // upper case, 1 to 10 characters
+  std::string keyExpr;  // xBase key expression, e.g. "NAME"
+  std::string forExpr;  // FOR condition, empty when none
+  int keyLength = 0;    // 1 to 240
+  bool descending = false;
+  bool unique = false;  // only the first record of each key value is kept
+};
+
+struct CdxOptions {
+  // Shared opening: take the index lock around every access and watch the change
+  // counter. Off for exclusive use (no locks, cache never dropped).
+  bool shared = true;
+  // Call File::Flush between the steps of a multi-page update (marker set, pages
+  // written, marker cleared) so the order holds against power loss too, not only
+  // against a crash of the process. Costs two device flushes per multi-page update.
+  bool durable = false;
+  // Pages kept in memory per index (clean pages; pages dirtied by the running update
+  // are kept until it ends). Bounds memory whatever the index size.
+  std::size_t cachePages = 256;
+  // How long to wait for the index lock before throwing DbError.
+  int lockTimeoutMs = 10000;
+};
+
+class CdxIndex;
+
+// One tag of an open index. Owned by its CdxIndex; valid until the tag is replaced or
+// removed, or the index is closed.
+class CdxTag {
+ public:
+  virtual ~CdxTag() = default;
+  virtual const CdxTagInfo& Info() const = 0;
+
+  // Byte that fills the end of short keys and that leaf compression counts as
+  // "trailing": a blank for character keys (the default), 0x00 for binary keys
+  // (numbers, dates). Not stored in the file: the table sets it from the key type.
+  virtual void SetTrailByte(char trail) = 0;
+
+  // Adds (key, recno). key must have exactly the key length. Returns false, changing
+  // nothing, for a unique tag that already holds the key, or when the entry exists.
+  virtual bool Insert(std::string_view key, std::uint32_t recno) = 0;
+  // Removes (key, recno); false when there is no such entry.
+  virtual bool Remove(std::string_view key, std::uint32_t recno) = 0;
+
+  // Navigation. Each call looks the index up afresh (cheaply, from cached pages when
+  // nothing changed), so an entry removed meanwhile by anyone is simply stepped over.
+  virtual std::optional<CdxEntry> First() = 0;
+  virtual std::optional<CdxEntry> Last() = 0;
+  // The entry after / before `current` in tag order (current need not exist any more).
+  virtual std::optional<CdxEntry> Next(const CdxEntry& current) = 0;
+  virtual std::optional<CdxEntry> Prev(const CdxEntry& current) = 0;
+  // First entry whose key is >= key (binary compare). A key shorter than the key
+  // length finds the first entry starting with it, if any: the caller tests the
+  // prefix (partial match) or compares the whole key (exact match).
+  virtual std::optional<CdxEntry> Seek(std::string_view key) = 0;
+  // First entry >= (key, recno): where record recno stands in tag order.
+  virtual std::optional<CdxEntry> SeekEntry(std::string_view key, std::uint32_t recno) = 0;
+
+  // Number of entries, from the index alone (the table is not read).
+  virtual std::uint64_t Count() = 0;
+
+  // Verifies the tag's B-tree: page bounds, attributes, key order over the whole tag,
+  // sibling links both ways, every interior entry equal to its child's last entry,
+  // equal depth of all leaves, leaf bit widths, masks and free byte counts. Throws
+  // CdxDamaged describing the first fault.
+  virtual void Check() = 0;
+
+ protected:
+  CdxTag() = default;
+};
+
+class CdxIndex {
+ public:
+  virtual ~CdxIndex() = default;
+
+  // Reads the header, the tag directory and every tag header. Throws CdxDamaged when
+  // the file is not a sound compound index, DbError for I/O or lock failures.
+  static std::unique_ptr<CdxIndex> Open(std::unique_ptr<File> file, const CdxOptions& options = {});
+  // Writes a new compound index with no tags over `file` (its old contents are cut off).
+  static std::unique_ptr<CdxIndex> Create(std::unique_ptr<File> file, const CdxOptions& options = {});
+
+  // Tags in directory order (ascending by name); order numbers are 1-based positions.
+  virtual std::vector<CdxTagInfo> Tags() = 0;
+  // Case-insensitive lookup; nullptr when absent.
+  virtual CdxTag* FindTag(std::string_view name) = 0;
+
+  // Builds a tag from all its entries at once (sorting them, packing full leaves
+  // bottom-up, then the interior levels) and enters it in the directory, replacing a tag
+  // of the same name. `entries` holds one (key, recno) per record that passes the FOR
+  // condition; keys must have exactly info.keyLength bytes. For a unique tag only the
+  // lowest record number of each key is kept. Pages of a replaced tag go to the free list.
+  virtual CdxTag& AddTag(const CdxTagInfo& info, std::vector<CdxEntry> entries) = 0;
+  // Removes the tag and frees its pages; false when absent.
+  virtual bool RemoveTag(std::string_view name) = 0;
+
+  // Check() of the directory and of every tag, plus the free page list (no loops, no
+  // page both free and in use).
+  virtual void Check() = 0;
+
+  // The change counter at header offset 8 as last read or written.
+  virtual std::uint32_t ChangeCounter() const = 0;
+  virtual File& GetFile() = 0;
+
+ protected:
+  CdxIndex() = default;
+  friend class CdxLock;
+  virtual void AcquireLock(LockKind kind) = 0;
+  virtual void ReleaseLock() = 0;
+};
+
+// Holds the index lock over a group of calls (nestable; an exclusive request inside a
+// shared hold upgrades it). Writes done under an exclusive hold reach the file before
+// each call returns; the change counter moves once per outermost exclusive hold.
+class CdxLock {
+ public:
+  CdxLock(CdxIndex& index, LockKind kind) : index_(index) { index_.AcquireLock(kind); }
+  ~CdxLock() { index_.ReleaseLock(); }
+  CdxLock(const CdxLock&) = delete;
+  CdxLock& operator=(const CdxLock&) = delete;
+
+ private:
+  CdxIndex& index_;
+};
+
+// Byte of the index file locked around every access in shared mode.
+inline constexpr std::uint64_t kCdxLockOffset = 0x7FFFFFFE;
+
+}  // namespace vz::db
