@@ -1,10 +1,15 @@
 #pragma once
 // The component model: a component belongs to its owner and is freed with it.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 enum class TOperation { opInsert, opRemove };
+
+class TComponent;
+// An event handler that receives the component raising the event.
+using TNotifyEvent = std::function<void(TComponent* sender)>;
 
 // Component state flags.
 enum TComponentStateFlag : std::uint32_t {
