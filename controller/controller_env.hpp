@@ -1,0 +1,36 @@
+#pragma once
+// What the controller's settings and fax-file logic needs from the operating
+// system, and nothing more: one Win32 implementation, fakes in the tests.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vz {
+
+class ControllerEnv {
+ public:
+  virtual ~ControllerEnv() = default;
+
+  // The directory the system reports as the Windows directory (where VZPD.INI lies).
+  virtual std::string WindowsDirectory() = 0;
+  // True when `path` names an existing file; a directory or an empty path is not one.
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual bool DirectoryExists(const std::string& path) = 0;
+  // One directory level; the parent must exist.
+  virtual bool MakeDirectory(const std::string& path) = 0;
+  // A value of VZPD.INI in the Windows directory: at most 255 characters, "" when missing.
+  virtual std::string ReadProfileString(const std::string& section, const std::string& key) = 0;
+  // Creates or truncates `path` and writes `bytes` into it.
+  virtual bool WriteWholeFile(const std::string& path, std::string_view bytes) = 0;
+  // Renames `from` to `to` in one step, replacing an existing file `to`.
+  virtual bool RenameReplacing(const std::string& from, const std::string& to) = 0;
+  virtual bool RemoveFile(const std::string& path) = 0;
+  // The information box (caption "Information", information icon, OK).
+  virtual void ShowInfo(const std::string& text) = 0;
+  // Names of the files (not directories) in `folder`, which ends in '\' (or is
+  // empty for the current directory), without the folder. False when the folder
+  // cannot be read.
+  virtual bool ListFileNames(const std::string& folder, std::vector<std::string>& names) = 0;
+};
+
+}  // namespace vz

@@ -1,0 +1,96 @@
+#include "controller/win32_controller_env.hpp"
+
+#include <windows.h>
+
+#include <limits>
+
+#include "controller/settings.hpp"
+#include "platform/handles.hpp"
+#include "toolkit/dialogs.hpp"
+
+namespace vz {
+namespace {
+
+// The Windows directory is read into 255 bytes, profile values into 256.
+constexpr UINT kWindowsDirBuffer = 255;
+constexpr DWORD kProfileBuffer = 256;
+
+struct FindTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Type h) noexcept { return h != INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { ::FindClose(h); }
+};
+using FindHandle = win::UniqueHandle<FindTraits>;
+
+}  // namespace
+
+Win32ControllerEnv::Win32ControllerEnv(InfoSink showInfo)
+    : showInfo_(showInfo ? std::move(showInfo) : InfoSink(&::ShowInfo)) {}
+
+std::string Win32ControllerEnv::WindowsDirectory() {
+  char buffer[kWindowsDirBuffer] = {};
+  const UINT length = ::GetWindowsDirectoryA(buffer, kWindowsDirBuffer);
+  // A directory that does not fit leaves nothing usable in the buffer.
+  if (length == 0 || length >= kWindowsDirBuffer) return std::string();
+  return std::string(buffer, length);
+}
+
+bool Win32ControllerEnv::FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool Win32ControllerEnv::DirectoryExists(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool Win32ControllerEnv::MakeDirectory(const std::string& path) {
+  return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+std::string Win32ControllerEnv::ReadProfileString(const std::string& section,
+                                                  const std::string& key) {
+  char buffer[kProfileBuffer] = {};
+  const DWORD length = ::GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buffer,
+                                                  kProfileBuffer, kSettingsFile);
+  return std::string(buffer, length < kProfileBuffer ? length : kProfileBuffer - 1);
+}
+
+bool Win32ControllerEnv::WriteWholeFile(const std::string& path, std::string_view bytes) {
+  if (bytes.size() > std::numeric_limits<DWORD>::max()) return false;
+  win::Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  DWORD written = 0;
+  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+      written != bytes.size())
+    return false;
+  return ::CloseHandle(file.Release()) != FALSE;
+}
+
+bool Win32ControllerEnv::RenameReplacing(const std::string& from, const std::string& to) {
+  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool Win32ControllerEnv::RemoveFile(const std::string& path) {
+  return ::DeleteFileA(path.c_str()) != FALSE;
+}
+
+void Win32ControllerEnv::ShowInfo(const std::string& text) { showInfo_(text); }
+
+bool Win32ControllerEnv::ListFileNames(const std::string& folder, std::vector<std::string>& names) {
+  names.clear();
+  WIN32_FIND_DATAA data{};
+  FindHandle find(::FindFirstFileA((folder + "*").c_str(), &data));
+  if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.emplace_back(data.cFileName);
+  } while (::FindNextFileA(find.Get(), &data));
+  return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+}  // namespace vz

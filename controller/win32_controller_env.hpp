@@ -1,0 +1,32 @@
+#pragma once
+// The controller's operating-system calls on Win32 (ANSI functions).
+#include <functional>
+#include <string>
+
+#include "controller/controller_env.hpp"
+
+namespace vz {
+
+class Win32ControllerEnv : public ControllerEnv {
+ public:
+  using InfoSink = std::function<void(const std::string&)>;
+
+  // Information boxes go to `showInfo`; by default the toolkit's ShowInfo.
+  explicit Win32ControllerEnv(InfoSink showInfo = {});
+
+  std::string WindowsDirectory() override;
+  bool FileExists(const std::string& path) override;
+  bool DirectoryExists(const std::string& path) override;
+  bool MakeDirectory(const std::string& path) override;
+  std::string ReadProfileString(const std::string& section, const std::string& key) override;
+  bool WriteWholeFile(const std::string& path, std::string_view bytes) override;
+  bool RenameReplacing(const std::string& from, const std::string& to) override;
+  bool RemoveFile(const std::string& path) override;
+  void ShowInfo(const std::string& text) override;
+  bool ListFileNames(const std::string& folder, std::vector<std::string>& names) override;
+
+ private:
+  InfoSink showInfo_;
+};
+
+}  // namespace vz

@@ -1,0 +1,100 @@
+#pragma once
+// An in-memory Windows: case-blind paths, files with contents, directories, the
+// VZPD.INI values, recorded information boxes and chosen failures.
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/text.hpp"
+#include "controller/controller_env.hpp"
+
+namespace vz::test {
+
+class FakeControllerEnv : public ControllerEnv {
+ public:
+  std::string windowsDir = "C:\\WINNT";
+  std::map<std::string, std::string> profile;  // key -> value, section "Location"
+  std::vector<std::string> infos;
+  std::vector<std::string> createdDirs;
+  std::set<std::string> failingWrites;   // upper-case paths
+  std::set<std::string> failingMkdirs;   // upper-case paths
+  bool failRenames = false;
+  bool failListing = false;
+  int fileProbes = 0;
+  int listings = 0;
+
+  void AddFile(const std::string& path, const std::string& bytes = {}) { files_[Key(path)] = {path, bytes}; }
+  void AddDir(const std::string& path) { dirs_.insert(Key(path)); }
+  void AddSettingsFile() { AddFile(windowsDir + "\\VZPD.INI"); }
+  bool HasFile(const std::string& path) const { return files_.count(Key(path)) != 0; }
+  bool HasDir(const std::string& path) const { return dirs_.count(Key(path)) != 0; }
+  std::string Contents(const std::string& path) const { return files_.at(Key(path)).bytes; }
+  std::size_t FileCount() const { return files_.size(); }
+
+  std::string WindowsDirectory() override { return windowsDir; }
+  bool FileExists(const std::string& path) override {
+    ++fileProbes;
+    return HasFile(path);
+  }
+  bool DirectoryExists(const std::string& path) override { return HasDir(path); }
+  bool MakeDirectory(const std::string& path) override {
+    createdDirs.push_back(path);
+    if (failingMkdirs.count(Key(path)) || HasFile(path) || HasDir(path)) return false;
+    const std::string parent = Parent(path);
+    if (!parent.empty() && parent.size() > 2 && !HasDir(parent)) return false;
+    dirs_.insert(Key(path));
+    return true;
+  }
+  std::string ReadProfileString(const std::string& section, const std::string& key) override {
+    if (section != "Location") return {};
+    auto it = profile.find(key);
+    return it == profile.end() ? std::string() : it->second;
+  }
+  bool WriteWholeFile(const std::string& path, std::string_view bytes) override {
+    if (failingWrites.count(Key(path))) {
+      files_[Key(path)] = {path, std::string(bytes.substr(0, bytes.size() / 2))};
+      return false;
+    }
+    if (HasDir(path)) return false;
+    files_[Key(path)] = {path, std::string(bytes)};
+    return true;
+  }
+  bool RenameReplacing(const std::string& from, const std::string& to) override {
+    if (failRenames || !HasFile(from) || HasDir(to)) return false;
+    File moved = files_[Key(from)];
+    files_.erase(Key(from));
+    moved.path = to;
+    files_[Key(to)] = moved;
+    return true;
+  }
+  bool RemoveFile(const std::string& path) override { return files_.erase(Key(path)) != 0; }
+  void ShowInfo(const std::string& text) override { infos.push_back(text); }
+  bool ListFileNames(const std::string& folder, std::vector<std::string>& names) override {
+    ++listings;
+    names.clear();
+    if (failListing) return false;
+    const std::string prefix = Key(folder);
+    for (const auto& [key, file] : files_) {
+      if (key.compare(0, prefix.size(), prefix) != 0) continue;
+      if (key.find('\\', prefix.size()) != std::string::npos) continue;
+      names.push_back(file.path.substr(prefix.size()));
+    }
+    return true;
+  }
+
+ private:
+  struct File {
+    std::string path;
+    std::string bytes;
+  };
+  static std::string Key(const std::string& path) { return UpperAscii(path); }
+  static std::string Parent(const std::string& path) {
+    const auto cut = path.find_last_of('\\');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut);
+  }
+  std::map<std::string, File> files_;
+  std::set<std::string> dirs_;
+};
+
+}  // namespace vz::test
