@@ -1,0 +1,202 @@
+// The Win32 side for real: VZPD.INI in the Windows directory, real folders and
+// files. Information boxes are captured instead of shown.
+#include "controller/win32_controller_env.hpp"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+
+#include "common/text.hpp"
+#include "controller/faxfiles.hpp"
+#include "controller/settings.hpp"
+
+namespace {
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+bool IsFile(const std::string& path) {
+  const DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool IsDir(const std::string& path) {
+  const DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void RemoveTree(const std::string& dir) {
+  WIN32_FIND_DATAA data{};
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string path = dir + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(path);
+      else
+        DeleteFileA(path.c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+// Owns C:\windows\VZPD.INI for one test: what was there before is put back.
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char buffer[MAX_PATH] = {};
+    GetWindowsDirectoryA(buffer, MAX_PATH);
+    iniPath_ = vz::JoinPath(buffer, "VZPD.INI");
+    if (IsFile(iniPath_)) saved_ = ReadBytes(iniPath_);
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    root_ = vz::Format("%svzctl-%lu-%lu", temp, GetCurrentProcessId(), GetTickCount());
+    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
+    exe_ = root_ + "\\VZ.EXE";
+    WriteBytes(exe_, "MZ");
+  }
+  void TearDown() override {
+    if (saved_)
+      WriteBytes(iniPath_, *saved_);
+    else
+      DeleteFileA(iniPath_.c_str());
+    FlushProfileCache();
+    RemoveTree(root_);
+  }
+
+  void WriteIni(const std::string& text) {
+    WriteBytes(iniPath_, text);
+    FlushProfileCache();
+  }
+  void WriteSettings(const std::string& outPath, const std::string& executable) {
+    WriteIni("[Location]\r\nVZOutPath=" + outPath + "\r\nVZExecutable=" + executable + "\r\n");
+  }
+  void RemoveIni() {
+    DeleteFileA(iniPath_.c_str());
+    FlushProfileCache();
+  }
+  // The profile functions may keep a file cached; this call writes nothing and
+  // makes the next read go to the disk.
+  void FlushProfileCache() { WritePrivateProfileStringA(nullptr, nullptr, nullptr, "VZPD.INI"); }
+
+  std::vector<std::string> infos;
+  vz::Win32ControllerEnv env{[this](const std::string& text) { infos.push_back(text); }};
+  std::string iniPath_;
+  std::optional<std::string> saved_;
+  std::string root_;
+  std::string exe_;
+};
+
+TEST_F(SettingsFileTest, ValuesComeFromVzpdIniWithOneTrailingBackslashRemoved) {
+  WriteSettings(root_ + "\\OUT\\\\", exe_);
+  EXPECT_EQ(vz::ReadOutputDir(env), root_ + "\\OUT\\");
+  EXPECT_EQ(vz::ReadExecutablePath(env), exe_);
+  WriteSettings("C:\\", "");
+  EXPECT_EQ(vz::ReadOutputDir(env), "C:");
+  EXPECT_EQ(vz::ReadExecutablePath(env), "");
+  WriteIni("[Other]\r\nVZOutPath=X\r\n");
+  EXPECT_EQ(vz::ReadOutputDir(env), "");
+  EXPECT_EQ(vz::SettingsFileName(env), iniPath_);
+}
+
+TEST_F(SettingsFileTest, MissingFileGivesOneBoxAndTheFallbackName) {
+  RemoveIni();
+  EXPECT_EQ(vz::GetOutputFileName(env), "c:\\vz.apf");
+  ASSERT_EQ(infos.size(), 1u);
+  EXPECT_EQ(infos[0], "Missing VelmorFAX initialization file\r\r" + iniPath_ +
+                          "\r\rPlease run VelmorFAX to create or recreate this file.");
+}
+
+TEST_F(SettingsFileTest, EmptyEntriesGiveTwoBoxesInOrderAndAnEmptyDirectory) {
+  WriteIni("[Location]\r\n");
+  EXPECT_EQ(vz::GetOutputFileName(env), "\\FAX00000.APF");
+  ASSERT_EQ(infos.size(), 2u);
+  EXPECT_EQ(infos[0], vz::MissingOutputDirText());
+  EXPECT_EQ(infos[1], vz::BadExecutableText(""));
+}
+
+TEST_F(SettingsFileTest, DirectoryAsExecutableIsReportedByName) {
+  WriteSettings(root_, root_);
+  EXPECT_EQ(vz::GetOutputFileName(env), root_ + "\\FAX00000.APF");
+  ASSERT_EQ(infos.size(), 1u);
+  EXPECT_NE(infos[0].find("VZ.EXE path.\r(" + root_ + ")\rPlease"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, ThreeMissingLevelsAreCreatedBeforeTheNameIsChosen) {
+  const std::string out = root_ + "\\A\\B\\C";
+  WriteSettings(out + "\\", exe_);
+  EXPECT_EQ(vz::GetOutputFileName(env), out + "\\FAX00000.APF");
+  EXPECT_TRUE(infos.empty());
+  EXPECT_TRUE(IsDir(out));
+}
+
+TEST_F(SettingsFileTest, RealFolderSkipsTakenImagesOnly) {
+  WriteSettings(root_, exe_);
+  WriteBytes(root_ + "\\FAX00000.APF", "x");
+  WriteBytes(root_ + "\\FAX00002.APF", "x");
+  WriteBytes(root_ + "\\FAX00001.JFD", "x");
+  EXPECT_EQ(vz::GetOutputFileName(env), root_ + "\\FAX00001.APF");
+
+  // Past the first few numbers the folder listing decides.
+  for (const char* name : {"FAX00001.APF", "fax00003.apf", "FAX00004.APF", "Fax00005.Apf",
+                           "FAX00007.APF", "FAX00006.JFD"})
+    WriteBytes(root_ + "\\" + name, "x");
+  ASSERT_TRUE(CreateDirectoryA((root_ + "\\FAX00006.APF").c_str(), nullptr));
+  EXPECT_EQ(vz::NextFaxFileName(env), root_ + "\\FAX00006.APF");
+  EXPECT_EQ(vz::ProbeFaxFileName(env, root_), root_ + "\\FAX00006.APF");
+}
+
+TEST_F(SettingsFileTest, ListingSeesFilesButNotFolders) {
+  std::vector<std::string> names{"stale"};
+  EXPECT_TRUE(env.ListFileNames(root_ + "\\", names));
+  EXPECT_EQ(names, std::vector<std::string>{"VZ.EXE"});
+  ASSERT_TRUE(CreateDirectoryA((root_ + "\\EMPTY").c_str(), nullptr));
+  EXPECT_TRUE(env.ListFileNames(root_ + "\\EMPTY\\", names));
+  EXPECT_TRUE(names.empty());
+  EXPECT_FALSE(env.ListFileNames(root_ + "\\MISSING\\", names));
+}
+
+TEST_F(SettingsFileTest, JobFileIsWrittenExactlyAndReplacesAnOldOne) {
+  const std::string jfd = vz::JobFileName(root_ + "\\FAX00000.APF");
+  WriteBytes(jfd, "old contents that are longer than the new ones\r\n");
+  ASSERT_TRUE(vz::WriteJobFile(env, jfd, "+1 555 0100", "Ann\r\nLee", ""));
+  EXPECT_EQ(ReadBytes(jfd), "+1 555 0100\r\nAnn  Lee\r\n\r\n");
+  std::vector<std::string> names;
+  ASSERT_TRUE(env.ListFileNames(root_ + "\\", names));
+  EXPECT_EQ(names.size(), 2u) << "only VZ.EXE and the descriptor";
+}
+
+TEST_F(SettingsFileTest, FailedJobFileReturnsFalseAndLeavesNothing) {
+  EXPECT_FALSE(vz::WriteJobFile(env, root_ + "\\NOWHERE\\FAX00000.JFD", "1", "2", "3"));
+  const std::string jfdDir = root_ + "\\FAX00001.JFD";
+  ASSERT_TRUE(CreateDirectoryA(jfdDir.c_str(), nullptr));
+  EXPECT_FALSE(vz::WriteJobFile(env, jfdDir, "1", "2", "3"));
+  std::vector<std::string> names;
+  ASSERT_TRUE(env.ListFileNames(root_ + "\\", names));
+  EXPECT_EQ(names, std::vector<std::string>{"VZ.EXE"});
+}
+
+TEST_F(SettingsFileTest, CancelDeletesTheImage) {
+  const std::string apf = root_ + "\\FAX00000.APF";
+  WriteBytes(apf, "image");
+  vz::DeleteFaxFile(env, apf);
+  EXPECT_FALSE(IsFile(apf));
+  vz::DeleteFaxFile(env, apf);
+}
+
+}  // namespace
