@@ -1,0 +1,857 @@
+#include "dbengine/table.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "common/bytes.hpp"
+#include "common/text.hpp"
+
+namespace vz::db {
+
+namespace {
+
+// Whole-file lock range of the xBase scheme, held by an exclusive opener.
+constexpr std::uint64_t kWholeFileLockOffset = 0x77FFFFFF;
+constexpr std::uint64_t kWholeFileLockLength = 0x07FFFFFF;
+// Records read at once when scanning the whole table.
+constexpr std::uint32_t kScanChunkRecords = 1024;
+constexpr int kMaxKeyLength = 240;
+
+bool ValidTagName(const std::string& name) {
+  if (name.empty() || name.size() > 10) return false;
+  for (char c : name)
+    if (!(c == '_' || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+  return name[0] >= 'A' && name[0] <= 'Z';
+}
+
+}  // namespace
+
+struct Table::TagState {
+  CdxTagInfo info;
+  Expression key;
+  Expression cond;
+  std::string problem;  // non-empty: the tag cannot be kept up to date by this engine
+};
+
+// One lock byte held for the duration of a change (shared mode only).
+class Table::FileLock {
+ public:
+  FileLock(Table& table, std::uint64_t offset, const std::string& what) : table_(table), offset_(offset) {
+    if (table_.options_.mode != ShareMode::kShared) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(table_.options_.lockTimeoutMs);
+    int pauseUs = 50;
+    while (!table_.file_->TryLock(offset_, 1, LockKind::kExclusive)) {
+      if (std::chrono::steady_clock::now() >= deadline)
+        throw DbError(what + " of " + table_.path_ + " is locked by another user");
+      std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+      pauseUs = std::min(pauseUs * 2, 5000);
+    }
+    held_ = true;
+  }
+  ~FileLock() {
+    if (held_) table_.file_->Unlock(offset_, 1);
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  Table& table_;
+  std::uint64_t offset_;
+  bool held_ = false;
+};
+
+Table::Table(std::string path, TableOptions options) : path_(std::move(path)), options_(std::move(options)) {
+  if (!options_.today) options_.today = Today;
+}
+
+Table::~Table() {
+  if (holdsExclusiveLock_ && file_) file_->Unlock(kWholeFileLockOffset, kWholeFileLockLength);
+}
+
+FileSystem& Table::Fs() const { return options_.fs ? *options_.fs : HostFileSystem(); }
+
+std::string Table::ProductionIndexPath(const std::string& tablePath) {
+  const auto dot = tablePath.find_last_of(".\\/:");
+  const bool hasExt = dot != std::string::npos && tablePath[dot] == '.';
+  const std::string base = hasExt ? tablePath.substr(0, dot) : tablePath;
+  const std::string ext = hasExt ? tablePath.substr(dot + 1) : std::string();
+  bool lower = !ext.empty();
+  for (char c : ext)
+    if (c >= 'A' && c <= 'Z') lower = false;
+  return base + (lower ? ".cdx" : ".CDX");
+}
+
+void Table::Create(const std::string& path, const std::vector<DbfField>& fields, const TableOptions& options) {
+  FileSystem& fs = options.fs ? *options.fs : HostFileSystem();
+  const DbfHeader header = MakeDbfHeader(fields, options.today ? options.today() : Today());
+  std::string bytes = BuildDbfHeader(header);
+  bytes += static_cast<char>(kDbfEndOfFile);
+  {
+    auto file = fs.Open(path, OpenMode::kCreate);
+    file->WriteAt(0, bytes.data(), bytes.size());
+    if (options.durable) file->Flush();
+  }
+  // An index left from an earlier table of this name would describe other records.
+  const std::string indexPath = ProductionIndexPath(path);
+  if (fs.Exists(indexPath)) fs.Remove(indexPath);
+}
+
+std::unique_ptr<Table> Table::Open(const std::string& path, const TableOptions& options) {
+  std::unique_ptr<Table> t(new Table(path, options));
+  FileSystem& fs = t->Fs();
+  t->file_ = fs.Open(path, options.mode == ShareMode::kReadOnly ? OpenMode::kReadOnly : OpenMode::kReadWrite);
+  if (options.mode == ShareMode::kExclusive) {
+    if (!t->file_->TryLock(kWholeFileLockOffset, kWholeFileLockLength, LockKind::kExclusive))
+      throw DbError(path + " is in use by another user");
+    t->holdsExclusiveLock_ = true;
+  }
+  const std::uint64_t size = t->file_->Size();
+  std::string bytes(kDbfPrefixSize, '\0');
+  bytes.resize(t->file_->ReadAt(0, bytes.data(), bytes.size()));
+  const std::size_t needed = DbfHeaderBytesNeeded(bytes);
+  if (bytes.size() == kDbfPrefixSize && needed > kDbfPrefixSize && needed <= size) {
+    bytes.resize(needed);
+    bytes.resize(t->file_->ReadAt(0, bytes.data(), needed));
+  }
+  t->header_ = ParseDbfHeader(bytes, size, path);
+  t->indexPath_ = ProductionIndexPath(path);
+  if (fs.Exists(t->indexPath_)) t->OpenIndex(true);
+  t->GoTop();
+  return t;
+}
+
+bool Table::Writable() const { return options_.mode != ShareMode::kReadOnly && header_.Writable(); }
+
+void Table::CheckWritable() const {
+  if (options_.mode == ShareMode::kReadOnly) throw DbError(path_ + " is open read-only");
+  if (!header_.Writable())
+    throw DbError(Format("%s: tables of version 0x%02X or with memo or binary fields are read-only here",
+                         path_.c_str(), header_.version));
+  for (const auto& tag : tags_)
+    if (!tag.problem.empty())
+      throw DbError(path_ + ": tag " + tag.info.name + " cannot be kept up to date: " + tag.problem);
+}
+
+// ---- header and records ---------------------------------------------------------
+
+void Table::ReadHeaderCount() {
+  unsigned char prefix[kDbfPrefixSize];
+  if (file_->ReadAt(0, prefix, sizeof prefix) != sizeof prefix)
+    throw DbfDamaged(path_ + " is not a sound table: the header was cut short");
+  const std::string_view view(reinterpret_cast<const char*>(prefix), sizeof prefix);
+  const std::uint16_t headerLength = static_cast<std::uint16_t>(DbfHeaderBytesNeeded(view));
+  const std::uint16_t recordLength = GetLE16(prefix + kDbfRecordLengthOffset);
+  if (headerLength != header_.headerLength || recordLength != header_.recordLength)
+    throw DbfDamaged(path_ + " is not a sound table: its header changed while it was open");
+  const std::uint32_t count = GetLE32(prefix + kDbfRecordCountOffset);
+  const std::uint64_t size = file_->Size();
+  const std::uint64_t room = size < header_.headerLength ? 0 : (size - header_.headerLength) / header_.recordLength;
+  if (count > room)
+    throw DbfDamaged(Format("%s is not a sound table: the header counts %u records but the file holds at most %llu",
+                            path_.c_str(), count, static_cast<unsigned long long>(room)));
+  header_.recordCount = count;
+  SyncIndexWithHeader(prefix[kDbfTableFlagsOffset]);
+}
+
+// Another opener may have built the production index since we opened the table.
+void Table::SyncIndexWithHeader(unsigned char flags) {
+  header_.flags = flags;
+  if (index_ || options_.mode == ShareMode::kExclusive || !(flags & kDbfFlagStructuralCdx)) return;
+  if (Fs().Exists(indexPath_)) OpenIndex(false);
+}
+
+std::uint32_t Table::RecordCount() {
+  ReadHeaderCount();
+  return header_.recordCount;
+}
+
+std::string Table::ReadRecord(std::uint32_t recno) {
+  if (recno == 0) throw DbError(path_ + ": there is no record 0");
+  if (recno > header_.recordCount) ReadHeaderCount();
+  if (recno > header_.recordCount) throw DbError(Format("%s: there is no record %u", path_.c_str(), recno));
+  std::string rec(header_.recordLength, ' ');
+  if (file_->ReadAt(header_.RecordOffset(recno), rec.data(), rec.size()) != rec.size())
+    throw DbfDamaged(Format("%s is not a sound table: record %u is cut short", path_.c_str(), recno));
+  return rec;
+}
+
+void Table::ScanRecords(const std::function<void(std::uint32_t, std::string_view)>& visit) {
+  const std::uint32_t count = header_.recordCount;
+  const std::size_t len = header_.recordLength;
+  std::string chunk;
+  for (std::uint32_t first = 1; first <= count; first += kScanChunkRecords) {
+    const std::uint32_t n = std::min<std::uint32_t>(kScanChunkRecords, count - first + 1);
+    chunk.resize(n * len);
+    if (file_->ReadAt(header_.RecordOffset(first), chunk.data(), chunk.size()) != chunk.size())
+      throw DbfDamaged(Format("%s is not a sound table: records from %u are cut short", path_.c_str(), first));
+    for (std::uint32_t i = 0; i < n; ++i) visit(first + i, std::string_view(chunk).substr(i * len, len));
+  }
+}
+
+unsigned char Table::ReadFlags() {
+  unsigned char flags = 0;
+  if (file_->ReadAt(kDbfTableFlagsOffset, &flags, 1) != 1) throw DbfDamaged(path_ + ": the header was cut short");
+  return flags;
+}
+
+void Table::WriteFlags(unsigned char flags) {
+  file_->WriteAt(kDbfTableFlagsOffset, &flags, 1);
+  header_.flags = flags;
+}
+
+std::string Table::BlankRecord() const { return std::string(header_.recordLength, ' '); }
+
+std::string Table::FieldText(int field) const {
+  if (field < 0 || static_cast<std::size_t>(field) >= header_.fields.size())
+    throw DbError(Format("%s: there is no field number %d", path_.c_str(), field + 1));
+  const auto& f = header_.fields[static_cast<std::size_t>(field)];
+  return record_.substr(static_cast<std::size_t>(f.offset), static_cast<std::size_t>(f.width));
+}
+
+void Table::SetFieldText(std::string& record, int field, std::string_view text) const {
+  if (field < 0 || static_cast<std::size_t>(field) >= header_.fields.size())
+    throw DbError(Format("%s: there is no field number %d", path_.c_str(), field + 1));
+  const auto& f = header_.fields[static_cast<std::size_t>(field)];
+  if (text.size() > static_cast<std::size_t>(f.width))
+    throw DbError(Format("%s: %zu characters do not fit field %s (%d wide)", path_.c_str(), text.size(),
+                         f.name.c_str(), f.width));
+  if (record.size() != header_.recordLength) record.resize(header_.recordLength, ' ');
+  std::string padded(text);
+  padded.resize(static_cast<std::size_t>(f.width), ' ');
+  record.replace(static_cast<std::size_t>(f.offset), padded.size(), padded);
+}
+
+// ---- index ----------------------------------------------------------------------
+
+template <class F, class G>
+auto Table::WithIndex(F&& f, G&& fallback) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const CdxDamaged& e) {
+    DropDamagedIndex(e);
+  }
+  return fallback();
+}
+
+void Table::OpenIndex(bool checkNow) {
+  CdxOptions o;
+  o.shared = options_.mode != ShareMode::kExclusive;
+  o.durable = options_.durable;
+  o.cachePages = options_.indexCachePages;
+  o.lockTimeoutMs = options_.lockTimeoutMs;
+  std::unique_ptr<CdxIndex> idx;
+  try {
+    auto f = Fs().Open(indexPath_, options_.mode == ShareMode::kReadOnly ? OpenMode::kReadOnly : OpenMode::kReadWrite);
+    const std::uint64_t size = f->Size();
+    idx = CdxIndex::Open(std::move(f), o);
+    index_ = std::move(idx);
+    if (checkNow && size <= options_.checkIndexOnOpenBytes) index_->Check();
+    LoadTags();
+  } catch (const CdxDamaged& e) {
+    if (index_) {
+      try {
+        damagedTags_ = index_->Tags();
+      } catch (const DbError&) {
+        damagedTags_.clear();
+      }
+    }
+    DropDamagedIndex(e);
+  }
+}
+
+void Table::DropDamagedIndex(const CdxDamaged& e) {
+  if (index_ && damagedTags_.empty()) {
+    for (const auto& t : tags_) damagedTags_.push_back(t.info);
+  }
+  index_.reset();
+  tags_.clear();
+  order_ = 0;
+  entry_.reset();
+  damageReason_ = e.what();
+  damagedIndexPath_ = indexPath_ + ".BAD";
+  if (options_.mode == ShareMode::kReadOnly) {
+    damagedIndexPath_.clear();
+    return;
+  }
+  try {
+    Fs().Rename(indexPath_, damagedIndexPath_);
+  } catch (const DbError&) {
+    // Someone else may have moved it already, or the system refuses: either way the
+    // table goes on without the index.
+  }
+}
+
+Table::TagState Table::CompileTag(const CdxTagInfo& info) const {
+  TagState t;
+  t.info = info;
+  try {
+    t.key = Expression::Compile(info.keyExpr, header_.fields);
+    if (t.key.ResultType() != Expression::Type::kString) t.problem = "key \"" + info.keyExpr + "\" is not text";
+    if (!info.forExpr.empty()) {
+      t.cond = Expression::Compile(info.forExpr, header_.fields);
+      if (t.cond.ResultType() != Expression::Type::kLogical)
+        t.problem = "condition \"" + info.forExpr + "\" is not a condition";
+    }
+  } catch (const DbError& e) {
+    t.problem = e.what();
+  }
+  return t;
+}
+
+void Table::LoadTags() {
+  const std::string orderName = OrderTagName();
+  tags_.clear();
+  if (!index_) return;
+  for (const auto& info : index_->Tags()) tags_.push_back(CompileTag(info));
+  order_ = 0;
+  if (!orderName.empty()) order_ = TagOrder(orderName);
+}
+
+void Table::RefreshTagsIfChanged() {
+  const auto infos = index_->Tags();
+  bool same = infos.size() == tags_.size();
+  for (std::size_t i = 0; same && i < infos.size(); ++i)
+    same = infos[i].name == tags_[i].info.name && infos[i].keyExpr == tags_[i].info.keyExpr &&
+           infos[i].forExpr == tags_[i].info.forExpr && infos[i].keyLength == tags_[i].info.keyLength;
+  if (!same) LoadTags();
+}
+
+std::optional<std::string> Table::KeyOf(const TagState& tag, std::string_view record) const {
+  if (!tag.problem.empty()) return std::nullopt;
+  if (!tag.cond.Empty() && !tag.cond.EvalBool(record)) return std::nullopt;
+  std::string key = tag.key.EvalString(record);
+  key.resize(static_cast<std::size_t>(tag.info.keyLength), ' ');
+  return key;
+}
+
+std::vector<CdxTagInfo> Table::Tags() {
+  std::vector<CdxTagInfo> out;
+  for (const auto& t : tags_) out.push_back(t.info);
+  return out;
+}
+
+int Table::TagOrder(std::string_view name) {
+  const std::string upper = UpperAscii(name);
+  for (std::size_t i = 0; i < tags_.size(); ++i)
+    if (tags_[i].info.name == upper) return static_cast<int>(i) + 1;
+  return 0;
+}
+
+std::string Table::OrderTagName() const {
+  if (order_ <= 0 || static_cast<std::size_t>(order_) > tags_.size()) return {};
+  return tags_[static_cast<std::size_t>(order_) - 1].info.name;
+}
+
+CdxTag* Table::OrderTag() {
+  if (!index_ || order_ <= 0 || static_cast<std::size_t>(order_) > tags_.size()) return nullptr;
+  return index_->FindTag(tags_[static_cast<std::size_t>(order_) - 1].info.name);
+}
+
+void Table::MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord) {
+  if (!index_) return;
+  WithIndex(
+      [&] {
+        CdxLock lock(*index_, LockKind::kExclusive);
+        RefreshTagsIfChanged();
+        for (const auto& tag : tags_) {
+          if (!tag.problem.empty())
+            throw DbError(Format("%s: record %u was saved, but tag %s cannot be kept up to date: %s", path_.c_str(),
+                                 recno, tag.info.name.c_str(), tag.problem.c_str()));
+          const auto oldKey = oldRecord ? KeyOf(tag, *oldRecord) : std::nullopt;
+          const auto newKey = KeyOf(tag, newRecord);
+          if (oldKey == newKey) continue;
+          CdxTag* t = index_->FindTag(tag.info.name);
+          if (!t) continue;
+          if (oldKey) t->Remove(*oldKey, recno);
+          if (newKey) t->Insert(*newKey, recno);
+        }
+      },
+      [] {});
+}
+
+std::vector<CdxEntry> Table::CollectEntries(const TagState& tag) {
+  std::vector<CdxEntry> entries;
+  entries.reserve(header_.recordCount);
+  ScanRecords([&](std::uint32_t recno, std::string_view rec) {
+    if (auto key = KeyOf(tag, rec)) entries.push_back({std::move(*key), recno});
+  });
+  return entries;
+}
+
+void Table::IndexTag(const IndexTagSpec& spec) { BuildTag(spec, true); }
+
+void Table::BuildTag(const IndexTagSpec& spec, bool setOrder) {
+  CheckWritable();
+  CdxTagInfo info;
+  info.name = UpperAscii(spec.name);
+  if (!ValidTagName(info.name)) throw DbError("tag name \"" + spec.name + "\" must have 1 to 10 letters, digits or '_'");
+  info.keyExpr = spec.keyExpr;
+  info.forExpr = spec.forExpr;
+  info.descending = spec.descending;
+  info.unique = spec.unique;
+  TagState tag = CompileTag(info);
+  if (!tag.problem.empty()) throw DbError("tag " + info.name + ": " + tag.problem);
+  const int width = tag.key.Width();
+  if (width < 1 || width > kMaxKeyLength)
+    throw DbError(Format("tag %s: key \"%s\" is %d characters long; 1 to %d are possible", info.name.c_str(),
+                         info.keyExpr.c_str(), width, kMaxKeyLength));
+  info.keyLength = width;
+  tag.info.keyLength = width;
+
+  FileLock headerLock(*this, kDbfLockBase, "the header");
+  ReadHeaderCount();
+  if (!index_) {
+    CdxOptions o;
+    o.shared = options_.mode != ShareMode::kExclusive;
+    o.durable = options_.durable;
+    o.cachePages = options_.indexCachePages;
+    o.lockTimeoutMs = options_.lockTimeoutMs;
+    index_ = CdxIndex::Create(Fs().Open(indexPath_, OpenMode::kCreate), o);
+    damagedIndexPath_.clear();
+    damagedTags_.clear();
+  }
+  auto entries = CollectEntries(tag);
+  {
+    CdxLock lock(*index_, LockKind::kExclusive);
+    index_->AddTag(info, std::move(entries));
+  }
+  const unsigned char flags = ReadFlags();
+  if (!(flags & kDbfFlagStructuralCdx)) WriteFlags(static_cast<unsigned char>(flags | kDbfFlagStructuralCdx));
+  LoadTags();
+  if (setOrder) {
+    order_ = TagOrder(info.name);
+    entry_.reset();
+  }
+}
+
+void Table::Reindex() {
+  CheckWritable();
+  std::vector<CdxTagInfo> infos;
+  if (index_) {
+    FileLock headerLock(*this, kDbfLockBase, "the header");
+    ReadHeaderCount();
+    infos = index_->Tags();
+  } else {
+    infos = damagedTags_;
+  }
+  if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
+  const std::string orderName = OrderTagName();
+  for (const auto& info : infos) {
+    IndexTagSpec spec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique};
+    BuildTag(spec, false);
+  }
+  order_ = orderName.empty() ? 0 : TagOrder(orderName);
+}
+
+std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
+  std::vector<std::string> problems;
+  auto report = [&](const std::string& text) {
+    if (problems.size() < maxReports) problems.push_back(text);
+  };
+  FileLock headerLock(*this, kDbfLockBase, "the header");
+  ReadHeaderCount();
+  if (!index_) {
+    if (!damageReason_.empty()) {
+      report("the index is damaged: " + damageReason_);
+      if (!damagedIndexPath_.empty()) report("the damaged index was moved to " + damagedIndexPath_);
+    } else if (header_.flags & kDbfFlagStructuralCdx) {
+      report("the table says it has a production index, but " + indexPath_ + " is missing");
+    }
+    return problems;
+  }
+  try {
+    CdxLock lock(*index_, LockKind::kShared);
+    index_->Check();
+    for (const auto& tag : tags_) {
+      if (!tag.problem.empty()) {
+        report("tag " + tag.info.name + " cannot be checked: " + tag.problem);
+        continue;
+      }
+      CdxTag* t = index_->FindTag(tag.info.name);
+      if (!t) {
+        report("tag " + tag.info.name + " vanished from the index");
+        continue;
+      }
+      auto expected = CollectEntries(tag);
+      std::sort(expected.begin(), expected.end(), CdxLess);
+      if (tag.info.unique) {
+        std::vector<CdxEntry> firsts;
+        for (auto& e : expected)
+          if (firsts.empty() || firsts.back().key != e.key) firsts.push_back(std::move(e));
+        expected = std::move(firsts);
+      }
+      std::size_t i = 0;
+      std::uint64_t mismatches = 0;
+      auto describe = [](const CdxEntry& e) {
+        std::string key = e.key;
+        while (!key.empty() && key.back() == ' ') key.pop_back();
+        return Format("record %u with key \"%s\"", e.recno, key.c_str());
+      };
+      for (auto actual = t->First(); actual || i < expected.size();) {
+        if (actual && i < expected.size() && *actual == expected[i]) {
+          actual = t->Next(*actual);
+          ++i;
+        } else if (actual && (i >= expected.size() || CdxLess(*actual, expected[i]))) {
+          ++mismatches;
+          if (actual->recno > header_.recordCount)
+            report(Format("tag %s lists record %u, but the table has only %u records", tag.info.name.c_str(),
+                          actual->recno, header_.recordCount));
+          else
+            report("tag " + tag.info.name + " lists " + describe(*actual) + ", which the record does not give");
+          actual = t->Next(*actual);
+        } else {
+          ++mismatches;
+          report("tag " + tag.info.name + " lacks " + describe(expected[i]));
+          ++i;
+        }
+      }
+      if (mismatches > 0)
+        report(Format("tag %s disagrees with the table in %llu entries", tag.info.name.c_str(),
+                      static_cast<unsigned long long>(mismatches)));
+    }
+  } catch (const CdxDamaged& e) {
+    report(std::string("the index is damaged: ") + e.what());
+  }
+  return problems;
+}
+
+// ---- order, filter, count -------------------------------------------------------
+
+void Table::SetOrder(int order) {
+  if (order < 0 || static_cast<std::size_t>(order) > tags_.size())
+    throw DbError(Format("%s: there is no tag number %d", path_.c_str(), order));
+  order_ = order;
+  entry_.reset();
+}
+
+void Table::SetFilter(const std::string& expr) {
+  bool blank = true;
+  for (char c : expr)
+    if (c != ' ') blank = false;
+  if (blank) {
+    filter_ = Expression();
+    filterCanonical_.clear();
+    return;
+  }
+  Expression e = Expression::Compile(expr, header_.fields);
+  if (e.ResultType() != Expression::Type::kLogical) throw DbError("expression \"" + expr + "\" is not a condition");
+  filter_ = std::move(e);
+  filterCanonical_ = Expression::Canonical(expr);
+}
+
+bool Table::Passes(std::string_view record) const { return filter_.Empty() || filter_.EvalBool(record); }
+
+std::uint64_t Table::CountVisible() {
+  ReadHeaderCount();
+  if (filter_.Empty()) return header_.recordCount;
+  auto scan = [&]() -> std::uint64_t {
+    std::uint64_t n = 0;
+    ScanRecords([&](std::uint32_t, std::string_view rec) { n += Passes(rec) ? 1 : 0; });
+    return n;
+  };
+  if (index_) {
+    for (const auto& tag : tags_) {
+      if (!tag.problem.empty() || tag.info.unique || tag.info.forExpr.empty()) continue;
+      if (Expression::Canonical(tag.info.forExpr) != filterCanonical_) continue;
+      const std::string name = tag.info.name;
+      return WithIndex(
+          [&]() -> std::uint64_t {
+            CdxTag* t = index_->FindTag(name);
+            if (!t) throw CdxDamaged("tag " + name + " vanished");
+            return t->Count();
+          },
+          scan);
+    }
+  }
+  return scan();
+}
+
+// ---- navigation -----------------------------------------------------------------
+
+void Table::SetCurrent(std::uint32_t recno, std::string record, std::optional<CdxEntry> entry) {
+  recno_ = recno;
+  record_ = std::move(record);
+  entry_ = std::move(entry);
+  bof_ = eof_ = false;
+}
+
+void Table::SetEof() {
+  recno_ = header_.recordCount + 1;
+  record_ = BlankRecord();
+  entry_.reset();
+  eof_ = true;
+}
+
+bool Table::NaturalForward(std::uint32_t from) {
+  if (from > header_.recordCount) ReadHeaderCount();
+  for (std::uint32_t r = std::max<std::uint32_t>(from, 1); r <= header_.recordCount; ++r) {
+    std::string rec = ReadRecord(r);
+    if (Passes(rec)) {
+      SetCurrent(r, std::move(rec), std::nullopt);
+      return true;
+    }
+  }
+  SetEof();
+  return false;
+}
+
+bool Table::NaturalBackward(std::uint32_t from) {
+  ReadHeaderCount();
+  for (std::uint32_t r = std::min(from, header_.recordCount); r >= 1; --r) {
+    std::string rec = ReadRecord(r);
+    if (Passes(rec)) {
+      SetCurrent(r, std::move(rec), std::nullopt);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Walks tag entries from `entry` until one names a record that exists, still gives
+// that key (entries of records changed meanwhile are stepped over) and passes the filter.
+bool Table::SettleForward(std::optional<CdxEntry> entry) {
+  CdxTag* tag = OrderTag();
+  const TagState& state = tags_[static_cast<std::size_t>(order_) - 1];
+  const bool desc = state.info.descending;
+  while (entry) {
+    if (entry->recno >= 1 && entry->recno > header_.recordCount) ReadHeaderCount();
+    if (entry->recno >= 1 && entry->recno <= header_.recordCount) {
+      std::string rec = ReadRecord(entry->recno);
+      if (KeyOf(state, rec) == entry->key && Passes(rec)) {
+        SetCurrent(entry->recno, std::move(rec), entry);
+        return true;
+      }
+    }
+    entry = desc ? tag->Prev(*entry) : tag->Next(*entry);
+  }
+  SetEof();
+  return false;
+}
+
+bool Table::SettleBackward(std::optional<CdxEntry> entry) {
+  CdxTag* tag = OrderTag();
+  const TagState& state = tags_[static_cast<std::size_t>(order_) - 1];
+  const bool desc = state.info.descending;
+  while (entry) {
+    if (entry->recno >= 1 && entry->recno > header_.recordCount) ReadHeaderCount();
+    if (entry->recno >= 1 && entry->recno <= header_.recordCount) {
+      std::string rec = ReadRecord(entry->recno);
+      if (KeyOf(state, rec) == entry->key && Passes(rec)) {
+        SetCurrent(entry->recno, std::move(rec), entry);
+        return true;
+      }
+    }
+    entry = desc ? tag->Next(*entry) : tag->Prev(*entry);
+  }
+  return false;
+}
+
+// Where the current record stands in the order's tag; a record without a key there
+// (it fails the tag's condition) is placed by its key value all the same.
+std::optional<CdxEntry> Table::CurrentEntry() {
+  if (entry_) return entry_;
+  const TagState& state = tags_[static_cast<std::size_t>(order_) - 1];
+  std::string key = state.key.EvalString(record_);
+  key.resize(static_cast<std::size_t>(state.info.keyLength), ' ');
+  return CdxEntry{key, recno_};
+}
+
+bool Table::GoTop() {
+  bof_ = false;
+  const bool found = WithIndex(
+      [&] {
+        CdxTag* tag = OrderTag();
+        if (!tag) return NaturalForward(1);
+        CdxLock lock(*index_, LockKind::kShared);
+        return SettleForward(tags_[static_cast<std::size_t>(order_) - 1].info.descending ? tag->Last() : tag->First());
+      },
+      [&] { return NaturalForward(1); });
+  if (!found) bof_ = true;
+  return found;
+}
+
+bool Table::GoBottom() {
+  bof_ = false;
+  const bool found = WithIndex(
+      [&] {
+        CdxTag* tag = OrderTag();
+        if (!tag) return NaturalBackward(UINT32_MAX);
+        CdxLock lock(*index_, LockKind::kShared);
+        return SettleBackward(tags_[static_cast<std::size_t>(order_) - 1].info.descending ? tag->First() : tag->Last());
+      },
+      [&] { return NaturalBackward(UINT32_MAX); });
+  if (!found) {
+    SetEof();
+    bof_ = true;
+  }
+  return found;
+}
+
+bool Table::Skip(long n) {
+  if (n == 0) {
+    Refresh();
+    return !eof_;
+  }
+  for (; n > 0; --n) {
+    if (eof_) return false;
+    bof_ = false;
+    const bool moved = WithIndex(
+        [&] {
+          CdxTag* tag = OrderTag();
+          if (!tag) return NaturalForward(recno_ + 1);
+          CdxLock lock(*index_, LockKind::kShared);
+          const auto here = CurrentEntry();
+          const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
+          return SettleForward(desc ? tag->Prev(*here) : tag->Next(*here));
+        },
+        [&] { return NaturalForward(recno_ + 1); });
+    if (!moved) return false;
+  }
+  for (; n < 0; ++n) {
+    if (eof_) {
+      if (!GoBottom()) return false;
+      continue;
+    }
+    const bool moved = WithIndex(
+        [&] {
+          CdxTag* tag = OrderTag();
+          if (!tag) return NaturalBackward(recno_ - 1);
+          CdxLock lock(*index_, LockKind::kShared);
+          const auto here = CurrentEntry();
+          const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
+          return SettleBackward(desc ? tag->Next(*here) : tag->Prev(*here));
+        },
+        [&] { return NaturalBackward(recno_ - 1); });
+    if (!moved) {
+      // Before the first record: stay on the first one, marked as beginning of file.
+      GoTop();
+      bof_ = true;
+      return false;
+    }
+  }
+  return !eof_;
+}
+
+bool Table::Go(std::uint32_t recno) {
+  bof_ = false;
+  if (recno > header_.recordCount) ReadHeaderCount();
+  if (recno == 0 || recno > header_.recordCount) {
+    SetEof();
+    return false;
+  }
+  SetCurrent(recno, ReadRecord(recno), std::nullopt);
+  return true;
+}
+
+bool Table::Seek(std::string_view key) {
+  bof_ = false;
+  return WithIndex(
+      [&] {
+        CdxTag* tag = OrderTag();
+        if (!tag) throw DbError(path_ + ": seeking needs an index order");
+        CdxLock lock(*index_, LockKind::kShared);
+        const TagState& state = tags_[static_cast<std::size_t>(order_) - 1];
+        for (auto e = tag->Seek(key); e && e->key.compare(0, key.size(), key) == 0; e = tag->Next(*e)) {
+          if (e->recno > header_.recordCount) ReadHeaderCount();
+          if (e->recno < 1 || e->recno > header_.recordCount) continue;
+          std::string rec = ReadRecord(e->recno);
+          if (KeyOf(state, rec) == e->key && Passes(rec)) {
+            SetCurrent(e->recno, std::move(rec), e);
+            return true;
+          }
+        }
+        SetEof();
+        return false;
+      },
+      [&] {
+        SetEof();
+        return false;
+      });
+}
+
+void Table::Refresh() {
+  ReadHeaderCount();
+  if (!eof_ && recno_ >= 1 && recno_ <= header_.recordCount) {
+    record_ = ReadRecord(recno_);
+    entry_.reset();
+  } else {
+    SetEof();
+  }
+}
+
+// ---- changes --------------------------------------------------------------------
+
+std::uint32_t Table::Append(const std::string& record) {
+  CheckWritable();
+  if (record.size() != header_.recordLength)
+    throw DbError(Format("%s: a record is %u bytes, not %zu", path_.c_str(), header_.recordLength, record.size()));
+  FileLock headerLock(*this, kDbfLockBase, "the header");
+  ReadHeaderCount();
+  const std::uint32_t recno = header_.recordCount + 1;
+  const std::uint64_t end = header_.RecordOffset(recno) + header_.recordLength + 1;
+  if (recno == 0 || end >= RecordLockOffset(recno)) throw DbError(path_ + " is full");
+  // The record and the end marker first, the count after: a crash in between leaves
+  // an uncounted record that the next append overwrites.
+  std::string bytes = record;
+  bytes += static_cast<char>(kDbfEndOfFile);
+  file_->WriteAt(header_.RecordOffset(recno), bytes.data(), bytes.size());
+  if (options_.durable) file_->Flush();
+  const DbfDate today = options_.today();
+  const std::string dateCount = BuildDateAndCount(today, recno);
+  file_->WriteAt(kDbfDateOffset, dateCount.data(), dateCount.size());
+  if (options_.durable) file_->Flush();
+  header_.recordCount = recno;
+  header_.date = today;
+  MaintainIndex(recno, nullptr, record);
+  return recno;
+}
+
+void Table::Modify(std::uint32_t recno, const std::function<std::string(const std::string&)>& change) {
+  CheckWritable();
+  if (recno == 0) throw DbError(path_ + ": there is no record 0");
+  FileLock recordLock(*this, RecordLockOffset(recno), Format("record %u", recno));
+  FileLock headerLock(*this, kDbfLockBase, "the header");
+  ReadHeaderCount();
+  const std::string oldRecord = ReadRecord(recno);
+  const std::string newRecord = change(oldRecord);
+  if (newRecord.size() != header_.recordLength)
+    throw DbError(Format("%s: a record is %u bytes, not %zu", path_.c_str(), header_.recordLength, newRecord.size()));
+  if (newRecord != oldRecord) {
+    file_->WriteAt(header_.RecordOffset(recno), newRecord.data(), newRecord.size());
+    const DbfDate today = options_.today();
+    if (today.year != header_.date.year || today.month != header_.date.month || today.day != header_.date.day) {
+      const std::string dateCount = BuildDateAndCount(today, header_.recordCount);
+      file_->WriteAt(kDbfDateOffset, dateCount.data(), 3);
+      header_.date = today;
+    }
+    if (options_.durable) file_->Flush();
+    MaintainIndex(recno, &oldRecord, newRecord);
+  }
+  if (recno == recno_ && !eof_) {
+    record_ = newRecord;
+    entry_.reset();
+  }
+}
+
+void Table::Update(std::uint32_t recno, const std::string& record) {
+  Modify(recno, [&](const std::string&) { return record; });
+}
+
+void Table::Delete(std::uint32_t recno) {
+  Modify(recno, [](const std::string& old) {
+    std::string rec = old;
+    rec[0] = kDbfDeleted;
+    return rec;
+  });
+}
+
+void Table::Recall(std::uint32_t recno) {
+  Modify(recno, [](const std::string& old) {
+    std::string rec = old;
+    rec[0] = kDbfLive;
+    return rec;
+  });
+}
+
+}  // namespace vz::db

@@ -1,0 +1,195 @@
+#pragma once
+// An open DBF table with its production (structural) CDX index.
+//
+// The table keeps every tag of its production index up to date on append, change and
+// delete; walks the records in natural or tag order, skipping those that fail the
+// filter; and works shared with other openers (other processes, or other Table objects
+// in this one) through the lock bytes other xBase programs use:
+//   record n: one byte at 0x7FFFFFFE - n; header and append: one byte at 0x7FFFFFFE.
+// Every change takes the record lock (when it changes an existing record), then the
+// header lock, then the index lock, always in that order; it writes the record first and
+// the header count after it, so a crash never leaves a counted record unwritten.
+//
+// A production index that fails its checks on open is moved aside to <index>.BAD and
+// the table opens without it; a damaged table is refused and never written.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbengine/cdx.hpp"
+#include "dbengine/dbf.hpp"
+#include "dbengine/expr.hpp"
+#include "dbengine/filesystem.hpp"
+
+namespace vz::db {
+
+enum class ShareMode { kShared, kReadOnly, kExclusive };
+
+struct TableOptions {
+  ShareMode mode = ShareMode::kShared;
+  FileSystem* fs = nullptr;  // nullptr: the host's files
+  // Date written into the header on every change.
+  std::function<DbfDate()> today = Today;
+  // How long a change waits for a record or header lock held by someone else.
+  int lockTimeoutMs = 10000;
+  // Flush the file between the record write and the header count (power-loss order).
+  bool durable = false;
+  // Verify every tag's tree on open when the index file is at most this large.
+  std::uint64_t checkIndexOnOpenBytes = 4u << 20;
+  std::size_t indexCachePages = 256;
+};
+
+struct IndexTagSpec {
+  std::string name;
+  std::string keyExpr;
+  std::string forExpr;  // empty: every record has a key
+  bool descending = false;
+  bool unique = false;
+};
+
+class Table {
+ public:
+  ~Table();
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  // Writes a new empty table (no index); an existing file of that name is replaced.
+  static void Create(const std::string& path, const std::vector<DbfField>& fields, const TableOptions& options = {});
+  // Opens a table and its production index when present. Throws DbfDamaged for a
+  // table that is not sound, DbError for other failures.
+  static std::unique_ptr<Table> Open(const std::string& path, const TableOptions& options = {});
+
+  // The production index's name: the table's base name with .CDX, or .cdx when the
+  // table's extension is in lower case.
+  static std::string ProductionIndexPath(const std::string& tablePath);
+
+  const std::string& Path() const { return path_; }
+  const DbfHeader& Header() const { return header_; }
+  const std::vector<DbfField>& Fields() const { return header_.fields; }
+  int FieldIndex(std::string_view name) const { return header_.FieldIndex(name); }
+  ShareMode Mode() const { return options_.mode; }
+  bool Writable() const;
+
+  // Records in the file, re-read from the header (others' appends included).
+  std::uint32_t RecordCount();
+
+  // Production index.
+  bool HasIndex() const { return index_ != nullptr; }
+  const std::string& IndexPath() const { return indexPath_; }
+  // Set when the index was found damaged (on open or later) and moved to this path.
+  const std::string& DamagedIndexPath() const { return damagedIndexPath_; }
+  const std::string& DamageReason() const { return damageReason_; }
+  std::vector<CdxTagInfo> Tags();
+  // Order number (1-based, directory order) of a tag; 0 when absent.
+  int TagOrder(std::string_view name);
+  // Builds (or rebuilds) a tag of the production index from all records, creating the
+  // index when there is none; the new tag becomes the current order.
+  void IndexTag(const IndexTagSpec& spec);
+  // Builds every tag again from the records (a new index file with the same tags).
+  void Reindex();
+  // Compares every tag with the records: structure, then one entry per passing record
+  // with the right key. Returns the disagreements in plain words (empty: all agree).
+  std::vector<std::string> CheckIndex(std::size_t maxReports = 20);
+
+  // Order: 0 natural, n the n-th tag.
+  void SetOrder(int order);
+  int Order() const { return order_; }
+  std::string OrderTagName() const;
+
+  // Filter: only passing records are visited. Empty text clears it.
+  void SetFilter(const std::string& expr);
+  const std::string& Filter() const { return filter_.Text(); }
+  // Records passing the filter (all records without one). Counted from a tag whose
+  // condition is the filter when there is one, without reading the table.
+  std::uint64_t CountVisible();
+
+  // Navigation; each returns whether a record is current afterwards.
+  bool GoTop();
+  bool GoBottom();
+  bool Skip(long n = 1);
+  bool Go(std::uint32_t recno);  // any record, filter or not
+  // Seeks a key in the current order's tag (partial match on a shorter key).
+  bool Seek(std::string_view key);
+  std::uint32_t RecNo() const { return recno_; }
+  bool Bof() const { return bof_; }
+  bool Eof() const { return eof_; }
+  // The current record as stored (flag byte first); all blanks at end of file.
+  const std::string& Record() const { return record_; }
+  bool Deleted() const { return !record_.empty() && record_[0] == kDbfDeleted; }
+  std::string FieldText(int field) const;  // stored text with its padding
+  // Re-reads the current record and the record count from the file.
+  void Refresh();
+
+  // A record of all blanks (not deleted).
+  std::string BlankRecord() const;
+  // Puts text into a field of a record buffer, blank-padded; refuses longer text.
+  void SetFieldText(std::string& record, int field, std::string_view text) const;
+
+  // Changes. Each reaches the file and every tag before it returns.
+  std::uint32_t Append(const std::string& record);
+  void Update(std::uint32_t recno, const std::string& record);
+  void Delete(std::uint32_t recno);
+  void Recall(std::uint32_t recno);
+
+ private:
+  struct TagState;
+  class FileLock;
+  Table(std::string path, TableOptions options);
+
+  FileSystem& Fs() const;
+  void ReadHeaderCount();
+  std::string ReadRecord(std::uint32_t recno);
+  void OpenIndex(bool checkNow);
+  void DropDamagedIndex(const CdxDamaged& e);
+  void SyncIndexWithHeader(unsigned char flags);
+  void LoadTags();
+  TagState CompileTag(const CdxTagInfo& info) const;
+  std::optional<std::string> KeyOf(const TagState& tag, std::string_view record) const;
+  CdxTag* OrderTag();
+  void MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
+  std::vector<CdxEntry> CollectEntries(const TagState& tag);
+  void BuildTag(const IndexTagSpec& spec, bool setOrder);
+  unsigned char ReadFlags();
+  void WriteFlags(unsigned char flags);
+  bool Passes(std::string_view record) const;
+  void SetCurrent(std::uint32_t recno, std::string record, std::optional<CdxEntry> entry);
+  void SetEof();
+  bool SettleForward(std::optional<CdxEntry> entry);
+  bool SettleBackward(std::optional<CdxEntry> entry);
+  bool NaturalForward(std::uint32_t from);
+  bool NaturalBackward(std::uint32_t from);
+  std::optional<CdxEntry> CurrentEntry();
+  void CheckWritable() const;
+  template <class F, class G>
+  auto WithIndex(F&& f, G&& fallback) -> decltype(f());
+  void ScanRecords(const std::function<void(std::uint32_t, std::string_view)>& visit);
+  void RefreshTagsIfChanged();
+  void Modify(std::uint32_t recno, const std::function<std::string(const std::string&)>& change);
+
+  std::string path_;
+  TableOptions options_;
+  std::unique_ptr<File> file_;
+  DbfHeader header_;
+  std::string indexPath_;
+  std::string damagedIndexPath_;
+  std::string damageReason_;
+  std::vector<CdxTagInfo> damagedTags_;
+  bool holdsExclusiveLock_ = false;
+  std::unique_ptr<CdxIndex> index_;
+  std::vector<TagState> tags_;
+  int order_ = 0;
+  Expression filter_;
+  std::string filterCanonical_;
+
+  std::uint32_t recno_ = 0;
+  std::string record_;
+  std::optional<CdxEntry> entry_;
+  bool bof_ = true;
+  bool eof_ = true;
+};
+
+}  // namespace vz::db
