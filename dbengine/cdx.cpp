@@ -1,0 +1,553 @@
+#include "dbengine/cdx.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "common/bytes.hpp"
+#include "dbengine/cdx_page.hpp"
+#include "dbengine/cdx_store.hpp"
+#include "dbengine/cdx_tree.hpp"
+
+namespace vz::db {
+
+bool CdxLess(const CdxEntry& a, const CdxEntry& b) {
+  const int c = a.key.compare(b.key);
+  if (c != 0) return c < 0;
+  return a.recno < b.recno;
+}
+
+namespace {
+
+using namespace cdx;
+
+std::string NormalizeTagName(std::string_view name) {
+  std::string n(name);
+  for (char& c : n) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return n;
+}
+
+std::string DirectoryKey(const std::string& name) {
+  std::string key = name;
+  key.resize(kDirKeyLength, ' ');
+  return key;
+}
+
+// Sorts entries into tag order through 16-byte key prefixes, so that most comparisons
+// stay inside one cache-friendly array.
+EntryList SortEntries(const std::vector<CdxEntry>& entries, int keyLength, bool unique) {
+  struct Item {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::uint32_t index;
+  };
+  const std::size_t kl = static_cast<std::size_t>(keyLength);
+  std::vector<Item> items(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    unsigned char prefix[16] = {};
+    std::memcpy(prefix, entries[i].key.data(), std::min<std::size_t>(kl, 16));
+    std::uint64_t a = 0;
+    std::uint64_t b = 0;
+    for (int k = 0; k < 8; ++k) a = (a << 8) | prefix[k];
+    for (int k = 8; k < 16; ++k) b = (b << 8) | prefix[k];
+    items[i] = Item{a, b, static_cast<std::uint32_t>(i)};
+  }
+  std::sort(items.begin(), items.end(), [&](const Item& x, const Item& y) {
+    if (x.a != y.a) return x.a < y.a;
+    if (x.b != y.b) return x.b < y.b;
+    const CdxEntry& ex = entries[x.index];
+    const CdxEntry& ey = entries[y.index];
+    if (kl > 16) {
+      const int c = std::memcmp(ex.key.data() + 16, ey.key.data() + 16, kl - 16);
+      if (c != 0) return c < 0;
+    }
+    return ex.recno < ey.recno;
+  });
+  EntryList sorted;
+  sorted.keyLength = keyLength;
+  sorted.keys.resize(items.size() * kl);
+  sorted.recnos.reserve(items.size());
+  std::size_t n = 0;
+  for (const Item& it : items) {
+    const CdxEntry& e = entries[it.index];
+    if (unique && n > 0 && std::memcmp(sorted.Key(n - 1), e.key.data(), kl) == 0) continue;
+    std::memcpy(sorted.keys.data() + n * kl, e.key.data(), kl);
+    sorted.recnos.push_back(e.recno);
+    ++n;
+  }
+  sorted.keys.resize(n * kl);
+  return sorted;
+}
+
+class IndexImpl;
+
+class TagImpl : public CdxTag {
+ public:
+  TagImpl(IndexImpl& index, CdxTagInfo info, std::uint32_t header);
+  const CdxTagInfo& Info() const override { return info_; }
+  void SetTrailByte(char trail) override;
+  bool Insert(std::string_view key, std::uint32_t recno) override;
+  bool Remove(std::string_view key, std::uint32_t recno) override;
+  std::optional<CdxEntry> First() override;
+  std::optional<CdxEntry> Last() override;
+  std::optional<CdxEntry> Next(const CdxEntry& current) override;
+  std::optional<CdxEntry> Prev(const CdxEntry& current) override;
+  std::optional<CdxEntry> Seek(std::string_view key) override;
+  std::optional<CdxEntry> SeekEntry(std::string_view key, std::uint32_t recno) override;
+  std::uint64_t Count() override;
+  void Check() override;
+
+  // Directory bookkeeping (under the index lock).
+  void Reset(CdxTagInfo info, std::uint32_t header);
+  std::uint32_t HeaderOffset() const { return header_; }
+  bool present = true;
+  std::optional<std::uint64_t> count;
+  std::uint64_t countGen = 0;
+  Tree& Ready();
+  std::uint64_t CheckPages(std::vector<std::uint32_t>& pages);
+
+ private:
+  IndexImpl& index_;
+  CdxTagInfo info_;
+  std::uint32_t header_;
+  unsigned char trail_ = ' ';
+  std::unique_ptr<Tree> tree_;
+};
+
+class IndexImpl : public CdxIndex {
+ public:
+  IndexImpl(std::unique_ptr<File> file, const CdxOptions& options)
+      : file_(std::move(file)),
+        options_(options),
+        store_(*file_, options.cachePages, options.durable),
+        dir_(store_, 0, kDirKeyLength, ' ', true) {}
+
+  template <class F>
+  auto ReadOp(F&& f) {
+    CdxLock lock(*this, LockKind::kShared);
+    return f();
+  }
+
+  template <class F>
+  decltype(auto) WriteOp(F&& f) {
+    CdxLock lock(*this, LockKind::kExclusive);
+    try {
+      decltype(auto) result = f();
+      const bool bump = options_.shared && !bumped_ && store_.HasChanges();
+      store_.Commit(bump);
+      if (bump) bumped_ = true;
+      knownCounter_ = GetBE32(store_.Get(0) + kHdrCounter);
+      return result;
+    } catch (...) {
+      // Nothing of the failed update is kept in memory; what reached the file (if the
+      // commit itself failed) carries the update mark and will read as damaged.
+      store_.Discard();
+      ++foreignGen_;
+      mustRefresh_ = true;
+      throw;
+    }
+  }
+
+  std::vector<CdxTagInfo> Tags() override {
+    return ReadOp([&] {
+      EnsureDirectory();
+      std::vector<CdxTagInfo> out;
+      for (TagImpl* t : order_) out.push_back(t->Info());
+      return out;
+    });
+  }
+
+  CdxTag* FindTag(std::string_view name) override {
+    return ReadOp([&]() -> CdxTag* {
+      EnsureDirectory();
+      return Lookup(NormalizeTagName(name));
+    });
+  }
+
+  CdxTag& AddTag(const CdxTagInfo& given, std::vector<CdxEntry> entries) override {
+    CdxTagInfo info = given;
+    info.name = NormalizeTagName(info.name);
+    if (info.name.empty() || info.name.size() > static_cast<std::size_t>(kDirKeyLength) ||
+        info.name.find(' ') != std::string::npos) {
+      throw DbError("invalid tag name \"" + given.name + "\"");
+    }
+    if (info.keyLength < 1 || info.keyLength > kMaxKeyLength) throw DbError("invalid index key length");
+    if (kHdrExpressions + info.keyExpr.size() + info.forExpr.size() + 2 > kHeaderSize) {
+      throw DbError("index expressions too long");
+    }
+    for (const CdxEntry& e : entries) {
+      if (e.key.size() != static_cast<std::size_t>(info.keyLength)) throw DbError("index key of wrong length");
+    }
+    const EntryList sorted = SortEntries(entries, info.keyLength, info.unique);
+    entries.clear();
+    entries.shrink_to_fit();
+    return WriteOp([&]() -> CdxTag& {
+      EnsureDirectory();
+      TagImpl* old = Lookup(info.name);
+      unsigned char trail = ' ';
+      TagHeader h;
+      h.keyLength = info.keyLength;
+      h.options = TagOptions(info);
+      h.descending = info.descending;
+      h.keyExpr = info.keyExpr;
+      h.forExpr = info.forExpr;
+      const std::uint32_t at = BuildTree(store_, h, sorted, trail);
+      const std::string dkey = DirectoryKey(info.name);
+      if (old) {
+        dir_.Remove(dkey, old->HeaderOffset());
+        FreeTagPages(old->HeaderOffset(), old->Info().keyLength);
+      }
+      if (!dir_.Insert(dkey, at)) throw CdxDamaged("index damaged: tag directory refuses the new tag");
+      TagImpl* tag = old;
+      if (tag) {
+        tag->Reset(info, at);
+      } else {
+        tags_.push_back(std::make_unique<TagImpl>(*this, info, at));
+        tag = tags_.back().get();
+      }
+      tag->count = sorted.Size();
+      tag->countGen = foreignGen_;
+      LoadDirectory();
+      return *tag;
+    });
+  }
+
+  bool RemoveTag(std::string_view name) override {
+    return WriteOp([&] {
+      EnsureDirectory();
+      TagImpl* tag = Lookup(NormalizeTagName(name));
+      if (!tag) return false;
+      dir_.Remove(DirectoryKey(tag->Info().name), tag->HeaderOffset());
+      FreeTagPages(tag->HeaderOffset(), tag->Info().keyLength);
+      LoadDirectory();
+      return true;
+    });
+  }
+
+  void Check() override {
+    ReadOp([&] {
+      EnsureDirectory();
+      std::vector<std::uint32_t> pages;
+      dir_.Check(pages);
+      for (TagImpl* t : order_) t->CheckPages(pages);
+      std::sort(pages.begin(), pages.end());
+      if (std::adjacent_find(pages.begin(), pages.end()) != pages.end()) {
+        throw CdxDamaged("index damaged: a page belongs to two trees");
+      }
+      // Free list: inside the file, not in use, no loop.
+      std::uint32_t off = GetLE32(store_.Get(0) + kHdrFreeList);
+      std::vector<std::uint32_t> freePages;
+      const std::uint64_t limit = store_.End() / kPageSize;
+      while (off != 0 && off != kNone) {
+        if (freePages.size() > limit) throw CdxDamaged("index damaged: free list loops");
+        if (std::binary_search(pages.begin(), pages.end(), off)) {
+          throw CdxDamaged("index damaged: page " + std::to_string(off) + " both free and in use");
+        }
+        freePages.push_back(off);
+        off = GetLE32(store_.Get(off));
+      }
+      std::sort(freePages.begin(), freePages.end());
+      if (std::adjacent_find(freePages.begin(), freePages.end()) != freePages.end()) {
+        throw CdxDamaged("index damaged: free list loops");
+      }
+      return 0;
+    });
+  }
+
+  std::uint32_t ChangeCounter() const override { return knownCounter_; }
+  File& GetFile() override { return *file_; }
+
+  void WriteFresh() {
+    unsigned char buf[kHeaderSize + kPageSize];
+    TagHeader h;
+    h.root = kHeaderSize;
+    h.keyLength = kDirKeyLength;
+    h.options = kOptCompact | kOptCompound | kOptDirectory;
+    EncodeHeader(h, buf);
+    EntryList none;
+    none.keyLength = kDirKeyLength;
+    EncodeLeaf(none, 0, 0, NodeHead{static_cast<std::uint16_t>(kAttrRoot | kAttrLeaf), 0, kNone, kNone}, ' ',
+               buf + kHeaderSize);
+    if (options_.shared) TakeFileLock(LockKind::kExclusive);
+    try {
+      file_->Truncate(0);
+      file_->WriteAt(0, buf, sizeof buf);
+      if (options_.durable) file_->Flush();
+    } catch (...) {
+      if (options_.shared) file_->Unlock(kCdxLockOffset, 1);
+      throw;
+    }
+    if (options_.shared) file_->Unlock(kCdxLockOffset, 1);
+    mustRefresh_ = true;
+  }
+
+  void TakeFileLock(LockKind kind) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lockTimeoutMs);
+    int waitMs = 1;
+    while (!file_->TryLock(kCdxLockOffset, 1, kind)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        throw DbError("index " + file_->Path() + " is locked by another user");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+      waitMs = std::min(waitMs * 2, 20);
+    }
+  }
+
+  void EnsureDirectory() {
+    if (loadedGen_ != foreignGen_) LoadDirectory();
+  }
+
+  void LoadDirectory() {
+    loadedGen_ = 0;
+    for (auto& t : tags_) t->present = false;
+    order_.clear();
+    const std::uint64_t limit = store_.End() / kPageSize;
+    std::optional<CdxEntry> e = dir_.First();
+    while (e) {
+      if (order_.size() > limit) throw CdxDamaged("index damaged: tag directory loops");
+      std::string name = e->key;
+      while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
+      const std::uint32_t at = e->recno;
+      if (at % kPageSize != 0 || at < kHeaderSize || static_cast<std::uint64_t>(at) + kHeaderSize > store_.End()) {
+        throw CdxDamaged("index damaged: tag header of " + name + " outside the file");
+      }
+      unsigned char raw[kHeaderSize];
+      std::memcpy(raw, store_.Get(at), kPageSize);
+      std::memcpy(raw + kPageSize, store_.Get(at + kPageSize), kPageSize);
+      const TagHeader h = DecodeHeader(raw);
+      CdxTagInfo info;
+      info.name = NormalizeTagName(name);
+      info.keyExpr = h.keyExpr;
+      info.forExpr = h.forExpr;
+      info.keyLength = h.keyLength;
+      info.descending = h.descending;
+      info.unique = (h.options & kOptUnique) != 0;
+      TagImpl* tag = Lookup(info.name, true);
+      if (tag) {
+        if (tag->present) throw CdxDamaged("index damaged: tag " + info.name + " listed twice");
+        if (tag->HeaderOffset() != at || tag->Info().keyLength != info.keyLength) tag->Reset(info, at);
+        tag->present = true;
+      } else {
+        tags_.push_back(std::make_unique<TagImpl>(*this, info, at));
+        tag = tags_.back().get();
+      }
+      order_.push_back(tag);
+      e = dir_.LowerBound(Probe{e->key, static_cast<std::uint64_t>(e->recno) + 1});
+    }
+    loadedGen_ = foreignGen_;
+  }
+
+  TagImpl* Lookup(const std::string& name, bool includeAbsent = false) {
+    for (auto& t : tags_) {
+      if (t->Info().name == name && (includeAbsent || t->present)) return t.get();
+    }
+    return nullptr;
+  }
+
+  void FreeTagPages(std::uint32_t header, int keyLength) {
+    std::vector<std::uint32_t> pages;
+    try {
+      Tree old(store_, header, keyLength, ' ', false);
+      old.CollectPages(pages);
+    } catch (const CdxDamaged&) {
+      // A damaged tree's pages stay unused rather than risk freeing a live one.
+      return;
+    }
+    for (std::uint32_t p : pages) store_.Release(p);
+  }
+
+  PageStore& Store() { return store_; }
+  std::uint64_t ForeignGen() const { return foreignGen_; }
+
+ protected:
+  void AcquireLock(LockKind kind) override {
+    if (lockDepth_ > 0) {
+      if (kind == LockKind::kExclusive && held_ == LockKind::kShared) {
+        if (options_.shared) {
+          file_->Unlock(kCdxLockOffset, 1);
+          try {
+            TakeFileLock(LockKind::kExclusive);
+          } catch (...) {
+            TakeFileLock(LockKind::kShared);
+            throw;
+          }
+          held_ = LockKind::kExclusive;
+          Refresh();
+        }
+        held_ = LockKind::kExclusive;
+      }
+      ++lockDepth_;
+      return;
+    }
+    if (options_.shared) TakeFileLock(kind);
+    held_ = kind;
+    bumped_ = false;
+    try {
+      Refresh();
+    } catch (...) {
+      if (options_.shared) file_->Unlock(kCdxLockOffset, 1);
+      throw;
+    }
+    lockDepth_ = 1;
+  }
+
+  void ReleaseLock() override {
+    if (lockDepth_ == 0) return;
+    if (--lockDepth_ > 0) return;
+    if (options_.shared) {
+      try {
+        file_->Unlock(kCdxLockOffset, 1);
+      } catch (...) {
+        // Closing the file drops the lock anyway.
+      }
+    }
+    store_.Trim();
+  }
+
+ private:
+  // Under a freshly taken lock: drops cached pages when another writer changed the file,
+  // and refuses an index whose last multi-page update never finished.
+  void Refresh() {
+    if (!options_.shared && !mustRefresh_) return;
+    unsigned char page[kPageSize];
+    if (file_->ReadAt(0, page, kPageSize) != kPageSize) throw CdxDamaged("index damaged: file too short");
+    const std::uint32_t counter = GetBE32(page + kHdrCounter);
+    if (mustRefresh_ || counter != knownCounter_) {
+      store_.Reset();
+      ++foreignGen_;
+      knownCounter_ = counter;
+      mustRefresh_ = false;
+      if (store_.End() < kHeaderSize + kPageSize) throw CdxDamaged("index damaged: file too short");
+      unsigned char raw[kHeaderSize];
+      std::memcpy(raw, store_.Get(0), kPageSize);
+      std::memcpy(raw + kPageSize, store_.Get(kPageSize), kPageSize);
+      if (DecodeHeader(raw).keyLength != kDirKeyLength) {
+        mustRefresh_ = true;
+        throw CdxDamaged("index damaged: tag directory key length");
+      }
+    }
+    if (GetLE32(page + kHdrUpdateMark) == kUpdateMarkValue) {
+      mustRefresh_ = true;
+      throw CdxDamaged("index damaged: an update was interrupted");
+    }
+  }
+
+  std::unique_ptr<File> file_;
+  CdxOptions options_;
+  PageStore store_;
+  Tree dir_;
+  std::vector<std::unique_ptr<TagImpl>> tags_;
+  std::vector<TagImpl*> order_;
+  std::uint32_t knownCounter_ = 0;
+  std::uint64_t foreignGen_ = 1;
+  std::uint64_t loadedGen_ = 0;
+  bool mustRefresh_ = true;
+  int lockDepth_ = 0;
+  LockKind held_ = LockKind::kShared;
+  bool bumped_ = false;
+};
+
+TagImpl::TagImpl(IndexImpl& index, CdxTagInfo info, std::uint32_t header) : index_(index) {
+  Reset(std::move(info), header);
+}
+
+void TagImpl::Reset(CdxTagInfo info, std::uint32_t header) {
+  info_ = std::move(info);
+  header_ = header;
+  tree_ = std::make_unique<Tree>(index_.Store(), header, info_.keyLength, trail_, info_.unique);
+  count.reset();
+  present = true;
+}
+
+Tree& TagImpl::Ready() {
+  index_.EnsureDirectory();
+  if (!present) throw DbError("tag " + info_.name + " no longer exists");
+  return *tree_;
+}
+
+void TagImpl::SetTrailByte(char trail) {
+  trail_ = static_cast<unsigned char>(trail);
+  tree_->SetTrail(trail_);
+}
+
+bool TagImpl::Insert(std::string_view key, std::uint32_t recno) {
+  return index_.WriteOp([&] {
+    const bool done = Ready().Insert(key, recno);
+    if (done && count && countGen == index_.ForeignGen()) ++*count;
+    return done;
+  });
+}
+
+bool TagImpl::Remove(std::string_view key, std::uint32_t recno) {
+  return index_.WriteOp([&] {
+    const bool done = Ready().Remove(key, recno);
+    if (done && count && countGen == index_.ForeignGen()) --*count;
+    return done;
+  });
+}
+
+std::optional<CdxEntry> TagImpl::First() {
+  return index_.ReadOp([&] { return Ready().First(); });
+}
+
+std::optional<CdxEntry> TagImpl::Last() {
+  return index_.ReadOp([&] { return Ready().Last(); });
+}
+
+std::optional<CdxEntry> TagImpl::Next(const CdxEntry& current) {
+  return index_.ReadOp([&] { return Ready().LowerBound(Probe{current.key, std::uint64_t{current.recno} + 1}); });
+}
+
+std::optional<CdxEntry> TagImpl::Prev(const CdxEntry& current) {
+  return index_.ReadOp([&] { return Ready().Before(Probe{current.key, current.recno}); });
+}
+
+std::optional<CdxEntry> TagImpl::Seek(std::string_view key) {
+  return index_.ReadOp([&] { return Ready().LowerBound(Probe{key, 0}); });
+}
+
+std::optional<CdxEntry> TagImpl::SeekEntry(std::string_view key, std::uint32_t recno) {
+  return index_.ReadOp([&] { return Ready().LowerBound(Probe{key, recno}); });
+}
+
+std::uint64_t TagImpl::Count() {
+  return index_.ReadOp([&] {
+    Tree& t = Ready();
+    if (!count || countGen != index_.ForeignGen()) {
+      count = t.CountLeaves();
+      countGen = index_.ForeignGen();
+    }
+    return *count;
+  });
+}
+
+std::uint64_t TagImpl::CheckPages(std::vector<std::uint32_t>& pages) {
+  return Ready().Check(pages);
+}
+
+void TagImpl::Check() {
+  index_.ReadOp([&] {
+    std::vector<std::uint32_t> pages;
+    return Ready().Check(pages);
+  });
+}
+
+}  // namespace
+
+std::unique_ptr<CdxIndex> CdxIndex::Open(std::unique_ptr<File> file, const CdxOptions& options) {
+  auto index = std::make_unique<IndexImpl>(std::move(file), options);
+  index->Tags();
+  return index;
+}
+
+std::unique_ptr<CdxIndex> CdxIndex::Create(std::unique_ptr<File> file, const CdxOptions& options) {
+  auto index = std::make_unique<IndexImpl>(std::move(file), options);
+  index->WriteFresh();
+  index->Tags();
+  return index;
+}
+
+}  // namespace vz::db
