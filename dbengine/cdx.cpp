@@ -258,6 +258,7 @@ class IndexImpl : public CdxIndex {
   }
 
   std::uint32_t ChangeCounter() const override { return knownCounter_; }
+  std::size_t CachedPages() const override { return store_.CachedPages(); }
   File& GetFile() override { return *file_; }
 
   void WriteFresh() {

@@ -73,8 +73,9 @@ struct CdxOptions {
 
 class CdxIndex;
 
-// One tag of an open index. Owned by its CdxIndex; valid until the tag is replaced or
-// removed, or the index is closed.
+// One tag of an open index. Owned by its CdxIndex and valid until the index is closed:
+// replacing the tag (AddTag with its name, here or by another opener) keeps the object;
+// once the tag is removed its calls throw DbError.
 class CdxTag {
  public:
   virtual ~CdxTag() = default;
@@ -146,6 +147,8 @@ class CdxIndex {
   // page both free and in use).
   virtual void Check() = 0;
 
+  // Pages held in the cache now (between calls: at most CdxOptions::cachePages).
+  virtual std::size_t CachedPages() const = 0;
   // The change counter at header offset 8 as last read or written.
   virtual std::uint32_t ChangeCounter() const = 0;
   virtual File& GetFile() = 0;

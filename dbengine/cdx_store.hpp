@@ -50,6 +50,7 @@ class PageStore {
   std::uint64_t Generation() const { return generation_; }
 
   File& GetFile() { return file_; }
+  std::size_t CachedPages() const { return slots_.size(); }
 
  private:
   struct Slot {
