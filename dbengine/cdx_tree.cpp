@@ -156,8 +156,12 @@ std::optional<CdxEntry> Tree::LowerBound(const Probe& probe) {
   NodeHead h;
   const EntryList& l = LoadLeaf(leaf, h);
   const std::size_t i = cdx::LowerBound(l, probe);
-  if (i < l.Size()) return MakeEntry(l, i);
-  return EntryAt(h.right, 0);
+  std::optional<CdxEntry> e = i < l.Size() ? MakeEntry(l, i) : EntryAt(h.right, 0);
+  // Keys out of order would otherwise let a caller stepping forward go round for ever.
+  if (e && CompareEntry(reinterpret_cast<const unsigned char*>(e->key.data()), keyLength_, e->recno, probe) < 0) {
+    Damaged("keys out of order");
+  }
+  return e;
 }
 
 std::optional<CdxEntry> Tree::Before(const Probe& probe) {
@@ -165,6 +169,14 @@ std::optional<CdxEntry> Tree::Before(const Probe& probe) {
       CompareAt(leaf_, leaf_.Size() - 1, probe) >= 0) {
     return MakeEntry(leaf_, cdx::LowerBound(leaf_, probe) - 1);
   }
+  std::optional<CdxEntry> e = BeforeSlow(probe);
+  if (e && CompareEntry(reinterpret_cast<const unsigned char*>(e->key.data()), keyLength_, e->recno, probe) >= 0) {
+    Damaged("keys out of order");
+  }
+  return e;
+}
+
+std::optional<CdxEntry> Tree::BeforeSlow(const Probe& probe) {
   std::uint32_t leaf = 0;
   if (!Descend(probe, false, nullptr, leaf)) return Last();
   NodeHead h;

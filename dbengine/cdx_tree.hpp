@@ -57,6 +57,7 @@ class Tree {
   void SetRoot(std::uint32_t root);
   bool Descend(const Probe& probe, bool forInsert, std::vector<Step>* path, std::uint32_t& leaf);
   const EntryList& LoadLeaf(std::uint32_t offset, NodeHead& head);
+  std::optional<CdxEntry> BeforeSlow(const Probe& probe);
   std::optional<CdxEntry> EntryAt(std::uint32_t leaf, std::size_t index);
   std::uint32_t Edge(bool last);
   void Propagate(const std::vector<Step>& path, std::uint32_t offset, const NodeHead& head,
