@@ -1,0 +1,333 @@
+#include "driverlink/adfaxctl.hpp"
+
+#include <exception>
+
+#include "common/text.hpp"
+#include "toolkit/application.hpp"
+#include "toolkit/exception.hpp"
+
+using vz::Format;
+using vz::win::Handle;
+namespace proto = vz::driverlink;
+
+namespace {
+
+constexpr char kPipeWindowClass[] = "TApdFaxDriverPipeWindow";
+// The version record's size as the version query expects it.
+static_assert(sizeof(OSVERSIONINFOA) == 148);
+
+OSVERSIONINFOA QueryVersion() {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof(info);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  GetVersionExA(&info);
+#pragma GCC diagnostic pop
+  return info;
+}
+
+// Pipe type flags; from Windows 6.0 on remote clients are refused, since the fax
+// printer driver is always on this machine.
+DWORD PipeModeFlags() {
+  DWORD mode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
+  const OSVERSIONINFOA v = QueryVersion();
+  if (v.dwPlatformId == VER_PLATFORM_WIN32_NT && v.dwMajorVersion >= 6)
+    mode |= PIPE_REJECT_REMOTE_CLIENTS;
+  return mode;
+}
+
+}  // namespace
+
+bool IsWindowsNt() {
+  return QueryVersion().dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+// ---------------------------------------------------------------------------
+// TMonitorThread
+
+TMonitorThread::TMonitorThread(TApdFaxDriverInterface* owner, Handle pipe, Handle stopEvent,
+                               Handle ioEvent)
+    : Owner(owner),
+      pipe_(std::move(pipe)),
+      stopEvent_(std::move(stopEvent)),
+      ioEvent_(std::move(ioEvent)) {}
+
+TMonitorThread::~TMonitorThread() {
+  Stop();
+}
+
+void TMonitorThread::Start() {
+  HANDLE h = CreateThread(nullptr, 0, &TMonitorThread::ThreadProc, this, 0, nullptr);
+  if (h == nullptr) throw Exception("Unable to create the pipe monitor thread");
+  thread_.Reset(h);
+}
+
+void TMonitorThread::Stop() {
+  if (!thread_) return;
+  SetEvent(stopEvent_.Get());
+  HANDLE thread = thread_.Get();
+  for (;;) {
+    const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (r != WAIT_OBJECT_0 + 1) break;
+    // Answers the calls sent to this thread's windows, nothing else.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  thread_.Reset();
+}
+
+DWORD WINAPI TMonitorThread::ThreadProc(void* self) {
+  auto* monitor = static_cast<TMonitorThread*>(self);
+  try {
+    monitor->Execute();
+  } catch (const std::exception& e) {
+    monitor->CancelPendingIo();
+    Application->FatalError(e.what());
+  } catch (...) {
+    monitor->CancelPendingIo();
+    Application->FatalError("Unknown error in the pipe monitor thread");
+  }
+  monitor->CancelPendingIo();
+  monitor->finished_ = true;
+  return 0;
+}
+
+void TMonitorThread::PrepareOverlapped() {
+  overlapped_ = OVERLAPPED{};
+  overlapped_.hEvent = ioEvent_.Get();
+  ResetEvent(ioEvent_.Get());
+}
+
+bool TMonitorThread::WaitForIo() {
+  ioPending_ = true;
+  HANDLE events[2] = {stopEvent_.Get(), ioEvent_.Get()};
+  const DWORD r = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+  if (r != WAIT_OBJECT_0 + 1) return false;
+  ioPending_ = false;
+  return true;
+}
+
+void TMonitorThread::CancelPendingIo() {
+  if (!ioPending_) return;
+  // The overlapped record must outlive the operation: cancel it and let it finish.
+  CancelIo(pipe_.Get());
+  DWORD ignored = 0;
+  GetOverlappedResult(pipe_.Get(), &overlapped_, &ignored, TRUE);
+  ioPending_ = false;
+}
+
+bool TMonitorThread::WaitForClient() {
+  for (;;) {
+    PrepareOverlapped();
+    const BOOL ok = ConnectNamedPipe(pipe_.Get(), &overlapped_);
+    const DWORD error = GetLastError();
+    if (ok || error == ERROR_PIPE_CONNECTED) return true;
+    if (error == ERROR_IO_PENDING) return WaitForIo();
+    // A client that came and went before the wait (ERROR_NO_DATA) or a broken pipe:
+    // drop it; the short pause keeps a persistent failure from spinning.
+    DisconnectNamedPipe(pipe_.Get());
+    if (WaitForSingleObject(stopEvent_.Get(), 10) != WAIT_TIMEOUT) return false;
+  }
+}
+
+std::size_t TMonitorThread::ReadRequest() {
+  PrepareOverlapped();
+  DWORD got = 0;
+  if (ReadFile(pipe_.Get(), request_.data(), static_cast<DWORD>(request_.size()), &got,
+               &overlapped_))
+    return got;
+  DWORD error = GetLastError();
+  if (error == ERROR_IO_PENDING) {
+    if (!WaitForIo()) return SIZE_MAX;
+    if (GetOverlappedResult(pipe_.Get(), &overlapped_, &got, FALSE)) return got;
+    error = GetLastError();
+  }
+  // A longer message is served from its first 257 bytes; the rest goes with the
+  // disconnection.
+  if (error == ERROR_MORE_DATA) return request_.size();
+  return 0;
+}
+
+void TMonitorThread::WriteReply() {
+  PrepareOverlapped();
+  const proto::Message reply = proto::EncodeReply(Owner->FileName);
+  if (!WriteFile(pipe_.Get(), reply.data(), static_cast<DWORD>(reply.size()), nullptr,
+                 &overlapped_) &&
+      GetLastError() == ERROR_IO_PENDING)
+    WaitForIo();
+}
+
+void TMonitorThread::HandOff(void (TApdFaxDriverInterface::*call)()) {
+  TApdFaxDriverInterface* owner = Owner;
+  try {
+    Application->Synchronize([owner, call] {
+      if (!owner->Closing()) (owner->*call)();
+    });
+  } catch (const std::exception& e) {
+    // An error that escapes a document handler ends the program.
+    CancelPendingIo();
+    Application->FatalError(e.what());
+  }
+}
+
+void TMonitorThread::Execute() {
+  for (;;) {
+    if (!WaitForClient()) return;
+    const std::size_t got = ReadRequest();
+    if (got == SIZE_MAX) return;
+    if (got > 0) {
+      const proto::Request request = proto::DecodeRecord(request_.data(), got);
+      switch (request.code) {
+        case proto::kCodeDocStart:
+          Owner->DocumentName = request.text;
+          HandOff(&TApdFaxDriverInterface::DoDocStart);
+          if (Owner->Closing()) return;
+          WriteReply();
+          if (ioPending_) return;
+          break;
+        case proto::kCodeDocEnd:
+          HandOff(&TApdFaxDriverInterface::DoDocEnd);
+          if (Owner->Closing()) return;
+          break;
+        case proto::kCodeNothing:
+          break;
+        default:
+          // Any local process can send this: it must not end the controller. The
+          // client goes first, so the error box never holds the pipe.
+          DisconnectNamedPipe(pipe_.Get());
+          Application->QueueException(
+              Format("Unknown incoming event encountered:%d", static_cast<int>(request.code)));
+          continue;
+      }
+    }
+    DisconnectNamedPipe(pipe_.Get());
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TApdFaxDriverInterface
+
+TApdFaxDriverInterface::TApdFaxDriverInterface(TComponent* owner, TDriverTransport transport)
+    : TComponent(owner), transport_(transport) {
+  if (transport_ == TDriverTransport::dtAuto)
+    transport_ = IsWindowsNt() ? TDriverTransport::dtPipe : TDriverTransport::dtWindow;
+  if (transport_ == TDriverTransport::dtWindow)
+    CreateWindowTransport();
+  else
+    CreatePipeTransport();
+}
+
+TApdFaxDriverInterface::~TApdFaxDriverInterface() {
+  stopping_ = true;
+  Destroying();
+  FileName.clear();
+  DocumentName.clear();
+  monitor_.reset();
+  semaphore_.Reset();
+  pipeWindow_.Reset();
+}
+
+bool TApdFaxDriverInterface::Closing() const noexcept {
+  return stopping_.load() || HasState(csDestroying) ||
+         (Owner() != nullptr && Owner()->HasState(csDestroying));
+}
+
+void TApdFaxDriverInterface::DoDocStart() {
+  if (OnDocStart) OnDocStart(this);
+}
+
+void TApdFaxDriverInterface::DoDocEnd() {
+  if (OnDocEnd) OnDocEnd(this);
+}
+
+void TApdFaxDriverInterface::CreatePipeTransport() {
+  if (!InitializeSecurityDescriptor(&securityDescriptor_, SECURITY_DESCRIPTOR_REVISION))
+    throw Exception("Unable to initialize security descriptor");
+  // A present but null access list: any local user's driver may connect.
+  if (!SetSecurityDescriptorDacl(&securityDescriptor_, TRUE, nullptr, FALSE))
+    throw Exception("Unable to set security DACL");
+  securityAttributes_.nLength = sizeof(SECURITY_ATTRIBUTES);
+  securityAttributes_.lpSecurityDescriptor = &securityDescriptor_;
+  securityAttributes_.bInheritHandle = TRUE;
+
+  HANDLE h = CreateNamedPipeA(proto::kPipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                              PipeModeFlags(), 1, proto::kMessageSize, proto::kMessageSize,
+                              proto::kPipeTimeoutMs, &securityAttributes_);
+  if (h == INVALID_HANDLE_VALUE || h == nullptr)
+    throw Exception(Format("Unable to create named pipe. Error:%d", static_cast<int>(GetLastError())));
+  Handle pipe(h);
+  Handle stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!stopEvent) throw Exception("Unable to create event");
+  Handle ioEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!ioEvent) throw Exception("Unable to create event");
+
+  monitor_ = std::make_unique<TMonitorThread>(this, std::move(pipe), std::move(stopEvent),
+                                              std::move(ioEvent));
+  monitor_->Start();
+  try {
+    SignalSemaphore();
+  } catch (...) {
+    stopping_ = true;
+    monitor_.reset();
+    throw;
+  }
+}
+
+void TApdFaxDriverInterface::SignalSemaphore() {
+  HANDLE existing = OpenSemaphoreA(SEMAPHORE_ALL_ACCESS, FALSE, proto::kSemaphoreName);
+  if (existing != nullptr) {
+    Handle opened(existing);
+    if (!ReleaseSemaphore(opened.Get(), 1, nullptr))
+      throw Exception("Unable to release semaphore");
+    return;
+  }
+  // Kept open while the controller runs, so the driver finds it; a failed creation
+  // simply leaves none.
+  semaphore_.Reset(CreateSemaphoreA(nullptr, 0, 1, proto::kSemaphoreName));
+}
+
+void TApdFaxDriverInterface::CreateWindowTransport() {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  WNDCLASSA wc{};
+  if (!GetClassInfoA(instance, kPipeWindowClass, &wc)) {
+    wc.lpfnWndProc = &TApdFaxDriverInterface::PipeWindowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = kPipeWindowClass;
+    RegisterClassA(&wc);
+  }
+  HWND wnd = CreateWindowExA(0, kPipeWindowClass, proto::kPipeName, WS_OVERLAPPED, 0, 0, 0, 0,
+                             nullptr, nullptr, instance, this);
+  if (wnd == nullptr) throw Exception("Unable to create \"pipe\" window");
+  pipeWindow_.Reset(wnd);
+  SetWindowTextA(wnd, proto::kPipeName);
+}
+
+LRESULT CALLBACK TApdFaxDriverInterface::PipeWindowProc(HWND wnd, UINT msg, WPARAM wp,
+                                                        LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
+    SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<TApdFaxDriverInterface*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcA(wnd, msg, wp, lp);
+  return self->OnPipeWindowMessage(wnd, msg, wp, lp);
+}
+
+LRESULT TApdFaxDriverInterface::OnPipeWindowMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg != proto::kWmDocStart && msg != proto::kWmDocEnd) return DefWindowProcA(wnd, msg, wp, lp);
+  if (Closing()) return 0;
+  try {
+    if (msg == proto::kWmDocStart) {
+      char title[256] = {};
+      GetWindowTextA(wnd, title, sizeof(title));
+      DocumentName = title;
+      DoDocStart();
+      SetWindowTextA(wnd, vz::Clip255(FileName).c_str());
+    } else {
+      DoDocEnd();
+    }
+  } catch (const std::exception& e) {
+    if (Application != nullptr) Application->HandleException(e);
+  }
+  return 0;
+}

@@ -1,0 +1,108 @@
+#pragma once
+// TApdFaxDriverInterface serves the fax printer driver: it owns the pipe
+// \\.\pipe\ApFaxCnv and its monitor thread (Windows NT) or a hidden window (other
+// platforms), raises OnDocStart and OnDocEnd on the GUI thread, and answers each
+// document start with FileName.
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "driverlink/pipeproto.hpp"
+#include "platform/handles.hpp"
+#include "toolkit/component.hpp"
+
+enum class TDriverTransport {
+  dtAuto,    // the pipe on Windows NT, the window elsewhere (the version query decides)
+  dtPipe,
+  dtWindow,
+};
+
+class TApdFaxDriverInterface;
+
+// Serves the pipe: waits for a client, reads one request, hands it to the GUI
+// thread, answers a document start, disconnects; until StopEvent is set.
+class TMonitorThread {
+ public:
+  TMonitorThread(TApdFaxDriverInterface* owner, vz::win::Handle pipe, vz::win::Handle stopEvent,
+                 vz::win::Handle ioEvent);
+  TMonitorThread(const TMonitorThread&) = delete;
+  TMonitorThread& operator=(const TMonitorThread&) = delete;
+  // Stops the loop first when it still runs.
+  ~TMonitorThread();
+
+  void Start();
+  // Sets StopEvent and waits until the loop no longer touches the pipe, the events
+  // or the owner. Calls the GUI thread sends meanwhile are answered (and skipped
+  // by the owner), so a hand-off in flight cannot deadlock the wait.
+  void Stop();
+  bool Finished() const noexcept { return finished_.load(); }
+
+  TApdFaxDriverInterface* Owner;
+
+ private:
+  static DWORD WINAPI ThreadProc(void* self);
+  void Execute();
+  void PrepareOverlapped();
+  // Waits for the pending operation; false when StopEvent (or a failure) ended the wait.
+  bool WaitForIo();
+  void CancelPendingIo();
+  bool WaitForClient();
+  std::size_t ReadRequest();
+  void WriteReply();
+  void HandOff(void (TApdFaxDriverInterface::*call)());
+
+  vz::win::Handle pipe_;
+  vz::win::Handle stopEvent_;
+  vz::win::Handle ioEvent_;
+  vz::win::Handle thread_;
+  OVERLAPPED overlapped_{};
+  bool ioPending_ = false;
+  vz::driverlink::Message request_{};
+  std::atomic<bool> finished_{false};
+  friend class TApdFaxDriverInterface;
+};
+
+class TApdFaxDriverInterface : public TComponent {
+ public:
+  explicit TApdFaxDriverInterface(TComponent* owner,
+                                  TDriverTransport transport = TDriverTransport::dtAuto);
+  ~TApdFaxDriverInterface() override;
+
+  // Handed to the driver at the next document start.
+  std::string FileName = "C:\\DEFAULT.APF";
+  // The text that came with the last document start.
+  std::string DocumentName;
+  TNotifyEvent OnDocStart;
+  TNotifyEvent OnDocEnd;
+
+  virtual void DoDocStart();
+  virtual void DoDocEnd();
+
+  TDriverTransport Transport() const noexcept { return transport_; }
+  HWND PipeWindow() const noexcept { return pipeWindow_.Get(); }
+  HANDLE Semaphore() const noexcept { return semaphore_.Get(); }
+
+  // True once the component or its owner is being destroyed: late notices are dropped.
+  bool Closing() const noexcept;
+
+ private:
+  void CreatePipeTransport();
+  void CreateWindowTransport();
+  void SignalSemaphore();
+  static LRESULT CALLBACK PipeWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT OnPipeWindowMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+
+  TDriverTransport transport_;
+  std::atomic<bool> stopping_{false};
+  SECURITY_DESCRIPTOR securityDescriptor_{};
+  SECURITY_ATTRIBUTES securityAttributes_{};
+  std::unique_ptr<TMonitorThread> monitor_;
+  vz::win::Handle semaphore_;
+  vz::win::OwnedWindow pipeWindow_;
+  friend class TMonitorThread;
+};
+
+// True when the version query reports Windows NT (platform identifier 2).
+bool IsWindowsNt();
