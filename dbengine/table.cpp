@@ -17,6 +17,7 @@ constexpr std::uint64_t kWholeFileLockLength = 0x07FFFFFF;
 // Records read at once when scanning the whole table.
 constexpr std::uint32_t kScanChunkRecords = 1024;
 constexpr int kMaxKeyLength = 240;
+constexpr int kVerifyLockWaitMs = 500;
 
 bool ValidTagName(const std::string& name) {
   if (name.empty() || name.size() > 10) return false;
@@ -37,21 +38,31 @@ struct Table::TagState {
 // One lock byte held for the duration of a change (shared mode only).
 class Table::FileLock {
  public:
-  FileLock(Table& table, std::uint64_t offset, const std::string& what) : table_(table), offset_(offset) {
-    if (table_.options_.mode != ShareMode::kShared) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(table_.options_.lockTimeoutMs);
+  // A lock that cannot be had within the wait throws, unless `optional`: then Held()
+  // tells. Only shared openers lock; the others are alone with the file.
+  FileLock(Table& table, std::uint64_t offset, const std::string& what, bool optional = false, int waitMs = -1)
+      : table_(table), offset_(offset) {
+    if (table_.options_.mode != ShareMode::kShared) {
+      held_ = true;
+      return;
+    }
+    const int wait = waitMs >= 0 ? waitMs : table_.options_.lockTimeoutMs;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
     int pauseUs = 50;
     while (!table_.file_->TryLock(offset_, 1, LockKind::kExclusive)) {
-      if (std::chrono::steady_clock::now() >= deadline)
+      if (std::chrono::steady_clock::now() >= deadline) {
+        if (optional) return;
         throw DbError(what + " of " + table_.path_ + " is locked by another user");
+      }
       std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
       pauseUs = std::min(pauseUs * 2, 5000);
     }
     held_ = true;
   }
   ~FileLock() {
-    if (held_) table_.file_->Unlock(offset_, 1);
+    if (held_ && table_.options_.mode == ShareMode::kShared) table_.file_->Unlock(offset_, 1);
   }
+  bool Held() const { return held_; }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
@@ -246,8 +257,12 @@ void Table::OpenIndex(bool checkNow) {
     const std::uint64_t size = f->Size();
     idx = CdxIndex::Open(std::move(f), o);
     index_ = std::move(idx);
-    if (checkNow && size <= options_.checkIndexOnOpenBytes) index_->Check();
     LoadTags();
+    const std::uint64_t tableBytes = std::uint64_t{header_.recordCount} * header_.recordLength;
+    if (checkNow && size <= options_.checkIndexOnOpenBytes) {
+      index_->Check();
+      if (tableBytes <= options_.checkIndexOnOpenBytes) VerifyIndexAgainstRecords();
+    }
   } catch (const CdxDamaged& e) {
     if (index_) {
       try {
@@ -444,6 +459,68 @@ void Table::Reindex() {
   order_ = orderName.empty() ? 0 : TagOrder(orderName);
 }
 
+std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(const std::string&)>& report) {
+  CdxTag* t = index_->FindTag(tag.info.name);
+  if (!t) {
+    report("tag " + tag.info.name + " vanished from the index");
+    return 1;
+  }
+  auto expected = CollectEntries(tag);
+  std::sort(expected.begin(), expected.end(), CdxLess);
+  if (tag.info.unique) {
+    std::vector<CdxEntry> firsts;
+    for (auto& e : expected)
+      if (firsts.empty() || firsts.back().key != e.key) firsts.push_back(std::move(e));
+    expected = std::move(firsts);
+  }
+  auto describe = [](const CdxEntry& e) {
+    std::string key = e.key;
+    while (!key.empty() && key.back() == ' ') key.pop_back();
+    return Format("record %u with key \"%s\"", e.recno, key.c_str());
+  };
+  std::size_t i = 0;
+  std::uint64_t mismatches = 0;
+  for (auto actual = t->First(); actual || i < expected.size();) {
+    if (actual && i < expected.size() && *actual == expected[i]) {
+      actual = t->Next(*actual);
+      ++i;
+    } else if (actual && (i >= expected.size() || CdxLess(*actual, expected[i]))) {
+      ++mismatches;
+      if (actual->recno > header_.recordCount)
+        report(Format("tag %s lists record %u, but the table has only %u records", tag.info.name.c_str(),
+                      actual->recno, header_.recordCount));
+      else
+        report("tag " + tag.info.name + " lists " + describe(*actual) + ", which the record does not give");
+      actual = t->Next(*actual);
+    } else {
+      ++mismatches;
+      report("tag " + tag.info.name + " lacks " + describe(expected[i]));
+      ++i;
+    }
+  }
+  if (mismatches > 0)
+    report(Format("tag %s disagrees with the table in %llu entries", tag.info.name.c_str(),
+                  static_cast<unsigned long long>(mismatches)));
+  return mismatches;
+}
+
+void Table::VerifyIndexAgainstRecords() {
+  // Writers hold the header lock; when one holds it long, the comparison is skipped
+  // rather than made against a table in the middle of a change.
+  FileLock headerLock(*this, kDbfLockBase, "the header", true, kVerifyLockWaitMs);
+  if (!headerLock.Held()) return;
+  ReadHeaderCount();
+  CdxLock lock(*index_, LockKind::kShared);
+  std::string first;
+  for (const auto& tag : tags_) {
+    if (!tag.problem.empty()) continue;
+    CompareTag(tag, [&](const std::string& text) {
+      if (first.empty()) first = text;
+    });
+    if (!first.empty()) throw CdxDamaged("the index disagrees with the table: " + first);
+  }
+}
+
 std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
   std::vector<std::string> problems;
   auto report = [&](const std::string& text) {
@@ -468,47 +545,7 @@ std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
         report("tag " + tag.info.name + " cannot be checked: " + tag.problem);
         continue;
       }
-      CdxTag* t = index_->FindTag(tag.info.name);
-      if (!t) {
-        report("tag " + tag.info.name + " vanished from the index");
-        continue;
-      }
-      auto expected = CollectEntries(tag);
-      std::sort(expected.begin(), expected.end(), CdxLess);
-      if (tag.info.unique) {
-        std::vector<CdxEntry> firsts;
-        for (auto& e : expected)
-          if (firsts.empty() || firsts.back().key != e.key) firsts.push_back(std::move(e));
-        expected = std::move(firsts);
-      }
-      std::size_t i = 0;
-      std::uint64_t mismatches = 0;
-      auto describe = [](const CdxEntry& e) {
-        std::string key = e.key;
-        while (!key.empty() && key.back() == ' ') key.pop_back();
-        return Format("record %u with key \"%s\"", e.recno, key.c_str());
-      };
-      for (auto actual = t->First(); actual || i < expected.size();) {
-        if (actual && i < expected.size() && *actual == expected[i]) {
-          actual = t->Next(*actual);
-          ++i;
-        } else if (actual && (i >= expected.size() || CdxLess(*actual, expected[i]))) {
-          ++mismatches;
-          if (actual->recno > header_.recordCount)
-            report(Format("tag %s lists record %u, but the table has only %u records", tag.info.name.c_str(),
-                          actual->recno, header_.recordCount));
-          else
-            report("tag " + tag.info.name + " lists " + describe(*actual) + ", which the record does not give");
-          actual = t->Next(*actual);
-        } else {
-          ++mismatches;
-          report("tag " + tag.info.name + " lacks " + describe(expected[i]));
-          ++i;
-        }
-      }
-      if (mismatches > 0)
-        report(Format("tag %s disagrees with the table in %llu entries", tag.info.name.c_str(),
-                      static_cast<unsigned long long>(mismatches)));
+      CompareTag(tag, report);
     }
   } catch (const CdxDamaged& e) {
     report(std::string("the index is damaged: ") + e.what());

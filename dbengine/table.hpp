@@ -38,7 +38,8 @@ struct TableOptions {
   int lockTimeoutMs = 10000;
   // Flush the file between the record write and the header count (power-loss order).
   bool durable = false;
-  // Verify every tag's tree on open when the index file is at most this large.
+  // On open, verify every tag's tree when the index file is at most this large, and
+  // compare every tag with the records when the records take at most this much too.
   std::uint64_t checkIndexOnOpenBytes = 4u << 20;
   std::size_t indexCachePages = 256;
 };
@@ -152,6 +153,8 @@ class Table {
   CdxTag* OrderTag();
   void MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
   std::vector<CdxEntry> CollectEntries(const TagState& tag);
+  std::uint64_t CompareTag(const TagState& tag, const std::function<void(const std::string&)>& report);
+  void VerifyIndexAgainstRecords();
   void BuildTag(const IndexTagSpec& spec, bool setOrder);
   unsigned char ReadFlags();
   void WriteFlags(unsigned char flags);

@@ -1,5 +1,6 @@
 #pragma once
 // Temporary folders and file helpers for the table engine tests.
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +53,77 @@ inline std::string Run(const std::string& command, int* status = nullptr) {
   const int rc = ::pclose(p);
   if (status) *status = rc;
   return out;
+}
+
+}  // namespace vz::db::test
+
+#include <fstream>
+#include <sstream>
+#include <utility>
+#include <vector>
+
+#include "dbengine/table.hpp"
+
+namespace vz::db::test {
+
+inline std::vector<DbfField> PhoneFields() { return {{"NAME", 'C', 35, 0, 0}, {"PHONE", 'C', 25, 0, 0}}; }
+
+inline TableOptions FixedDate(ShareMode mode = ShareMode::kShared, FileSystem* fs = nullptr) {
+  TableOptions o;
+  o.mode = mode;
+  o.fs = fs;
+  o.today = [] { return DbfDate{2026, 12, 7}; };
+  o.lockTimeoutMs = 2000;
+  return o;
+}
+
+// A phone book table: the two fields and tag NAME on NAME for .not. deleted().
+inline void MakePhoneTable(const std::string& path, const TableOptions& o) {
+  Table::Create(path, PhoneFields(), o);
+  Table::Open(path, o)->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+}
+
+inline std::string PhoneRecord(const Table& t, const std::string& name, const std::string& phone,
+                               bool deleted = false) {
+  std::string rec = t.BlankRecord();
+  t.SetFieldText(rec, 0, name);
+  t.SetFieldText(rec, 1, phone);
+  if (deleted) rec[0] = '*';
+  return rec;
+}
+
+inline std::string Trimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+// (record number, trimmed NAME) of every visible record, walked with Skip.
+inline std::vector<std::pair<std::uint32_t, std::string>> Walk(Table& t) {
+  std::vector<std::pair<std::uint32_t, std::string>> out;
+  for (bool ok = t.GoTop(); ok; ok = t.Skip(1)) out.emplace_back(t.RecNo(), Trimmed(t.FieldText(0)));
+  return out;
+}
+
+// The golden n2000 order: record number TAB name (with its padding) per line.
+inline std::vector<std::pair<std::uint32_t, std::string>> ExpectedOrder(const std::string& tsv) {
+  std::vector<std::pair<std::uint32_t, std::string>> out;
+  std::istringstream in(ReadAll(tsv));
+  std::string line;
+  while (std::getline(in, line)) {
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    out.emplace_back(static_cast<std::uint32_t>(std::stoul(line.substr(0, tab))), Trimmed(line.substr(tab + 1)));
+  }
+  return out;
+}
+
+// Copies a golden table and its index into dir (writable copies; never the originals).
+inline std::string CopyGolden(const std::string& name, const TempDir& dir) {
+  std::filesystem::copy_file(GoldenDir(name) + "/VZPB.dbf", dir / "VZPB.dbf");
+  std::filesystem::copy_file(GoldenDir(name) + "/VZPB.cdx", dir / "VZPB.cdx");
+  std::filesystem::permissions(dir / "VZPB.dbf", std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  std::filesystem::permissions(dir / "VZPB.cdx", std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  return dir / "VZPB.dbf";
 }
 
 }  // namespace vz::db::test

@@ -1,0 +1,317 @@
+// The table: exact bytes, the golden tables, index upkeep, navigation and damage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "common/bytes.hpp"
+#include "dbengine/table.hpp"
+#include "tests/native/dbengine/testutil.hpp"
+
+namespace vz::db {
+namespace {
+
+using namespace test;
+using Listing = std::vector<std::pair<std::uint32_t, std::string>>;
+
+int NameOrder(Table& t) { return t.TagOrder("NAME"); }
+
+void PhoneView(Table& t) {
+  t.SetOrder(NameOrder(t));
+  t.SetFilter(".not. deleted()");
+}
+
+TEST(TableFiles, NewPhoneTableHasTheGoldenLayoutByteForByte) {
+  TempDir dir;
+  const std::string golden = ReadAll(GoldenDir("small") + "/VZPB.dbf");
+  const std::string path = dir / "VZPB.DBF";
+  Table::Create(path, PhoneFields(), FixedDate());
+  std::string header = golden.substr(0, 98);
+  PutLE32(reinterpret_cast<unsigned char*>(header.data()) + 4, 0);
+  header[28] = 0;
+  EXPECT_EQ(ReadAll(path), header + '\x1a');
+
+  auto t = Table::Open(path, FixedDate());
+  t->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+  EXPECT_TRUE(HostFileExists(dir / "VZPB.CDX"));
+  // The golden table's first record, appended through the engine.
+  EXPECT_EQ(t->Append(PhoneRecord(*t, "Mueller, Hans", "+49 30 001007")), 1u);
+  header[28] = 1;
+  PutLE32(reinterpret_cast<unsigned char*>(header.data()) + 4, 1);
+  EXPECT_EQ(ReadAll(path), header + golden.substr(98, 61) + '\x1a');
+}
+
+TEST(TableFiles, ProductionIndexFollowsTheExtensionsLetterCase) {
+  EXPECT_EQ(Table::ProductionIndexPath("C:\\VZ\\VZPB.DBF"), "C:\\VZ\\VZPB.CDX");
+  EXPECT_EQ(Table::ProductionIndexPath("vzpb.dbf"), "vzpb.cdx");
+  EXPECT_EQ(Table::ProductionIndexPath("/x/VZPB.dbf"), "/x/VZPB.cdx");
+  EXPECT_EQ(Table::ProductionIndexPath("a.b\\Table.Dbf"), "a.b\\Table.CDX");
+  EXPECT_EQ(Table::ProductionIndexPath("a.b\\NOEXT"), "a.b\\NOEXT.CDX");
+}
+
+TEST(TableFiles, CreatingATableRemovesAStaleIndexOfTheSameName) {
+  TempDir dir;
+  MakePhoneTable(dir / "VZPB.DBF", FixedDate());
+  ASSERT_TRUE(HostFileExists(dir / "VZPB.CDX"));
+  Table::Create(dir / "VZPB.DBF", PhoneFields(), FixedDate());
+  EXPECT_FALSE(HostFileExists(dir / "VZPB.CDX"));
+}
+
+TEST(GoldenTables, ListInTheIndependentSystemsTagOrder) {
+  TempDir dir;
+  auto t = Table::Open(CopyGolden("n2000", dir), FixedDate());
+  ASSERT_TRUE(t->HasIndex());
+  PhoneView(*t);
+  const Listing expected = ExpectedOrder(GoldenDir("n2000") + "/expected.tsv");
+  ASSERT_EQ(expected.size(), 1756u);
+  EXPECT_EQ(Walk(*t), expected);
+  EXPECT_EQ(t->CountVisible(), expected.size());
+  EXPECT_EQ(t->RecordCount(), 2050u);
+  EXPECT_TRUE(t->CheckIndex().empty());
+
+  // Backwards from the bottom gives the same order reversed.
+  Listing back;
+  for (bool ok = t->GoBottom(); ok; ok = t->Skip(-1)) back.emplace_back(t->RecNo(), Trimmed(t->FieldText(0)));
+  std::reverse(back.begin(), back.end());
+  EXPECT_EQ(back, expected);
+
+  TempDir dir2;
+  auto s = Table::Open(CopyGolden("small", dir2), FixedDate());
+  PhoneView(*s);
+  const Listing smallOrder = {{7, "Adams, Ann"},      {6, "Meier, Maria"}, {1, "Mueller, Hans"}, {8, "Oswald, Otto"},
+                              {10, "Schmidt, Sabine"}, {3, "Zimmer, Zoe"},  {5, "adams, al"}};
+  EXPECT_EQ(Walk(*s), smallOrder);
+}
+
+TEST(GoldenTables, OpeningChangesNeitherFile) {
+  TempDir dir;
+  const std::string path = CopyGolden("small", dir);
+  {
+    auto t = Table::Open(path, FixedDate());
+    PhoneView(*t);
+    Walk(*t);
+    t->CountVisible();
+  }
+  EXPECT_EQ(ReadAll(path), ReadAll(GoldenDir("small") + "/VZPB.dbf"));
+  EXPECT_EQ(ReadAll(dir / "VZPB.cdx"), ReadAll(GoldenDir("small") + "/VZPB.cdx"));
+}
+
+TEST(TableChanges, EveryChangeKeepsTheTagInOrder) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto t = Table::Open(path, FixedDate());
+  PhoneView(*t);
+  for (const char* n : {"Smith", "adams", "Brown", "Smith", "Zed"}) t->Append(PhoneRecord(*t, n, "1"));
+  EXPECT_EQ(Walk(*t), (Listing{{3, "Brown"}, {1, "Smith"}, {4, "Smith"}, {5, "Zed"}, {2, "adams"}}));
+
+  t->Update(5, PhoneRecord(*t, "Able", "2"));  // moves to the front
+  t->Delete(1);                               // hidden, but still in the file
+  EXPECT_EQ(Walk(*t), (Listing{{5, "Able"}, {3, "Brown"}, {4, "Smith"}, {2, "adams"}}));
+  EXPECT_EQ(t->CountVisible(), 4u);
+  EXPECT_EQ(t->RecordCount(), 5u);
+  t->Recall(1);
+  EXPECT_EQ(t->CountVisible(), 5u);
+  EXPECT_TRUE(t->CheckIndex().empty());
+
+  // A full-width name is stored whole; longer text is refused.
+  const std::string full(35, 'x');
+  t->Append(PhoneRecord(*t, full, std::string(25, '9')));
+  ASSERT_TRUE(t->Go(6));
+  EXPECT_EQ(t->FieldText(0), full);
+  std::string rec = t->BlankRecord();
+  EXPECT_THROW(t->SetFieldText(rec, 0, full + "y"), DbError);
+
+  // Seek: exact and partial keys in the current order.
+  EXPECT_TRUE(t->Seek("Smith"));
+  EXPECT_EQ(t->RecNo(), 1u);
+  EXPECT_TRUE(t->Seek("Br"));
+  EXPECT_EQ(t->RecNo(), 3u);
+  EXPECT_FALSE(t->Seek("Nobody"));
+  EXPECT_TRUE(t->Eof());
+}
+
+TEST(TableChanges, TagsWithExpressionsDescendingAndUnique) {
+  TempDir dir;
+  const std::string path = dir / "T.DBF";
+  Table::Create(path, PhoneFields(), FixedDate());
+  auto t = Table::Open(path, FixedDate());
+  for (const char* n : {"bob", "Alice", "carol", "BOB"}) t->Append(PhoneRecord(*t, n, n));
+  t->IndexTag({"UNAME", "UPPER(NAME)", "", false, false});
+  t->IndexTag({"DESC", "NAME", "", true, false});
+  t->IndexTag({"UNIQ", "UPPER(TRIM(NAME))", "", false, true});
+  t->IndexTag({"SHORT", "SUBSTR(NAME,1,1)+PHONE", "NAME # 'c'", false, false});
+  t->SetOrder(t->TagOrder("UNAME"));
+  EXPECT_EQ(Walk(*t), (Listing{{2, "Alice"}, {1, "bob"}, {4, "BOB"}, {3, "carol"}}));
+  t->SetOrder(t->TagOrder("DESC"));
+  EXPECT_EQ(Walk(*t), (Listing{{3, "carol"}, {1, "bob"}, {4, "BOB"}, {2, "Alice"}}));
+  t->SetOrder(t->TagOrder("UNIQ"));
+  EXPECT_EQ(Walk(*t), (Listing{{2, "Alice"}, {1, "bob"}, {3, "carol"}}));
+  t->SetOrder(t->TagOrder("SHORT"));
+  EXPECT_EQ(Walk(*t), (Listing{{2, "Alice"}, {4, "BOB"}, {1, "bob"}}));
+  t->Update(3, PhoneRecord(*t, "Aaron", "x"));
+  t->Delete(2);  // no FOR on deletion here: deleted records keep their keys
+  EXPECT_EQ(Walk(*t), (Listing{{2, "Alice"}, {3, "Aaron"}, {4, "BOB"}, {1, "bob"}}));
+  EXPECT_TRUE(t->CheckIndex().empty());
+  EXPECT_THROW(t->IndexTag({"BAD", "NAME + 1", "", false, false}), DbError);
+  EXPECT_THROW(t->IndexTag({"BAD", "NAME", "NAME", false, false}), DbError);
+  EXPECT_THROW(t->IndexTag({"TOO LONG NAME", "NAME", "", false, false}), DbError);
+  EXPECT_THROW(t->SetOrder(9), DbError);
+  EXPECT_THROW(t->SetFilter("NAME"), DbError);
+}
+
+TEST(TableNavigation, BeginningAndEndBehaveAsInXbase) {
+  TempDir dir;
+  MakePhoneTable(dir / "P.DBF", FixedDate());
+  auto t = Table::Open(dir / "P.DBF", FixedDate());
+  PhoneView(*t);
+  EXPECT_FALSE(t->GoTop());
+  EXPECT_TRUE(t->Bof());
+  EXPECT_TRUE(t->Eof());
+  EXPECT_EQ(t->RecNo(), 1u);  // the phantom record after the last
+  EXPECT_EQ(t->Record(), t->BlankRecord());
+  t->Append(PhoneRecord(*t, "B", "1"));
+  t->Append(PhoneRecord(*t, "A", "2"));
+  t->Append(PhoneRecord(*t, "C", "3", true));
+  ASSERT_TRUE(t->GoTop());
+  EXPECT_EQ(t->RecNo(), 2u);
+  EXPECT_FALSE(t->Skip(-1));  // before the first: stays on it, marked
+  EXPECT_TRUE(t->Bof());
+  EXPECT_EQ(t->RecNo(), 2u);
+  EXPECT_TRUE(t->Skip(1));
+  EXPECT_EQ(t->RecNo(), 1u);
+  EXPECT_FALSE(t->Skip(1));  // the deleted record is not visited
+  EXPECT_TRUE(t->Eof());
+  EXPECT_EQ(t->RecNo(), 4u);
+  EXPECT_TRUE(t->Skip(-1));  // back from the end to the last
+  EXPECT_EQ(t->RecNo(), 1u);
+  EXPECT_TRUE(t->Go(3));  // Go reaches any record, filter or not
+  EXPECT_TRUE(t->Deleted());
+  EXPECT_TRUE(t->Skip(-1));  // and walks on from where its key would stand
+  EXPECT_EQ(t->RecNo(), 1u);
+  EXPECT_FALSE(t->Go(9));
+  EXPECT_TRUE(t->Eof());
+  t->SetOrder(0);
+  EXPECT_EQ(Walk(*t), (Listing{{1, "B"}, {2, "A"}}));
+  t->SetFilter("");
+  EXPECT_EQ(Walk(*t), (Listing{{1, "B"}, {2, "A"}, {3, "C"}}));
+}
+
+TEST(TableDamage, DamagedIndexIsMovedAsideAndTheTableOpensWithout) {
+  struct Case {
+    const char* what;
+    std::function<void(std::string&)> damage;
+  } cases[] = {
+      {"tag root not page aligned", [](std::string& c) { PutLE32(reinterpret_cast<unsigned char*>(c.data()) + 0x600, 0xA01); }},
+      {"cut short", [](std::string& c) { c.resize(700); }},
+      {"all 0xFF", [](std::string& c) { c.assign(c.size(), '\xff'); }},
+      {"empty", [](std::string& c) { c.clear(); }},
+      {"leaf key count wrong", [](std::string& c) { c[0xA00 + 2] = 99; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = CopyGolden("small", dir);
+    std::string cdx = ReadAll(dir / "VZPB.cdx");
+    c.damage(cdx);
+    WriteAll(dir / "VZPB.cdx", cdx);
+    auto t = Table::Open(path, FixedDate());
+    EXPECT_FALSE(t->HasIndex());
+    EXPECT_EQ(t->DamagedIndexPath(), dir / "VZPB.cdx.BAD");
+    EXPECT_EQ(ReadAll(dir / "VZPB.cdx.BAD"), cdx);
+    EXPECT_FALSE(HostFileExists(dir / "VZPB.cdx"));
+    EXPECT_EQ(t->TagOrder("NAME"), 0);
+    t->SetFilter(".not. deleted()");
+    EXPECT_EQ(Walk(*t).size(), 7u);
+    // Building the tag again mends it; a writer keeps it up to date from then on.
+    t->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+    t->Append(PhoneRecord(*t, "Baker", "5"));
+    EXPECT_EQ(Walk(*t).front(), (std::pair<std::uint32_t, std::string>{7, "Adams, Ann"}));
+    EXPECT_EQ(t->CountVisible(), 8u);
+    EXPECT_TRUE(t->CheckIndex().empty());
+  }
+}
+
+TEST(TableDamage, AnIndexThatDisagreesWithTheRecordsIsMovedAside) {
+  TempDir dir;
+  const std::string path = CopyGolden("small", dir);
+  // Rename a record behind the index's back: structure sound, content stale.
+  std::string dbf = ReadAll(path);
+  dbf.replace(98 + 1, 5, "Xaver");
+  WriteAll(path, dbf);
+  auto t = Table::Open(path, FixedDate());
+  EXPECT_FALSE(t->HasIndex());
+  EXPECT_NE(t->DamageReason().find("disagrees"), std::string::npos) << t->DamageReason();
+  EXPECT_TRUE(HostFileExists(dir / "VZPB.cdx.BAD"));
+}
+
+TEST(TableDamage, DamagedTablesAreRefusedAndNeverWritten) {
+  const std::string golden = ReadAll(GoldenDir("small") + "/VZPB.dbf");
+  std::vector<std::string> bad;
+  for (std::size_t cut : {0, 1, 31, 32, 60, 97, 150, 707}) bad.push_back(golden.substr(0, cut));
+  std::string overCount = golden;
+  PutLE32(reinterpret_cast<unsigned char*>(overCount.data()) + 4, 11);
+  bad.push_back(overCount);
+  std::string badLength = golden;
+  PutLE16(reinterpret_cast<unsigned char*>(badLength.data()) + 10, 5);
+  bad.push_back(badLength);
+  for (const auto& bytes : bad) {
+    TempDir dir;
+    WriteAll(dir / "VZPB.DBF", bytes);
+    EXPECT_THROW(Table::Open(dir / "VZPB.DBF", FixedDate()), DbfDamaged) << bytes.size();
+    EXPECT_EQ(ReadAll(dir / "VZPB.DBF"), bytes);
+  }
+  // Without its end marker the table is sound; the next append writes a new one.
+  TempDir dir;
+  WriteAll(dir / "VZPB.DBF", golden.substr(0, 708));
+  auto t = Table::Open(dir / "VZPB.DBF", FixedDate());
+  t->Append(PhoneRecord(*t, "New", "1"));
+  EXPECT_EQ(ReadAll(dir / "VZPB.DBF").size(), 709u + 61);
+}
+
+TEST(TableDamage, ATableDamagedWhileOpenIsNotWritten) {
+  TempDir dir;
+  const std::string path = CopyGolden("small", dir);
+  auto t = Table::Open(path, FixedDate());
+  std::string dbf = ReadAll(path);
+  PutLE32(reinterpret_cast<unsigned char*>(dbf.data()) + 4, 500);  // someone else broke the count
+  WriteAll(path, dbf);
+  EXPECT_THROW(t->Append(PhoneRecord(*t, "X", "1")), DbfDamaged);
+  EXPECT_THROW(t->Delete(1), DbfDamaged);
+  EXPECT_EQ(ReadAll(path), dbf);
+}
+
+TEST(TableReadOnly, ReadOnlyAndForeignTablesAreNotWritten) {
+  TempDir dir;
+  const std::string path = CopyGolden("small", dir);
+  auto t = Table::Open(path, FixedDate(ShareMode::kReadOnly));
+  EXPECT_THROW(t->Append(t->BlankRecord()), DbError);
+  EXPECT_THROW(t->IndexTag({"X", "NAME", "", false, false}), DbError);
+  std::string memo = ReadAll(path);
+  memo[0] = static_cast<char>(0xF5);
+  WriteAll(path, memo);
+  auto m = Table::Open(path, FixedDate());
+  EXPECT_FALSE(m->Writable());
+  EXPECT_THROW(m->Delete(1), DbError);
+  EXPECT_EQ(ReadAll(path), memo);
+}
+
+TEST(TableFilter, CountingThroughTheTagReadsNoRecords) {
+  TempDir dir;
+  const std::string path = CopyGolden("n2000", dir);
+  auto t = Table::Open(path, FixedDate());
+  t->SetFilter(".NOT.DELETED()");  // another spelling of the tag's condition
+  // Mark every record deleted behind the engine's back: a count that read the
+  // records would now be 0; the tag's count is still the tag's.
+  std::string dbf = ReadAll(path);
+  for (std::uint32_t r = 0; r < 2050; ++r) dbf[98 + r * 61] = '*';
+  WriteAll(path, dbf);
+  EXPECT_EQ(t->CountVisible(), 1756u);
+  t->SetFilter("NAME >= ' '");  // no tag has this condition: records are read
+  EXPECT_EQ(t->CountVisible(), 2050u);
+  t->SetFilter(".not. deleted() .and. NAME >= ' '");
+  EXPECT_EQ(t->CountVisible(), 0u);
+}
+
+}  // namespace
+}  // namespace vz::db
