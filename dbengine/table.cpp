@@ -17,7 +17,7 @@ constexpr std::uint64_t kWholeFileLockLength = 0x07FFFFFF;
 // Records read at once when scanning the whole table.
 constexpr std::uint32_t kScanChunkRecords = 1024;
 constexpr int kMaxKeyLength = 240;
-constexpr int kVerifyLockWaitMs = 500;
+constexpr int kVerifyLockWaitMs = 200;
 
 bool ValidTagName(const std::string& name) {
   if (name.empty() || name.size() > 10) return false;
@@ -77,7 +77,10 @@ Table::Table(std::string path, TableOptions options) : path_(std::move(path)), o
 }
 
 Table::~Table() {
-  if (holdsExclusiveLock_ && file_) file_->Unlock(kWholeFileLockOffset, kWholeFileLockLength);
+  if (holdsExclusiveLock_ && file_) {
+    file_->Unlock(kDbfLockBase, 1);
+    file_->Unlock(kWholeFileLockOffset, kWholeFileLockLength);
+  }
 }
 
 FileSystem& Table::Fs() const { return options_.fs ? *options_.fs : HostFileSystem(); }
@@ -113,8 +116,13 @@ std::unique_ptr<Table> Table::Open(const std::string& path, const TableOptions& 
   FileSystem& fs = t->Fs();
   t->file_ = fs.Open(path, options.mode == ShareMode::kReadOnly ? OpenMode::kReadOnly : OpenMode::kReadWrite);
   if (options.mode == ShareMode::kExclusive) {
+    // The whole-file range covers every record lock; the header byte keeps appenders out.
     if (!t->file_->TryLock(kWholeFileLockOffset, kWholeFileLockLength, LockKind::kExclusive))
       throw DbError(path + " is in use by another user");
+    if (!t->file_->TryLock(kDbfLockBase, 1, LockKind::kExclusive)) {
+      t->file_->Unlock(kWholeFileLockOffset, kWholeFileLockLength);
+      throw DbError(path + " is in use by another user");
+    }
     t->holdsExclusiveLock_ = true;
   }
   const std::uint64_t size = t->file_->Size();

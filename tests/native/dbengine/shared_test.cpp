@@ -1,0 +1,281 @@
+// Shared use: other openers' changes, the xBase lock bytes, two processes, and
+// crashes or I/O failures at every write.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <set>
+
+#include "dbengine/table.hpp"
+#include "tests/native/dbengine/testutil.hpp"
+
+namespace vz::db {
+namespace {
+
+using namespace test;
+
+void PhoneView(Table& t) {
+  t.SetOrder(t.TagOrder("NAME"));
+  t.SetFilter(".not. deleted()");
+}
+
+TEST(TableShared, OpenersSeeEachOthersChangesWhenTheyReRead) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto a = Table::Open(path, FixedDate());
+  auto b = Table::Open(path, FixedDate());
+  PhoneView(*a);
+  PhoneView(*b);
+  a->Append(PhoneRecord(*a, "Miller", "1"));
+  b->Append(PhoneRecord(*b, "Jones", "2"));
+  EXPECT_EQ(a->CountVisible(), 2u);
+  EXPECT_EQ(Walk(*a), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Jones"}, {1, "Miller"}}));
+  b->Delete(1);
+  a->Refresh();
+  EXPECT_EQ(a->CountVisible(), 1u);
+  EXPECT_EQ(Walk(*a).size(), 1u);
+  EXPECT_TRUE(a->CheckIndex().empty());
+}
+
+TEST(TableShared, AnIndexBuiltByAnotherOpenerIsKeptUpByAll) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  Table::Create(path, PhoneFields(), FixedDate());
+  auto a = Table::Open(path, FixedDate());
+  auto b = Table::Open(path, FixedDate());
+  a->Append(PhoneRecord(*a, "Zed", "1"));
+  b->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+  EXPECT_FALSE(a->HasIndex());
+  a->Append(PhoneRecord(*a, "Abe", "2"));  // a finds the new index under the header lock
+  EXPECT_TRUE(a->HasIndex());
+  a->Update(1, PhoneRecord(*a, "Moe", "1"));
+  EXPECT_TRUE(b->CheckIndex().empty());
+  PhoneView(*b);
+  EXPECT_EQ(Walk(*b), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Abe"}, {1, "Moe"}}));
+}
+
+TEST(TableLocks, ForeignRecordAndHeaderLocksAreHonoured) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  TableOptions o = FixedDate();
+  o.lockTimeoutMs = 50;
+  auto t = Table::Open(path, o);
+  t->Append(PhoneRecord(*t, "A", "1"));
+  t->Append(PhoneRecord(*t, "B", "2"));
+  // Another xBase program edits record 2: it holds byte 0x7FFFFFFE - 2.
+  auto other = OpenHostFile(path, OpenMode::kReadWrite);
+  ASSERT_TRUE(other->TryLock(0x7FFFFFFE - 2, 1, LockKind::kExclusive));
+  EXPECT_THROW(t->Delete(2), DbError);
+  t->Delete(1);  // other records are free
+  other->Unlock(0x7FFFFFFE - 2, 1);
+  t->Delete(2);
+  // While it appends, it holds the header byte.
+  ASSERT_TRUE(other->TryLock(0x7FFFFFFE, 1, LockKind::kExclusive));
+  try {
+    t->Append(PhoneRecord(*t, "C", "3"));
+    ADD_FAILURE() << "appended under a foreign header lock";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("locked by another user"), std::string::npos);
+  }
+  other->Unlock(0x7FFFFFFE, 1);
+  EXPECT_EQ(t->Append(PhoneRecord(*t, "C", "3")), 3u);
+  // Our locks are gone once a change returns.
+  EXPECT_TRUE(other->TryLock(0x7FFFFFFE - 3, 1, LockKind::kExclusive));
+  EXPECT_TRUE(other->TryLock(0x7FFFFFFE, 1, LockKind::kExclusive));
+}
+
+TEST(TableLocks, AnExclusiveOpenerKeepsOthersFromWriting) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto ex = Table::Open(path, FixedDate(ShareMode::kExclusive));
+  EXPECT_THROW(Table::Open(path, FixedDate(ShareMode::kExclusive)), DbError);
+  TableOptions o = FixedDate();
+  o.lockTimeoutMs = 50;
+  auto shared = Table::Open(path, o);
+  EXPECT_THROW(shared->Append(shared->BlankRecord()), DbError);
+  ex.reset();
+  EXPECT_EQ(shared->Append(shared->BlankRecord()), 1u);
+}
+
+// Two processes append and delete at once; nothing is lost and the index agrees.
+TEST(TableShared, TwoProcessesAppendingAndDeletingLoseNothing) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  constexpr int kEach = 150;
+  std::vector<pid_t> children;
+  for (int p = 0; p < 2; ++p) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int rc = 0;
+      try {
+        auto t = Table::Open(path, FixedDate());
+        std::vector<std::uint32_t> mine;
+        for (int i = 0; i < kEach; ++i) {
+          const std::string name = "P" + std::to_string(p) + "-" + std::to_string(1000 + i);
+          mine.push_back(t->Append(PhoneRecord(*t, name, std::to_string(i))));
+          if (i % 5 == 4) t->Delete(mine[static_cast<std::size_t>(i) - 2]);
+        }
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "child %d: %s\n", p, e.what());
+        rc = 1;
+      }
+      ::_exit(rc);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto t = Table::Open(path, FixedDate());
+  EXPECT_EQ(t->RecordCount(), 2u * kEach);
+  PhoneView(*t);
+  EXPECT_EQ(t->CountVisible(), 2u * kEach - 2 * (kEach / 5));
+  std::multiset<std::string> seen;
+  std::string previous;
+  for (const auto& [recno, name] : Walk(*t)) {
+    EXPECT_LE(previous, name);
+    previous = name;
+    seen.insert(name);
+  }
+  for (int p = 0; p < 2; ++p)
+    for (int i = 0; i < kEach; ++i) {
+      const bool deleted = i % 5 == 2;
+      EXPECT_EQ(seen.count("P" + std::to_string(p) + "-" + std::to_string(1000 + i)), deleted ? 0u : 1u);
+    }
+  EXPECT_TRUE(t->CheckIndex().empty());
+}
+
+// The work done against a table in the fault tests: five appends (records 2 to 6),
+// a change of record 3 and the deletion of record 4. `done` counts the steps that
+// returned; those must survive whatever happens later.
+struct Outcome {
+  int done = 0;
+  bool failed = false;
+};
+
+const char* const kNames[] = {"Kim", "Al", "Bo", "Zoe", "Ann"};
+
+Outcome Work(FileSystem& fs) {
+  Outcome out;
+  try {
+    auto t = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &fs));
+    for (const char* n : kNames) {
+      t->Append(PhoneRecord(*t, n, "1"));
+      ++out.done;
+    }
+    t->Update(3, PhoneRecord(*t, "Alf", "2"));
+    ++out.done;
+    t->Delete(4);
+    ++out.done;
+  } catch (const DbError&) {
+    out.failed = true;
+  }
+  return out;
+}
+
+// What the visible names must show after `done` steps returned (the step that
+// failed may or may not have reached the file).
+void ExpectSurvivors(const std::multiset<std::string>& names, const Outcome& out) {
+  EXPECT_EQ(names.count("Old"), 1u);
+  for (int i = 0; i < 5 && i < out.done; ++i) {
+    const std::string n = kNames[i];
+    if (n == "Al") {
+      EXPECT_EQ(names.count("Al") + names.count("Alf"), 1u);
+      if (out.done >= 6) {
+        EXPECT_EQ(names.count("Alf"), 1u);
+      }
+    } else if (n == "Bo") {
+      if (out.done >= 7) {
+        EXPECT_EQ(names.count("Bo"), 0u);
+      }
+      if (out.done < 6) {
+        EXPECT_EQ(names.count("Bo"), 1u);
+      }
+    } else {
+      EXPECT_EQ(names.count(n), 1u) << n;
+    }
+  }
+}
+
+void MakeStartTable(MemoryFileSystem& mem) {
+  MakePhoneTable("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
+  auto t = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
+  t->Append(PhoneRecord(*t, "Old", "0"));
+}
+
+TEST(TableFaults, ACrashAtAnyWriteKeepsEveryPostedRecord) {
+  std::uint64_t total = 0;
+  {
+    MemoryFileSystem mem;
+    MakeStartTable(mem);
+    FaultFileSystem counting(mem);
+    ASSERT_FALSE(Work(counting).failed);
+    total = counting.Writes();
+  }
+  ASSERT_GT(total, 10u);
+  for (std::size_t torn : {0, 1, 30}) {
+    for (std::uint64_t n = 1; n <= total; ++n) {
+      SCOPED_TRACE(testing::Message() << "crash at write " << n << ", torn " << torn);
+      MemoryFileSystem mem;
+      MakeStartTable(mem);
+      FaultFileSystem faulty(mem, {.failWrite = n, .tornBytes = torn, .crash = true});
+      const Outcome out = Work(faulty);
+      EXPECT_TRUE(out.failed);
+      // After the "crash": reopen the files as they are.
+      auto t = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
+      t->SetFilter(".not. deleted()");
+      std::multiset<std::string> names;
+      for (bool ok = t->GoTop(); ok; ok = t->Skip(1)) names.insert(Trimmed(t->FieldText(0)));
+      ExpectSurvivors(names, out);
+      // Every counted record is whole: a flag byte and the blank-padded name.
+      for (std::uint32_t r = 1; r <= t->RecordCount(); ++r) {
+        ASSERT_TRUE(t->Go(r));
+        EXPECT_TRUE(t->Record()[0] == ' ' || t->Record()[0] == '*');
+      }
+      // The index either agrees with the records or was found out and moved aside.
+      if (t->HasIndex()) {
+        const auto problems = t->CheckIndex();
+        EXPECT_TRUE(problems.empty()) << problems.front();
+      } else {
+        EXPECT_TRUE(mem.Exists("VZPB.CDX.BAD"));
+      }
+    }
+  }
+}
+
+TEST(TableFaults, AFailedReadOrWriteIsReportedAndLeavesASoundTable) {
+  std::uint64_t reads = 0, writes = 0;
+  {
+    MemoryFileSystem mem;
+    MakeStartTable(mem);
+    FaultFileSystem counting(mem);
+    Work(counting);
+    reads = counting.Reads();
+    writes = counting.Writes();
+  }
+  for (int kind = 0; kind < 2; ++kind) {
+    const std::uint64_t total = kind == 0 ? reads : writes;
+    for (std::uint64_t n = 1; n <= total; ++n) {
+      SCOPED_TRACE(testing::Message() << (kind == 0 ? "read " : "write ") << n);
+      MemoryFileSystem mem;
+      MakeStartTable(mem);
+      FaultFileSystem::Plan plan;
+      (kind == 0 ? plan.failRead : plan.failWrite) = n;
+      FaultFileSystem faulty(mem, plan);
+      EXPECT_TRUE(Work(faulty).failed);
+      auto t = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
+      EXPECT_GE(t->RecordCount(), 1u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vz::db
