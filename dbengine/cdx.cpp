@@ -36,49 +36,100 @@ std::string DirectoryKey(const std::string& name) {
   return key;
 }
 
-// Sorts entries into tag order through 16-byte key prefixes, so that most comparisons
-// stay inside one cache-friendly array.
+// Sorts entries into tag order for a bulk build. Keys and record numbers are first copied
+// side by side; 16-byte items holding a 12-byte key prefix are put in order by an LSD radix
+// sort (six 16-bit digits); then each run of equal prefixes is copied out in that order
+// and finished by comparing whole keys inside the (small, contiguous) run.
 EntryList SortEntries(const std::vector<CdxEntry>& entries, int keyLength, bool unique) {
   struct Item {
-    std::uint64_t a;
-    std::uint64_t b;
+    std::uint64_t a;  // key bytes 0..7, big-endian
+    std::uint32_t b;  // key bytes 8..11
     std::uint32_t index;
   };
   const std::size_t kl = static_cast<std::size_t>(keyLength);
-  std::vector<Item> items(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    unsigned char prefix[16] = {};
-    std::memcpy(prefix, entries[i].key.data(), std::min<std::size_t>(kl, 16));
+  const std::size_t n = entries.size();
+  std::vector<unsigned char> keys(n * kl);
+  std::vector<std::uint32_t> recs(n);
+  std::vector<Item> items(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char* k = keys.data() + i * kl;
+    std::memcpy(k, entries[i].key.data(), kl);
+    recs[i] = entries[i].recno;
+    unsigned char prefix[12] = {};
+    std::memcpy(prefix, k, std::min<std::size_t>(kl, 12));
     std::uint64_t a = 0;
-    std::uint64_t b = 0;
-    for (int k = 0; k < 8; ++k) a = (a << 8) | prefix[k];
-    for (int k = 8; k < 16; ++k) b = (b << 8) | prefix[k];
+    std::uint32_t b = 0;
+    for (int j = 0; j < 8; ++j) a = (a << 8) | prefix[j];
+    for (int j = 8; j < 12; ++j) b = (b << 8) | prefix[j];
     items[i] = Item{a, b, static_cast<std::uint32_t>(i)};
   }
-  std::sort(items.begin(), items.end(), [&](const Item& x, const Item& y) {
-    if (x.a != y.a) return x.a < y.a;
-    if (x.b != y.b) return x.b < y.b;
-    const CdxEntry& ex = entries[x.index];
-    const CdxEntry& ey = entries[y.index];
-    if (kl > 16) {
-      const int c = std::memcmp(ex.key.data() + 16, ey.key.data() + 16, kl - 16);
-      if (c != 0) return c < 0;
+  {
+    std::vector<Item> tmp(n);
+    std::vector<std::uint32_t> count(65536);
+    auto digit = [](const Item& it, int pass) -> std::uint32_t {
+      return pass < 2 ? (it.b >> (pass * 16)) & 0xFFFF : static_cast<std::uint32_t>(it.a >> ((pass - 2) * 16)) & 0xFFFF;
+    };
+    for (int pass = 0; pass < 6; ++pass) {
+      std::fill(count.begin(), count.end(), 0);
+      for (const Item& it : items) ++count[digit(it, pass)];
+      if (count[digit(items.empty() ? Item{} : items[0], pass)] == n) continue;  // one bucket: nothing moves
+      std::uint32_t sum = 0;
+      for (auto& c : count) {
+        const std::uint32_t x = c;
+        c = sum;
+        sum += x;
+      }
+      for (const Item& it : items) tmp[count[digit(it, pass)]++] = it;
+      items.swap(tmp);
     }
-    return ex.recno < ey.recno;
-  });
+  }
   EntryList sorted;
   sorted.keyLength = keyLength;
-  sorted.keys.resize(items.size() * kl);
-  sorted.recnos.reserve(items.size());
-  std::size_t n = 0;
-  for (const Item& it : items) {
-    const CdxEntry& e = entries[it.index];
-    if (unique && n > 0 && std::memcmp(sorted.Key(n - 1), e.key.data(), kl) == 0) continue;
-    std::memcpy(sorted.keys.data() + n * kl, e.key.data(), kl);
-    sorted.recnos.push_back(e.recno);
-    ++n;
-  }
   sorted.keys.resize(n * kl);
+  sorted.recnos.resize(n);
+  std::vector<std::uint32_t> order;
+  std::vector<unsigned char> runKeys;
+  std::vector<std::uint32_t> runRecs;
+  for (std::size_t i = 0; i < n;) {
+    std::size_t j = i + 1;
+    while (j < n && items[j].a == items[i].a && items[j].b == items[i].b) ++j;
+    for (std::size_t k = i; k < j; ++k) {
+      std::memcpy(sorted.keys.data() + k * kl, keys.data() + static_cast<std::size_t>(items[k].index) * kl, kl);
+      sorted.recnos[k] = recs[items[k].index];
+    }
+    if (j - i > 1) {
+      const std::size_t m = j - i;
+      const unsigned char* base = sorted.keys.data() + i * kl;
+      const std::uint32_t* rbase = sorted.recnos.data() + i;
+      order.resize(m);
+      for (std::size_t k = 0; k < m; ++k) order[k] = static_cast<std::uint32_t>(k);
+      std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+        const int c = std::memcmp(base + x * kl, base + y * kl, kl);
+        if (c != 0) return c < 0;
+        return rbase[x] < rbase[y];
+      });
+      runKeys.assign(base, base + m * kl);
+      runRecs.assign(rbase, rbase + m);
+      for (std::size_t k = 0; k < m; ++k) {
+        std::memcpy(sorted.keys.data() + (i + k) * kl, runKeys.data() + order[k] * kl, kl);
+        sorted.recnos[i + k] = runRecs[order[k]];
+      }
+    }
+    i = j;
+  }
+  if (unique) {
+    std::size_t m = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (m > 0 && std::memcmp(sorted.Key(m - 1), sorted.Key(i), kl) == 0) continue;
+      if (m != i) {
+        std::memmove(sorted.keys.data() + m * kl, sorted.Key(i), kl);
+        sorted.recnos[m] = sorted.recnos[i];
+      }
+      ++m;
+    }
+    sorted.keys.resize(m * kl);
+    sorted.recnos.resize(m);
+  }
   return sorted;
 }
 

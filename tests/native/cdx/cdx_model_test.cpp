@@ -2,6 +2,7 @@
 // handling and shared use by two openers.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <random>
 #include <set>
 
@@ -87,6 +88,38 @@ TEST(CdxMaintenance, RandomInsertsAndRemovesFollowTheModel) {
     EXPECT_FALSE(tag.First());
     EXPECT_FALSE(tag.Last());
     EXPECT_EQ(tag.Count(), 0u);
+  }
+}
+
+TEST(CdxBulkBuild, OrdersLikeTheModelForShortLongAndUniqueKeys) {
+  std::mt19937 rng(99);
+  for (const int kl : {3, 12, 13, 40}) {
+    for (const bool unique : {false, true}) {
+      SCOPED_TRACE(std::to_string(kl) + (unique ? " unique" : ""));
+      std::vector<CdxEntry> entries;
+      std::vector<std::uint32_t> recnos(5000);
+      std::iota(recnos.begin(), recnos.end(), 1u);
+      std::shuffle(recnos.begin(), recnos.end(), rng);
+      for (std::uint32_t r : recnos) {
+        // Few distinct prefixes, differences late in the key, bytes above 0x7F.
+        std::string k(static_cast<std::size_t>(kl), 'x');
+        k[0] = static_cast<char>(rng() % 2 ? 'A' : '\xE4');
+        k[static_cast<std::size_t>(kl) - 1] = static_cast<char>('a' + rng() % 7);
+        entries.push_back({k, r});
+      }
+      Model model;
+      std::set<std::string> seen;
+      std::vector<CdxEntry> byRecno = entries;
+      std::sort(byRecno.begin(), byRecno.end(), [](const CdxEntry& a, const CdxEntry& b) { return a.recno < b.recno; });
+      for (const auto& e : byRecno) {
+        if (!unique || seen.insert(e.key).second) model.insert(e);
+      }
+      auto storage = NewStorage();
+      auto index = CdxIndex::Create(Opener(storage));
+      CdxTag& tag = index->AddTag(TagInfo("B", kl, unique), entries);
+      index->Check();
+      ExpectMatches(tag, model);
+    }
   }
 }
 
