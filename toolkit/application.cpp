@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "common/text.hpp"
+#include "toolkit/dialogs.hpp"
 #include "toolkit/exception.hpp"
+#include "toolkit/forms.hpp"
 
 TApplication* Application = nullptr;
 
@@ -111,6 +113,7 @@ bool TApplication::ProcessMessage(MSG& msg) {
 }
 
 int TApplication::Run() {
+  if (mainForm_ != nullptr && showMainForm_) mainForm_->Show();
   MSG msg;
   while (!terminated_) {
     const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
@@ -144,6 +147,63 @@ void TApplication::ProcessMessages() {
   }
 }
 
+bool TApplication::HandleMessage() {
+  MSG msg;
+  const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+  if (got == 0 || got == -1) {
+    terminated_ = true;
+    // Leave the quit for the outer loop too, so Run ends after a modal loop does.
+    if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+    return false;
+  }
+  try {
+    ProcessMessage(msg);
+  } catch (const std::exception& e) {
+    HandleException(e);
+  }
+  return true;
+}
+
+HWND TApplication::MainWindowHandle() const {
+  if (mainForm_ != nullptr && mainForm_->Handle() != nullptr) return mainForm_->Handle();
+  return handle_.Get();
+}
+
+bool TApplication::HelpContext(int context) {
+  if (helpFile_.empty()) return false;
+  return WinHelpA(MainWindowHandle(), helpFile_.c_str(), HELP_CONTEXT, static_cast<ULONG_PTR>(context)) != FALSE;
+}
+
+void TApplication::Minimize() {
+  if (minimized_) return;
+  minimized_ = true;
+  if (mainForm_ != nullptr && mainForm_->Handle() != nullptr && IsWindowVisible(mainForm_->Handle()))
+    ShowWindow(mainForm_->Handle(), SW_MINIMIZE);
+  OnMinimize.Fire(this);
+}
+
+void TApplication::Restore() {
+  if (!minimized_) return;
+  minimized_ = false;
+  if (mainForm_ != nullptr && mainForm_->Handle() != nullptr && IsIconic(mainForm_->Handle()))
+    ShowWindow(mainForm_->Handle(), SW_RESTORE);
+  OnRestore.Fire(this);
+}
+
+void TNotifyEventList::Add(void* key, TNotifyEvent handler) { handlers_.emplace_back(key, std::move(handler)); }
+
+void TNotifyEventList::Remove(void* key) {
+  handlers_.erase(std::remove_if(handlers_.begin(), handlers_.end(),
+                                 [key](const auto& entry) { return entry.first == key; }),
+                  handlers_.end());
+}
+
+void TNotifyEventList::Fire(TComponent* sender) const {
+  const auto handlers = handlers_;
+  for (const auto& [key, handler] : handlers)
+    if (handler) handler(sender);
+}
+
 void TApplication::Terminate() {
   PostQuitMessage(0);
 }
@@ -153,8 +213,7 @@ void TApplication::HandleException(const std::exception& error) {
 }
 
 void TApplication::ShowException(const std::string& message) {
-  const std::string text = vz::Clip255(message);
-  MessageBoxA(handle_.Get(), text.c_str(), title_.c_str(), MB_OK | MB_ICONSTOP);
+  ShowMessageBox(message, title_, MB_OK | MB_ICONSTOP);
 }
 
 void TApplication::QueueException(const std::string& message) {

@@ -14,6 +14,21 @@
 #include "platform/handles.hpp"
 #include "toolkit/component.hpp"
 
+class TForm;
+
+// Handlers that several parties subscribe to, each under a key of its own.
+class TNotifyEventList {
+ public:
+  void Add(void* key, TNotifyEvent handler);
+  void Remove(void* key);
+  // Runs every handler, in the order they were added.
+  void Fire(TComponent* sender) const;
+  std::size_t Count() const noexcept { return handlers_.size(); }
+
+ private:
+  std::vector<std::pair<void*, TNotifyEvent>> handlers_;
+};
+
 class TApplication : public TComponent {
  public:
   using MessageFilter = std::function<bool(MSG&)>;
@@ -29,9 +44,32 @@ class TApplication : public TComponent {
   int Run();
   // Handles every message waiting in the queue, then returns.
   void ProcessMessages();
+  // Waits for one message and handles it; false (and Terminated) on WM_QUIT.
+  bool HandleMessage();
   // Ends Run (posts WM_QUIT).
   void Terminate();
   bool Terminated() const noexcept { return terminated_; }
+
+  // The main form: Run shows it when ShowMainForm is set; closing it ends Run.
+  TForm* MainForm() const noexcept { return mainForm_; }
+  void SetMainForm(TForm* form) noexcept { mainForm_ = form; }
+  bool ShowMainForm() const noexcept { return showMainForm_; }
+  void SetShowMainForm(bool show) noexcept { showMainForm_ = show; }
+
+  // Context help: WinHelpA with the main window, the help file and HELP_CONTEXT.
+  const std::string& HelpFile() const noexcept { return helpFile_; }
+  void SetHelpFile(const std::string& file) { helpFile_ = file; }
+  bool HelpContext(int context);
+  // The window that help requests and top-level dialogs speak for: the main form's, else ours.
+  HWND MainWindowHandle() const;
+
+  // Minimising and restoring the program (the main form's minimise box comes here).
+  // The subscribers of OnMinimize and OnRestore are told after the change.
+  void Minimize();
+  void Restore();
+  bool Minimized() const noexcept { return minimized_; }
+  TNotifyEventList OnMinimize;
+  TNotifyEventList OnRestore;
 
   // The standard error box: the error's message, the title as caption, stop icon, OK.
   void HandleException(const std::exception& error);
@@ -62,6 +100,10 @@ class TApplication : public TComponent {
 
   vz::win::OwnedWindow handle_;
   std::string title_;
+  std::string helpFile_;
+  TForm* mainForm_ = nullptr;
+  bool showMainForm_ = true;
+  bool minimized_ = false;
   bool terminated_ = false;
   DWORD mainThreadId_ = 0;
   std::vector<std::pair<void*, MessageFilter>> filters_;

@@ -4,12 +4,20 @@
 
 #include "common/text.hpp"
 #include "toolkit/application.hpp"
+#include "toolkit/forms.hpp"
 
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
   HWND owner = Application != nullptr ? Application->Handle() : nullptr;
   const std::string clippedText = vz::Clip255(text);
   const std::string clippedCaption = vz::Clip255(caption);
-  return MessageBoxA(owner, clippedText.c_str(), clippedCaption.c_str(), flags);
+  HWND previous = GetActiveWindow();
+  int result = 0;
+  {
+    TaskWindowsDisabler disabler(owner);
+    result = MessageBoxA(owner, clippedText.c_str(), clippedCaption.c_str(), flags);
+  }
+  if (previous != nullptr && IsWindow(previous) && IsWindowVisible(previous)) SetActiveWindow(previous);
+  return result;
 }
 
 void ShowInfo(const std::string& text) {

@@ -1,0 +1,29 @@
+#pragma once
+// Ids of the sample form's template.
+#define IDD_SAMPLE 100
+#define IDC_NAME_LABEL 101
+#define IDC_NAME 102
+#define IDC_OK 103
+#define IDC_CANCEL 104
+#define IDC_BAR 110
+#define IDC_NEWBUTTON 111
+#define IDC_EDITBUTTON 112
+#define IDC_DELETEBUTTON 113
+#define IDC_HELPBUTTON 114
+#define IDC_ACCEPT 115
+#define IDC_CANCELBUTTON 116
+#define IDC_LOOKS_LABEL 120
+#define IDC_LOOKS 121
+#define IDC_FLAT 122
+#define IDC_HOT 123
+#define IDC_PRESSED 124
+#define IDC_DOWN 125
+#define IDC_DISABLED 126
+#define IDC_FOURTONE 127
+#define IDC_LAYOUTS_LABEL 130
+#define IDC_LAYOUTS 131
+#define IDC_LEFT 132
+#define IDC_RIGHT 133
+#define IDC_BOTTOM 134
+#define IDC_MENU 135
+#define IDC_WRAP 136
