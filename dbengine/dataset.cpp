@@ -37,6 +37,8 @@ std::vector<long> VersionParts(const std::string& text) {
   return parts;
 }
 
+}  // namespace
+
 // The first open starts the engine: texts without trailing blanks, errors kept for
 // the caller, and a version new enough.
 void StartEngine() {
@@ -50,6 +52,8 @@ void StartEngine() {
   }
   gEngineStarted = true;
 }
+
+namespace {
 
 // An engine call that returns 0 both for "no" and for failure: only dbe_Error tells.
 void CheckError(const char* call) {

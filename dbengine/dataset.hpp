@@ -32,6 +32,9 @@ class EDatabaseError : public std::runtime_error {
 // Where the data layer shows an error box it cannot raise (the engine version check
 // on first open). The Win32 side installs a message box; the default does nothing.
 void SetDatabaseErrorBox(std::function<void(const std::string&)> show);
+// Starts the engine once (string type, error level, version check); shows the
+// error box and raises when the engine is too old. Opening a table calls it.
+void StartEngine();
 // Tests: the engine version query used on first open (nullptr: the engine's own).
 void SetEngineVersionQuery(const char* (*query)());
 

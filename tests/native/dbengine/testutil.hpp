@@ -43,7 +43,7 @@ inline void WriteAll(const std::string& path, const std::string& bytes) {
 inline std::string GoldenDir(const std::string& name) { return "/work/shared/fixtures/xbase/" + name; }
 
 // Runs a shell command and returns its standard output.
-inline std::string Run(const std::string& command, int* status = nullptr) {
+inline std::string RunCommand(const std::string& command, int* status = nullptr) {
   std::string out;
   FILE* p = ::popen(command.c_str(), "r");
   if (!p) return out;
