@@ -27,10 +27,12 @@ class ControllerEnv {
   virtual bool RemoveFile(const std::string& path) = 0;
   // The information box (caption "Information", information icon, OK).
   virtual void ShowInfo(const std::string& text) = 0;
-  // Names of the files (not directories) in `folder`, which ends in '\' (or is
-  // empty for the current directory), without the folder. False when the folder
-  // cannot be read.
-  virtual bool ListFileNames(const std::string& folder, std::vector<std::string>& names) = 0;
+  // Names of the files (not directories) in `folder` that match the wildcard
+  // `pattern`, without the folder; `folder` ends in '\'. The list may hold more
+  // names than match (the system also matches short names): callers filter.
+  // False when the folder cannot be read.
+  virtual bool ListFileNames(const std::string& folder, const std::string& pattern,
+                             std::vector<std::string>& names) = 0;
 };
 
 }  // namespace vz

@@ -10,6 +10,7 @@ namespace {
 
 constexpr char kFaxPrefix[] = "FAX";
 constexpr char kFaxExtension[] = ".APF";
+constexpr char kFaxPattern[] = "FAX*.APF";
 constexpr char kJobExtension[] = ".JFD";
 // Not ".JFD" and a valid 8.3 extension, so that "*.JFD" never matches a descriptor
 // that is still being written (a longer extension would, through its short name).
@@ -76,7 +77,7 @@ std::string ChooseFaxFileName(ControllerEnv& env, const std::string& outputDir) 
     if (!env.FileExists(name)) return name;
   }
   std::vector<std::string> names;
-  if (!env.ListFileNames(outputDir + "\\", names))
+  if (!env.ListFileNames(outputDir + "\\", kFaxPattern, names))
     return ProbeFaxFileName(env, outputDir, kProbesBeforeListing);
   std::vector<bool> taken(kLastFaxNumber + 1, false);
   for (const std::string& name : names) {

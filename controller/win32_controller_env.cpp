@@ -82,10 +82,16 @@ bool Win32ControllerEnv::RemoveFile(const std::string& path) {
 
 void Win32ControllerEnv::ShowInfo(const std::string& text) { showInfo_(text); }
 
-bool Win32ControllerEnv::ListFileNames(const std::string& folder, std::vector<std::string>& names) {
+bool Win32ControllerEnv::ListFileNames(const std::string& folder, const std::string& pattern,
+                                       std::vector<std::string>& names) {
   names.clear();
+  const std::string search = folder + pattern;
   WIN32_FIND_DATAA data{};
-  FindHandle find(::FindFirstFileA((folder + "*").c_str(), &data));
+  // Without short names and in large batches where the system offers it.
+  FindHandle find(::FindFirstFileExA(search.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                     nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  if (!find && ::GetLastError() == ERROR_INVALID_PARAMETER)
+    find.Reset(::FindFirstFileA(search.c_str(), &data));
   if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.emplace_back(data.cFileName);

@@ -23,7 +23,8 @@ class Win32ControllerEnv : public ControllerEnv {
   bool RenameReplacing(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
   void ShowInfo(const std::string& text) override;
-  bool ListFileNames(const std::string& folder, std::vector<std::string>& names) override;
+  bool ListFileNames(const std::string& folder, const std::string& pattern,
+                     std::vector<std::string>& names) override;
 
  private:
   InfoSink showInfo_;

@@ -70,7 +70,9 @@ class FakeControllerEnv : public ControllerEnv {
   }
   bool RemoveFile(const std::string& path) override { return files_.erase(Key(path)) != 0; }
   void ShowInfo(const std::string& text) override { infos.push_back(text); }
-  bool ListFileNames(const std::string& folder, std::vector<std::string>& names) override {
+  // Ignores the pattern: the logic must cope with every name in the folder.
+  bool ListFileNames(const std::string& folder, const std::string& /*pattern*/,
+                     std::vector<std::string>& names) override {
     ++listings;
     names.clear();
     if (failListing) return false;

@@ -163,12 +163,12 @@ TEST_F(SettingsFileTest, RealFolderSkipsTakenImagesOnly) {
 
 TEST_F(SettingsFileTest, ListingSeesFilesButNotFolders) {
   std::vector<std::string> names{"stale"};
-  EXPECT_TRUE(env.ListFileNames(root_ + "\\", names));
+  EXPECT_TRUE(env.ListFileNames(root_ + "\\", "*", names));
   EXPECT_EQ(names, std::vector<std::string>{"VZ.EXE"});
   ASSERT_TRUE(CreateDirectoryA((root_ + "\\EMPTY").c_str(), nullptr));
-  EXPECT_TRUE(env.ListFileNames(root_ + "\\EMPTY\\", names));
+  EXPECT_TRUE(env.ListFileNames(root_ + "\\EMPTY\\", "*", names));
   EXPECT_TRUE(names.empty());
-  EXPECT_FALSE(env.ListFileNames(root_ + "\\MISSING\\", names));
+  EXPECT_FALSE(env.ListFileNames(root_ + "\\MISSING\\", "*", names));
 }
 
 TEST_F(SettingsFileTest, JobFileIsWrittenExactlyAndReplacesAnOldOne) {
@@ -177,7 +177,7 @@ TEST_F(SettingsFileTest, JobFileIsWrittenExactlyAndReplacesAnOldOne) {
   ASSERT_TRUE(vz::WriteJobFile(env, jfd, "+1 555 0100", "Ann\r\nLee", ""));
   EXPECT_EQ(ReadBytes(jfd), "+1 555 0100\r\nAnn  Lee\r\n\r\n");
   std::vector<std::string> names;
-  ASSERT_TRUE(env.ListFileNames(root_ + "\\", names));
+  ASSERT_TRUE(env.ListFileNames(root_ + "\\", "*", names));
   EXPECT_EQ(names.size(), 2u) << "only VZ.EXE and the descriptor";
 }
 
@@ -187,7 +187,7 @@ TEST_F(SettingsFileTest, FailedJobFileReturnsFalseAndLeavesNothing) {
   ASSERT_TRUE(CreateDirectoryA(jfdDir.c_str(), nullptr));
   EXPECT_FALSE(vz::WriteJobFile(env, jfdDir, "1", "2", "3"));
   std::vector<std::string> names;
-  ASSERT_TRUE(env.ListFileNames(root_ + "\\", names));
+  ASSERT_TRUE(env.ListFileNames(root_ + "\\", "*", names));
   EXPECT_EQ(names, std::vector<std::string>{"VZ.EXE"});
 }
 
