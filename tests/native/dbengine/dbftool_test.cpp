@@ -1,0 +1,128 @@
+// dbftool, run as a program over copies of the golden tables and new phone books.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "tests/native/dbengine/testutil.hpp"
+
+namespace vz::db {
+namespace {
+
+using namespace test;
+
+struct Result {
+  int rc = -1;
+  std::string out;
+};
+
+Result Tool(const std::string& args) {
+  int status = 0;
+  Result r;
+  r.out = RunCommand(std::string(VZ_DBFTOOL) + " " + args + " 2>&1", &status);
+  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string Q(const std::string& path) { return "'" + path + "'"; }
+
+TEST(DbfTool, ListsTheGoldenTableInTagOrderAndChecksIt) {
+  TempDir dir;
+  const std::string path = CopyGolden("n2000", dir);
+  const Result list = Tool("list " + Q(path) + " --tag NAME");
+  ASSERT_EQ(list.rc, 0);
+  std::string expected;
+  for (const auto& [recno, name] : ExpectedOrder(GoldenDir("n2000") + "/expected.tsv"))
+    expected += std::to_string(recno) + "\t \t" + name + "\n";
+  std::string got;  // record number, mark and name of each line
+  for (std::size_t at = 0; at < list.out.size();) {
+    const std::size_t end = list.out.find('\n', at);
+    const std::string line = list.out.substr(at, end - at);
+    got += line.substr(0, line.rfind('\t')) + "\n";
+    at = end + 1;
+  }
+  EXPECT_EQ(got, expected);
+  const Result check = Tool("check " + Q(path));
+  EXPECT_EQ(check.rc, 0) << check.out;
+  const Result info = Tool("info " + Q(path));
+  EXPECT_NE(info.out.find("records:        2050"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("deleted:        294"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("1756 entries"), std::string::npos) << info.out;
+  EXPECT_EQ(Tool("list " + Q(path) + " --tag NOPE").rc, 2);
+  EXPECT_EQ(Tool("frobnicate " + Q(path)).rc, 2);
+}
+
+TEST(DbfTool, CheckExplainsDisagreementAndReindexMendsIt) {
+  TempDir dir;
+  const std::string path = CopyGolden("small", dir);
+  std::string dbf = ReadAll(path);
+  dbf.replace(98 + 1, 7, "Aardvak");  // record 1 renamed behind the index's back
+  WriteAll(path, dbf);
+  const std::string cdx = ReadAll(dir / "VZPB.cdx");
+  Result check = Tool("check " + Q(path));
+  EXPECT_EQ(check.rc, 1);
+  EXPECT_NE(check.out.find("Mueller"), std::string::npos) << check.out;
+  EXPECT_EQ(ReadAll(dir / "VZPB.cdx"), cdx);  // checking changes nothing
+  ASSERT_EQ(Tool("reindex " + Q(path)).rc, 0);
+  EXPECT_EQ(Tool("check " + Q(path)).rc, 0);
+  EXPECT_EQ(Tool("list " + Q(path) + " --tag NAME").out.substr(0, 11), "1\t \tAardvak");
+
+  // A structurally damaged index: reported, and reindex builds it from its tag list.
+  std::string broken = ReadAll(dir / "VZPB.cdx");
+  broken.replace(0xA00, 24, std::string(24, '\x7f'));
+  WriteAll(dir / "VZPB.cdx", broken);
+  check = Tool("check " + Q(path));
+  EXPECT_EQ(check.rc, 1);
+  EXPECT_NE(check.out.find("damaged"), std::string::npos) << check.out;
+  const Result reindex = Tool("reindex " + Q(path));
+  EXPECT_EQ(reindex.rc, 0) << reindex.out;
+  EXPECT_EQ(ReadAll(dir / "VZPB.cdx.BAD"), broken);
+  EXPECT_EQ(Tool("check " + Q(path)).rc, 0);
+
+  // A damaged table is explained, not opened.
+  WriteAll(path, dbf.substr(0, 200));
+  check = Tool("check " + Q(path));
+  EXPECT_EQ(check.rc, 1);
+  EXPECT_NE(check.out.find("not a sound table"), std::string::npos) << check.out;
+}
+
+TEST(DbfTool, CreateImportAndExportAPhoneBook) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  ASSERT_EQ(Tool("create-phonebook " + Q(path)).rc, 0);
+  EXPECT_EQ(Tool("create-phonebook " + Q(path)).rc, 2);  // never over an existing table
+  WriteAll(dir / "in.csv",
+           "name,phone\r\n"
+           "\"Doe, John\",\"+1 \"\"555\"\"\"\r\n"
+           "Adams,12\n"
+           "\r\n"
+           "\"\",\n"
+           "Zed," + std::string(25, '9') + "\r\n");
+  const Result import = Tool("import " + Q(path) + " " + Q(dir / "in.csv"));
+  ASSERT_EQ(import.rc, 0) << import.out;
+  const Result out = Tool("export " + Q(path));
+  ASSERT_EQ(out.rc, 0);
+  EXPECT_EQ(out.out, "name,phone\r\n,\r\nAdams,12\r\n\"Doe, John\",\"+1 \"\"555\"\"\"\r\nZed," + std::string(25, '9') + "\r\n");
+  EXPECT_EQ(Tool("check " + Q(path)).rc, 0);
+
+  // Refusals name the line and add nothing.
+  const std::string before = ReadAll(path);
+  WriteAll(dir / "long.csv", "Ok,1\r\n" + std::string(36, 'n') + ",2\r\n");
+  Result r = Tool("import " + Q(path) + " " + Q(dir / "long.csv"));
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_NE(r.out.find("line 2: the name has 36 characters; at most 35 fit"), std::string::npos) << r.out;
+  WriteAll(dir / "three.csv", "a,b,c\r\n");
+  r = Tool("import " + Q(path) + " " + Q(dir / "three.csv"));
+  EXPECT_NE(r.out.find("line 1: 3 values"), std::string::npos) << r.out;
+  WriteAll(dir / "open.csv", "a,\"b\r\n");
+  EXPECT_EQ(Tool("import " + Q(path) + " " + Q(dir / "open.csv")).rc, 2);
+  EXPECT_EQ(ReadAll(path), before);
+
+  // The independent reader sees the imported entries.
+  int status = 0;
+  const std::string dump = RunCommand("dbf_dump " + Q(path) + " 2>&1", &status);
+  if (status == 0) {
+    EXPECT_NE(dump.find("Doe, John:+1 \"555\""), std::string::npos) << dump;
+  }
+}
+
+}  // namespace
+}  // namespace vz::db

@@ -1,0 +1,331 @@
+// dbftool: looks into and maintains DBF tables with their production CDX index,
+// always through the table engine and in shared mode.
+//
+//   dbftool info FILE.DBF               header, fields, counts, tags
+//   dbftool list FILE.DBF [--tag NAME]  recno, deletion mark, fields (tab-separated)
+//   dbftool check FILE.DBF              index against table; exit 1 when they disagree
+//   dbftool reindex FILE.DBF            builds every tag again from the records
+//   dbftool create-phonebook FILE.DBF   a new phone book table with its NAME tag
+//   dbftool import FILE.DBF CSV         appends name,phone rows (RFC 4180)
+//   dbftool export FILE.DBF             CSV of the visible entries in name order
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "common/text.hpp"
+#include "dbengine/table.hpp"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace {
+
+using vz::db::Table;
+
+constexpr int kExitOk = 0;
+constexpr int kExitDisagree = 1;
+constexpr int kExitError = 2;
+
+int Usage() {
+  std::fputs(
+      "usage: dbftool info FILE.DBF\n"
+      "       dbftool list FILE.DBF [--tag NAME]\n"
+      "       dbftool check FILE.DBF\n"
+      "       dbftool reindex FILE.DBF\n"
+      "       dbftool create-phonebook FILE.DBF\n"
+      "       dbftool import FILE.DBF CSV\n"
+      "       dbftool export FILE.DBF\n",
+      stderr);
+  return kExitError;
+}
+
+std::string RTrim(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+vz::db::TableOptions Shared(bool readOnly = false) {
+  vz::db::TableOptions o;
+  o.mode = readOnly ? vz::db::ShareMode::kReadOnly : vz::db::ShareMode::kShared;
+  return o;
+}
+
+void ReportDamage(const Table& t) {
+  if (!t.DamageReason().empty()) {
+    std::printf("warning: the production index is damaged: %s\n", t.DamageReason().c_str());
+    if (!t.DamagedIndexPath().empty()) std::printf("warning: it was moved to %s\n", t.DamagedIndexPath().c_str());
+  }
+}
+
+int Info(const std::string& path) {
+  auto t = Table::Open(path, Shared(true));
+  const auto& h = t->Header();
+  std::printf("table:          %s\n", path.c_str());
+  std::printf("version:        0x%02X%s\n", h.version, h.Writable() ? "" : " (read-only here)");
+  std::printf("last update:    %04d-%02d-%02d\n", h.date.year, h.date.month, h.date.day);
+  std::printf("records:        %u\n", h.recordCount);
+  std::uint32_t deleted = 0;
+  for (bool ok = t->GoTop(); ok; ok = t->Skip(1)) deleted += t->Deleted() ? 1 : 0;
+  std::printf("deleted:        %u\n", deleted);
+  std::printf("header length:  %u\n", h.headerLength);
+  std::printf("record length:  %u\n", h.recordLength);
+  std::printf("flags:          0x%02X%s\n", h.flags, (h.flags & vz::db::kDbfFlagStructuralCdx) ? " (production index)" : "");
+  std::printf("code page mark: 0x%02X\n", h.codePage);
+  std::printf("fields:         %zu\n", h.fields.size());
+  for (const auto& f : h.fields)
+    std::printf("  %-10s %c %3d %2d  at %d\n", f.name.c_str(), f.type, f.width, f.decimals, f.offset);
+  ReportDamage(*t);
+  if (!t->HasIndex()) {
+    std::printf("index:          none\n");
+    return kExitOk;
+  }
+  std::printf("index:          %s\n", t->IndexPath().c_str());
+  int order = 0;
+  for (const auto& tag : t->Tags()) {
+    ++order;
+    t->SetOrder(order);
+    std::uint64_t entries = 0;
+    for (bool ok = t->GoTop(); ok; ok = t->Skip(1)) ++entries;
+    std::printf("  tag %-10s key \"%s\"%s%s%s, key length %d, %llu entries\n", tag.name.c_str(),
+                tag.keyExpr.c_str(), tag.forExpr.empty() ? "" : (" for \"" + tag.forExpr + "\"").c_str(),
+                tag.descending ? ", descending" : "", tag.unique ? ", unique" : "", tag.keyLength,
+                static_cast<unsigned long long>(entries));
+  }
+  return kExitOk;
+}
+
+int List(const std::string& path, const std::string& tag) {
+  auto t = Table::Open(path, Shared(true));
+  ReportDamage(*t);
+  if (!tag.empty()) {
+    const int order = t->TagOrder(tag);
+    if (order == 0) {
+      std::fprintf(stderr, "dbftool: %s has no tag %s\n", path.c_str(), tag.c_str());
+      return kExitError;
+    }
+    t->SetOrder(order);
+  }
+  const auto& fields = t->Fields();
+  for (bool ok = t->GoTop(); ok; ok = t->Skip(1)) {
+    std::string line = std::to_string(t->RecNo()) + '\t' + (t->Deleted() ? '*' : ' ');
+    for (std::size_t i = 0; i < fields.size(); ++i) line += '\t' + RTrim(t->FieldText(static_cast<int>(i)));
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+  return kExitOk;
+}
+
+int Check(const std::string& path) {
+  auto t = Table::Open(path, Shared(true));
+  const auto problems = t->CheckIndex();
+  if (problems.empty()) {
+    if (!t->HasIndex()) {
+      std::printf("%s has no production index; nothing to check\n", path.c_str());
+    } else {
+      std::printf("%s: the index agrees with the table (%u records, %zu tags)\n", path.c_str(), t->RecordCount(),
+                  t->Tags().size());
+    }
+    return kExitOk;
+  }
+  std::printf("%s: the index and the table disagree:\n", path.c_str());
+  for (const auto& p : problems) std::printf("  %s\n", p.c_str());
+  std::printf("run \"dbftool reindex %s\" to build the index again from the records\n", path.c_str());
+  return kExitDisagree;
+}
+
+int Reindex(const std::string& path) {
+  auto t = Table::Open(path, Shared());
+  ReportDamage(*t);
+  t->Reindex();
+  for (const auto& tag : t->Tags()) std::printf("rebuilt tag %s\n", tag.name.c_str());
+  return kExitOk;
+}
+
+int CreatePhoneBook(const std::string& path) {
+  if (vz::db::HostFileExists(path)) {
+    std::fprintf(stderr, "dbftool: %s exists already; it is left as it is\n", path.c_str());
+    return kExitError;
+  }
+  Table::Create(path, {{"NAME", 'C', 35, 0, 0}, {"PHONE", 'C', 25, 0, 0}}, Shared());
+  Table::Open(path, Shared())->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+  std::printf("created %s with tag NAME\n", path.c_str());
+  return kExitOk;
+}
+
+struct CsvRow {
+  std::vector<std::string> fields;
+  std::size_t line = 0;  // where the row starts
+};
+
+// RFC 4180: fields separated by commas, rows by CRLF (a lone LF is taken too);
+// quoted fields may hold commas, line breaks and doubled quotes.
+std::vector<CsvRow> ParseCsv(const std::string& text) {
+  std::vector<CsvRow> rows;
+  CsvRow row;
+  std::string field;
+  std::size_t line = 1;
+  row.line = 1;
+  bool quoted = false, wasQuoted = false, any = false;
+  auto endField = [&] {
+    row.fields.push_back(field);
+    field.clear();
+    wasQuoted = false;
+  };
+  auto endRow = [&] {
+    endField();
+    const bool blank = row.fields.size() == 1 && row.fields[0].empty() && !any;
+    if (!blank) rows.push_back(row);
+    row = CsvRow{};
+    row.line = line;
+    any = false;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"') {
+        if (i + 1 < text.size() && text[i + 1] == '"') {
+          field += '"';
+          ++i;
+        } else {
+          quoted = false;
+        }
+      } else {
+        if (c == '\n') ++line;
+        field += c;
+      }
+      continue;
+    }
+    if (c == '"' && field.empty() && !wasQuoted) {
+      quoted = wasQuoted = any = true;
+    } else if (c == ',') {
+      any = true;
+      endField();
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      continue;
+    } else if (c == '\n') {
+      ++line;
+      endRow();
+    } else {
+      if (wasQuoted) throw vz::db::DbError(vz::Format("line %zu: text after a closing quote", line));
+      field += c;
+      any = true;
+    }
+  }
+  if (quoted) throw vz::db::DbError(vz::Format("line %zu: a quoted field is not closed", row.line));
+  if (!field.empty() || !row.fields.empty() || any) endRow();
+  return rows;
+}
+
+int Import(const std::string& path, const std::string& csvPath) {
+  std::ifstream in(csvPath, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "dbftool: cannot read %s\n", csvPath.c_str());
+    return kExitError;
+  }
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  auto rows = ParseCsv(text);
+  auto t = Table::Open(path, Shared());
+  ReportDamage(*t);
+  const int nameField = t->FieldIndex("NAME"), phoneField = t->FieldIndex("PHONE");
+  if (nameField < 0 || phoneField < 0) {
+    std::fprintf(stderr, "dbftool: %s has no NAME and PHONE fields\n", path.c_str());
+    return kExitError;
+  }
+  if (!rows.empty() && rows[0].fields.size() == 2 && vz::UpperAscii(rows[0].fields[0]) == "NAME" &&
+      vz::UpperAscii(rows[0].fields[1]) == "PHONE")
+    rows.erase(rows.begin());
+  // Every row is checked before the first is written: a refused file adds nothing.
+  std::vector<std::string> records;
+  const int widths[] = {t->Fields()[static_cast<std::size_t>(nameField)].width,
+                        t->Fields()[static_cast<std::size_t>(phoneField)].width};
+  for (const auto& row : rows) {
+    if (row.fields.size() != 2) {
+      std::fprintf(stderr, "dbftool: %s line %zu: %zu values; a row is name,phone\n", csvPath.c_str(), row.line,
+                   row.fields.size());
+      return kExitError;
+    }
+    const char* what[] = {"name", "phone number"};
+    for (int i = 0; i < 2; ++i) {
+      if (row.fields[static_cast<std::size_t>(i)].size() > static_cast<std::size_t>(widths[i])) {
+        std::fprintf(stderr, "dbftool: %s line %zu: the %s has %zu characters; at most %d fit\n", csvPath.c_str(),
+                     row.line, what[i], row.fields[static_cast<std::size_t>(i)].size(), widths[i]);
+        return kExitError;
+      }
+    }
+    std::string rec = t->BlankRecord();
+    t->SetFieldText(rec, nameField, row.fields[0]);
+    t->SetFieldText(rec, phoneField, row.fields[1]);
+    records.push_back(std::move(rec));
+  }
+  for (const auto& rec : records) t->Append(rec);
+  std::printf("imported %zu entries into %s\n", records.size(), path.c_str());
+  return kExitOk;
+}
+
+std::string CsvField(const std::string& value) {
+  if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
+  std::string out = "\"";
+  for (char c : value) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + '"';
+}
+
+int Export(const std::string& path) {
+  auto t = Table::Open(path, Shared(true));
+  ReportDamage(*t);
+  const int nameField = t->FieldIndex("NAME"), phoneField = t->FieldIndex("PHONE");
+  if (nameField < 0 || phoneField < 0) {
+    std::fprintf(stderr, "dbftool: %s has no NAME and PHONE fields\n", path.c_str());
+    return kExitError;
+  }
+  t->SetFilter(".not. deleted()");
+  std::vector<std::pair<std::string, std::string>> entries;
+  const int order = t->TagOrder("NAME");
+  t->SetOrder(order);
+  for (bool ok = t->GoTop(); ok; ok = t->Skip(1))
+    entries.emplace_back(t->FieldText(nameField), RTrim(t->FieldText(phoneField)));
+  // Without the tag, the same order: binary on the stored names, record order among equals.
+  if (order == 0)
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string out = "name,phone\r\n";
+  for (const auto& [name, phone] : entries) out += CsvField(RTrim(name)) + ',' + CsvField(phone) + "\r\n";
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() < 2) return Usage();
+  const std::string& command = args[0];
+  const std::string& file = args[1];
+  try {
+    if (command == "info" && args.size() == 2) return Info(file);
+    if (command == "list" && args.size() == 2) return List(file, {});
+    if (command == "list" && args.size() == 4 && args[2] == "--tag") return List(file, args[3]);
+    if (command == "check" && args.size() == 2) return Check(file);
+    if (command == "reindex" && args.size() == 2) return Reindex(file);
+    if (command == "create-phonebook" && args.size() == 2) return CreatePhoneBook(file);
+    if (command == "import" && args.size() == 3) return Import(file, args[2]);
+    if (command == "export" && args.size() == 2) return Export(file);
+  } catch (const vz::db::DbfDamaged& e) {
+    std::fprintf(stderr, "dbftool: %s\n", e.what());
+    return command == "check" ? kExitDisagree : kExitError;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "dbftool: %s\n", e.what());
+    return kExitError;
+  }
+  return Usage();
+}
