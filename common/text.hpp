@@ -25,7 +25,12 @@ std::string DirectoryOf(std::string_view path);
 std::string ChangeFileExt(std::string_view path, std::string_view ext);
 
 // printf-style formatting into a std::string, for the system's "%d" messages.
+// MinGW's C++ runtime formats with its own C99 printf, so the checks follow GNU rules.
+#if defined(__MINGW32__)
+std::string Format(const char* fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+#else
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+#endif
 
 // ASCII upper case, as the system's case-blind name comparisons use.
 std::string UpperAscii(std::string_view text);
