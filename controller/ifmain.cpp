@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "controller/faxfiles.hpp"
+#include "controller/win32_controller_env.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/exception.hpp"
 
@@ -46,7 +48,10 @@ TMainForm::~TMainForm() {
   if (handle_) SetWindowLongPtrA(handle_.Get(), GWLP_USERDATA, 0);
 }
 
-void TMainForm::FaxConvController1DocStart(TComponent*) {}
+void TMainForm::FaxConvController1DocStart(TComponent*) {
+  vz::Win32ControllerEnv env;
+  FaxConvController1->FileName = vz::GetOutputFileName(env);
+}
 
 void TMainForm::FaxConvController1DocEnd(TComponent*) {}
 
