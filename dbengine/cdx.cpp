@@ -313,18 +313,24 @@ class IndexImpl : public CdxIndex {
   File& GetFile() override { return *file_; }
 
   void WriteFresh() {
-    unsigned char buf[kHeaderSize + kPageSize];
-    TagHeader h;
-    h.root = kHeaderSize;
-    h.keyLength = kDirKeyLength;
-    h.options = kOptCompact | kOptCompound | kOptDirectory;
-    EncodeHeader(h, buf);
-    EntryList none;
-    none.keyLength = kDirKeyLength;
-    EncodeLeaf(none, 0, 0, NodeHead{static_cast<std::uint16_t>(kAttrRoot | kAttrLeaf), 0, kNone, kNone}, ' ',
-               buf + kHeaderSize);
     if (options_.shared) TakeFileLock(LockKind::kExclusive);
     try {
+      unsigned char buf[kHeaderSize + kPageSize];
+      TagHeader h;
+      h.root = kHeaderSize;
+      h.keyLength = kDirKeyLength;
+      h.options = kOptCompact | kOptCompound | kOptDirectory;
+      // A file built again over an old one continues its change counter, so that another
+      // opener holding pages of the old file cannot take the new one for it.
+      unsigned char old[kHdrCounter + 4];
+      if (file_->Size() >= sizeof old && file_->ReadAt(0, old, sizeof old) == sizeof old) {
+        h.counter = GetBE32(old + kHdrCounter) + 1;
+      }
+      EncodeHeader(h, buf);
+      EntryList none;
+      none.keyLength = kDirKeyLength;
+      EncodeLeaf(none, 0, 0, NodeHead{static_cast<std::uint16_t>(kAttrRoot | kAttrLeaf), 0, kNone, kNone}, ' ',
+                 buf + kHeaderSize);
       file_->Truncate(0);
       file_->WriteAt(0, buf, sizeof buf);
       if (options_.durable) file_->Flush();

@@ -307,6 +307,35 @@ TEST(CdxShared, SecondOpenerSeesChangesAndWaitsForTheLock) {
   EXPECT_THROW(r.First(), DbError);
 }
 
+TEST(CdxShared, AnIndexBuiltAgainByAnotherOpenerIsNotTakenForTheOldOne) {
+  auto storage = NewStorage();
+  auto first = CdxIndex::Create(Opener(storage));
+  first->AddTag(TagInfo("NAME", 4), {{"abcd", 1}, {"efgh", 2}});
+  CdxTag& tag = *first->FindTag("NAME");
+  EXPECT_EQ(tag.Count(), 2u);
+  const std::uint32_t counter = first->ChangeCounter();
+  // Another opener finds the index damaged and builds it again from the table.
+  auto second = CdxIndex::Create(Opener(storage));
+  EXPECT_GT(second->ChangeCounter(), counter);
+  second->AddTag(TagInfo("NAME", 4), {{"zzzz", 7}});
+  EXPECT_EQ(ListForward(tag), (std::vector<CdxEntry>{{"zzzz", 7}}));
+  EXPECT_EQ(tag.Count(), 1u);
+}
+
+TEST(CdxShared, DurableUpdatesFlushBetweenMarkPagesAndClear) {
+  auto storage = NewStorage();
+  CdxOptions durable;
+  durable.durable = true;
+  auto index = CdxIndex::Create(Opener(storage), durable);
+  std::vector<CdxEntry> entries;
+  for (std::uint32_t i = 1; i <= 200; ++i) entries.push_back({Key(std::to_string(i), 30), i});
+  CdxTag& tag = index->AddTag(TagInfo("T", 30), entries);
+  storage->flushes = 0;
+  ASSERT_TRUE(tag.Insert(Key("999", 30), 999));  // last key of the tag: leaf and parent change
+  EXPECT_EQ(storage->flushes, 3);
+  index->Check();
+}
+
 TEST(CdxShared, CacheStaysBoundedWhileWalkingALargeTag) {
   auto storage = NewStorage();
   CdxOptions small;
