@@ -66,8 +66,10 @@ std::string PipeDocStart(const std::string& documentName, const PipeClientOption
 }
 
 void PipeDocEnd(const PipeClientOptions& options) {
+  // The driver stays connected until the controller lets it go: the end of the
+  // document is handled (the fax details asked for) while it waits.
   const proto::Message request = proto::EncodeRequest(proto::kCodeDocEnd, "");
-  PipeExchange(std::vector<unsigned char>(request.begin(), request.end()), false, options);
+  PipeExchange(std::vector<unsigned char>(request.begin(), request.end()), true, options);
 }
 
 HWND FindDriverWindow(DWORD timeoutMs) {
