@@ -1,0 +1,182 @@
+// VZNTCTL.EXE as a whole, with this program playing the fax printer driver: each
+// document start is answered with a name chosen from the real VZPD.INI, and the
+// information boxes appear in order (a helper thread reads and closes them).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/text.hpp"
+#include "controller/settings.hpp"
+#include "tools/driverclient.hpp"
+
+namespace {
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void RemoveTree(const std::string& dir) {
+  WIN32_FIND_DATAA data{};
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string path = dir + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(path);
+      else
+        DeleteFileA(path.c_str());
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+// Reads and closes every "Information" box that appears, in order.
+class BoxCloser {
+ public:
+  BoxCloser() : thread_([this] { Run(); }) {}
+  ~BoxCloser() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::vector<std::string> Texts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  static BOOL CALLBACK CollectText(HWND child, LPARAM param) {
+    char className[32] = {};
+    GetClassNameA(child, className, sizeof className);
+    if (lstrcmpiA(className, "Static") == 0) {
+      char text[1024] = {};
+      GetWindowTextA(child, text, sizeof text);
+      auto* longest = reinterpret_cast<std::string*>(param);
+      if (std::string(text).size() > longest->size()) *longest = text;
+    }
+    return TRUE;
+  }
+  void Run() {
+    while (!stop_) {
+      HWND box = FindWindowA("#32770", "Information");
+      if (box == nullptr) {
+        Sleep(20);
+        continue;
+      }
+      std::string text;
+      EnumChildWindows(box, &BoxCloser::CollectText, reinterpret_cast<LPARAM>(&text));
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        texts_.push_back(text);
+      }
+      PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+      for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);
+    }
+  }
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
+  std::thread thread_;
+};
+
+class ControllerEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char buffer[MAX_PATH] = {};
+    GetWindowsDirectoryA(buffer, MAX_PATH);
+    iniPath_ = vz::JoinPath(buffer, "VZPD.INI");
+    if (Exists(iniPath_)) saved_ = ReadBytes(iniPath_);
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    root_ = vz::Format("%svzctl-e2e-%lu", temp, GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
+    exe_ = root_ + "\\VZ.EXE";
+    WriteBytes(exe_, "MZ");
+    StartController();
+  }
+  void TearDown() override {
+    if (controller_.hProcess != nullptr) {
+      TerminateProcess(controller_.hProcess, 0);
+      WaitForSingleObject(controller_.hProcess, 10000);
+      CloseHandle(controller_.hProcess);
+      CloseHandle(controller_.hThread);
+    }
+    if (saved_)
+      WriteBytes(iniPath_, *saved_);
+    else
+      DeleteFileA(iniPath_.c_str());
+    RemoveTree(root_);
+  }
+
+  void StartController() {
+    std::string path = std::string("Z:") + VZ_CONTROLLER_EXE;
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                               root_.c_str(), &startup, &controller_))
+        << path << " error " << GetLastError();
+    for (int i = 0; i < 200; ++i) {
+      if (WaitNamedPipeA(vz::driverlink::kPipeName, 50)) return;
+      Sleep(50);
+    }
+    FAIL() << "the controller's pipe did not appear";
+  }
+
+  std::string iniPath_;
+  std::optional<std::string> saved_;
+  std::string root_;
+  std::string exe_;
+  PROCESS_INFORMATION controller_{};
+};
+
+TEST_F(ControllerEndToEndTest, DocumentStartsGetTheNextNamesInTheConfiguredFolder) {
+  const std::string out = root_ + "\\SEND\\A\\B";
+  WriteBytes(iniPath_, "[Location]\r\nVZOutPath=" + out + "\\\r\nVZExecutable=" + exe_ + "\r\n");
+  BoxCloser boxes;
+  const std::string first = vz::tools::PipeDocStart("Letter");
+  EXPECT_EQ(first, out + "\\FAX00000.APF");
+  EXPECT_TRUE(Exists(out));
+  WriteBytes(first, "APF image");
+  WriteBytes(out + "\\FAX00002.APF", "APF image");
+  WriteBytes(out + "\\FAX00001.JFD", "stray\r\n");
+  EXPECT_EQ(vz::tools::PipeDocStart("Invoice"), out + "\\FAX00001.APF");
+  EXPECT_TRUE(boxes.Texts().empty());
+}
+
+TEST_F(ControllerEndToEndTest, MissingSettingsFileGivesOneBoxAndTheFallbackName) {
+  DeleteFileA(iniPath_.c_str());
+  BoxCloser boxes;
+  EXPECT_EQ(vz::tools::PipeDocStart("Letter"), "c:\\vz.apf");
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{vz::MissingSettingsFileText(iniPath_)});
+}
+
+TEST_F(ControllerEndToEndTest, EmptyEntriesGiveTwoBoxesInOrder) {
+  WriteBytes(iniPath_, "[Location]\r\nVZOutPath=\r\n");
+  BoxCloser boxes;
+  EXPECT_EQ(vz::tools::PipeDocStart("Letter"), "\\FAX00000.APF");
+  EXPECT_EQ(boxes.Texts(),
+            (std::vector<std::string>{vz::MissingOutputDirText(), vz::BadExecutableText("")}));
+}
+
+}  // namespace
