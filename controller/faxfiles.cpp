@@ -60,7 +60,9 @@ void ForceOutputDir(ControllerEnv& env, const std::string& dir) {
   std::string path = dir;
   if (!path.empty() && path.back() == '\\') path.pop_back();
   if (path.size() < kShortestCreatedDir || env.DirectoryExists(path)) return;
-  ForceOutputDir(env, ParentOf(path));
+  // A name ending in ':' (or in a second '\') is its own parent: stop there.
+  const std::string parent = ParentOf(path);
+  if (parent != path) ForceOutputDir(env, parent);
   env.MakeDirectory(path);
 }
 

@@ -120,6 +120,16 @@ TEST_F(FaxFilesTest, DirectoryCreationStopsAtRootsAndIgnoresFailures) {
   env.profile["VZOutPath"] = "REL";
   vz::NextFaxFileName(env);
   EXPECT_EQ(env.createdDirs, (std::vector<std::string>{"REL"}));
+
+  // Names that are their own parent end the climb instead of looping.
+  env.createdDirs.clear();
+  env.profile["VZOutPath"] = "D:\\A\\X:";
+  EXPECT_EQ(vz::NextFaxFileName(env), "D:\\A\\X:\\FAX00000.APF");
+  EXPECT_EQ(env.createdDirs, (std::vector<std::string>{"D:\\A\\X:"}));
+  env.createdDirs.clear();
+  env.profile["VZOutPath"] = "D:\\NEW\\\\";
+  vz::NextFaxFileName(env);
+  EXPECT_EQ(env.createdDirs, (std::vector<std::string>{"D:\\NEW"}));
 }
 
 TEST(JobFileTest, DescriptorNameReplacesTheExtension) {
