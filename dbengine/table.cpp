@@ -155,6 +155,8 @@ void Table::CheckWritable() const {
 // ---- header and records ---------------------------------------------------------
 
 void Table::ReadHeaderCount() {
+  // An exclusive opener is alone with the file: the header it holds is the file's.
+  if (options_.mode == ShareMode::kExclusive) return;
   unsigned char prefix[kDbfPrefixSize];
   if (file_->ReadAt(0, prefix, sizeof prefix) != sizeof prefix)
     throw DbfDamaged(path_ + " is not a sound table: the header was cut short");
