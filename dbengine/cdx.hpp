@@ -106,7 +106,9 @@ class CdxTag {
   // First entry >= (key, recno): where record recno stands in tag order.
   virtual std::optional<CdxEntry> SeekEntry(std::string_view key, std::uint32_t recno) = 0;
 
-  // Number of entries, from the index alone (the table is not read).
+  // Number of entries, from the index alone (the table is not read): the leaf level is read
+  // once in large runs, then the figure is kept up to date by this opener's own changes
+  // until another opener changes the file.
   virtual std::uint64_t Count() = 0;
 
   // Verifies the tag's B-tree: page bounds, attributes, key order over the whole tag,
@@ -124,9 +126,11 @@ class CdxIndex {
   virtual ~CdxIndex() = default;
 
   // Reads the header, the tag directory and every tag header. Throws CdxDamaged when
-  // the file is not a sound compound index, DbError for I/O or lock failures.
+  // what it reads does not hold together (or an update was interrupted), DbError for I/O
+  // or lock failures. Tag trees are checked as they are used; Check() checks them all.
   static std::unique_ptr<CdxIndex> Open(std::unique_ptr<File> file, const CdxOptions& options = {});
-  // Writes a new compound index with no tags over `file` (its old contents are cut off).
+  // Writes a new compound index with no tags over `file` (its old contents are cut off;
+  // the change counter continues from the old file's, so other openers notice).
   static std::unique_ptr<CdxIndex> Create(std::unique_ptr<File> file, const CdxOptions& options = {});
 
   // Tags in directory order (ascending by name); order numbers are 1-based positions.
@@ -160,9 +164,11 @@ class CdxIndex {
   virtual void ReleaseLock() = 0;
 };
 
-// Holds the index lock over a group of calls (nestable; an exclusive request inside a
-// shared hold upgrades it). Writes done under an exclusive hold reach the file before
-// each call returns; the change counter moves once per outermost exclusive hold.
+// Holds the index lock over a group of calls (nestable). An exclusive request inside a
+// shared hold upgrades it by releasing and retaking the lock, so another writer may come
+// in between: take the exclusive lock first when reads and writes belong together.
+// Writes done under an exclusive hold reach the file before each call returns; in shared
+// mode the change counter moves once per outermost exclusive hold that changed something.
 class CdxLock {
  public:
   CdxLock(CdxIndex& index, LockKind kind) : index_(index) { index_.AcquireLock(kind); }

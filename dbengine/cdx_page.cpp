@@ -166,8 +166,8 @@ std::size_t LeafBytes(const EntryList& list, std::size_t from, std::size_t to, u
   return stored + (to - from) * static_cast<std::size_t>(l.entryBytes);
 }
 
-bool EncodeLeaf(const EntryList& list, std::size_t from, std::size_t to, const NodeHead& head,
-                unsigned char trail, unsigned char* page) {
+bool EncodeLeafCounted(const EntryList& list, std::size_t from, std::size_t to, const std::uint8_t* dups,
+                       const std::uint8_t* trails, const NodeHead& head, unsigned char* page) {
   const int kl = list.keyLength;
   std::uint32_t maxRec = 0;
   for (std::size_t i = from; i < to; ++i) maxRec = std::max(maxRec, list.recnos[i]);
@@ -178,17 +178,16 @@ bool EncodeLeaf(const EntryList& list, std::size_t from, std::size_t to, const N
   unsigned char buf[kPageSize] = {};
   std::size_t ptr = kPageSize;
   const std::size_t tableEnd = kLeafEntries + n * static_cast<std::size_t>(l.entryBytes);
-  int prevTrail = 0;
   for (std::size_t i = from; i < to; ++i) {
-    const Compression c = Compress(list, i, from, prevTrail, trail);
-    prevTrail = c.trail;
-    const std::size_t stored = static_cast<std::size_t>(kl - c.dup - c.trail);
+    const int dup = i == from ? 0 : dups[i];
+    const int tr = trails[i];
+    const std::size_t stored = static_cast<std::size_t>(kl - dup - tr);
     if (ptr < tableEnd + stored) return false;
     ptr -= stored;
-    std::memcpy(buf + ptr, list.Key(i) + c.dup, stored);
+    std::memcpy(buf + ptr, list.Key(i) + dup, stored);
     const std::uint64_t v = static_cast<std::uint64_t>(list.recnos[i]) |
-                            (static_cast<std::uint64_t>(c.dup) << l.recBits) |
-                            (static_cast<std::uint64_t>(c.trail) << (l.recBits + l.dupBits));
+                            (static_cast<std::uint64_t>(dup) << l.recBits) |
+                            (static_cast<std::uint64_t>(tr) << (l.recBits + l.dupBits));
     unsigned char* e = buf + kLeafEntries + (i - from) * static_cast<std::size_t>(l.entryBytes);
     for (int b = 0; b < l.entryBytes; ++b) e[b] = static_cast<unsigned char>(v >> (8 * b));
   }
@@ -205,6 +204,20 @@ bool EncodeLeaf(const EntryList& list, std::size_t from, std::size_t to, const N
   buf[kLeafEntryBytes] = static_cast<unsigned char>(l.entryBytes);
   std::memcpy(page, buf, kPageSize);
   return true;
+}
+
+bool EncodeLeaf(const EntryList& list, std::size_t from, std::size_t to, const NodeHead& head,
+                unsigned char trail, unsigned char* page) {
+  std::vector<std::uint8_t> dups(to);
+  std::vector<std::uint8_t> trails(to);
+  int prevTrail = 0;
+  for (std::size_t i = from; i < to; ++i) {
+    const Compression c = Compress(list, i, from, prevTrail, trail);
+    dups[i] = static_cast<std::uint8_t>(c.dup);
+    trails[i] = static_cast<std::uint8_t>(c.trail);
+    prevTrail = c.trail;
+  }
+  return EncodeLeafCounted(list, from, to, dups.data(), trails.data(), head, page);
 }
 
 std::size_t InteriorCapacity(int keyLength) {

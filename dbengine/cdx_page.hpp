@@ -127,6 +127,10 @@ void DecodeLeaf(const unsigned char* page, int keyLength, unsigned char trail, E
 // Bytes the entries need in a leaf (entry table + stored key bytes); > kLeafSpace: no fit.
 std::size_t LeafBytes(const EntryList& list, std::size_t from, std::size_t to, unsigned char trail);
 // Encodes entries [from, to) as a leaf. Returns false (page untouched) when they do not fit.
+// The "Counted" form takes each entry's trailing count and its duplicate count against the
+// entry before it in `list` (that of entry `from` is taken as 0) already worked out.
+bool EncodeLeafCounted(const EntryList& list, std::size_t from, std::size_t to, const std::uint8_t* dups,
+                       const std::uint8_t* trails, const NodeHead& head, unsigned char* page);
 bool EncodeLeaf(const EntryList& list, std::size_t from, std::size_t to, const NodeHead& head,
                 unsigned char trail, unsigned char* page);
 

@@ -579,6 +579,18 @@ std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sor
   };
   auto offsetOf = [&](std::uint32_t index) { return base + index * kPageSize; };
 
+  // Compression counts of every entry against the one before it, worked out once.
+  std::vector<std::uint8_t> dups(n);
+  std::vector<std::uint8_t> trails(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char* key = sorted.Key(i);
+    trails[i] = static_cast<std::uint8_t>(TrailCount(key, kl, trail));
+    if (i > 0) {
+      const int limit = std::min(kl - trails[i], kl - trails[i - 1]);
+      dups[i] = static_cast<std::uint8_t>(CommonPrefix(sorted.Key(i - 1), key, limit));
+    }
+  }
+
   EntryList upper;
   upper.keyLength = kl;
   std::uint32_t prevOff = kNone;
@@ -586,35 +598,41 @@ std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sor
     const std::uint32_t idx = newPage();
     const std::uint32_t off = offsetOf(idx);
     const NodeHead h{kAttrLeaf, 0, prevOff, off + kPageSize};
-    if (!EncodeLeaf(sorted, from, to, h, trail, out.data() + static_cast<std::size_t>(idx) * kPageSize)) {
+    if (!EncodeLeafCounted(sorted, from, to, dups.data(), trails.data(), h,
+                           out.data() + static_cast<std::size_t>(idx) * kPageSize)) {
       throw DbError("index build: leaf overflow");
     }
     if (to > from) AppendEntry(upper, sorted, to - 1, off);
     prevOff = off;
   };
 
-  // Leaves: as many entries per page as fit, compression counted as each entry is added.
+  // Leaves: as many entries per page as fit.
   std::size_t start = 0;
   std::size_t stored = 0;
   std::uint32_t maxRec = 0;
-  int prevTrail = 0;
+  int recBitsFor = 0;
+  std::size_t bpe = 3;
   for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char* key = sorted.Key(i);
-    const int tr = TrailCount(key, kl, trail);
-    int dup = 0;
-    if (i > start) dup = CommonPrefix(sorted.Key(i - 1), key, std::min(kl - tr, kl - prevTrail));
+    std::size_t st = static_cast<std::size_t>(kl - (i > start ? dups[i] : 0) - trails[i]);
     std::uint32_t m = std::max(maxRec, sorted.recnos[i]);
-    std::size_t bpe = static_cast<std::size_t>(ChooseLeafLayout(kl, m).entryBytes);
-    if (i > start && (i - start + 1) * bpe + stored + static_cast<std::size_t>(kl - dup - tr) > kLeafSpace) {
+    if (m != maxRec || i == start) {
+      const int bits = BitsFor(m);
+      if (bits != recBitsFor) {
+        recBitsFor = bits;
+        bpe = static_cast<std::size_t>(ChooseLeafLayout(kl, m).entryBytes);
+      }
+    }
+    if (i > start && (i - start + 1) * bpe + stored + st > kLeafSpace) {
       emitLeaf(start, i);
       start = i;
       stored = 0;
-      dup = 0;
+      st = static_cast<std::size_t>(kl - trails[i]);
       m = sorted.recnos[i];
+      recBitsFor = BitsFor(m);
+      bpe = static_cast<std::size_t>(ChooseLeafLayout(kl, m).entryBytes);
     }
-    stored += static_cast<std::size_t>(kl - dup - tr);
+    stored += st;
     maxRec = m;
-    prevTrail = tr;
   }
   emitLeaf(start, n);
   auto lastPage = [&]() { return out.data() + out.size() - kPageSize; };
