@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,39 +14,15 @@
 
 #include "common/text.hpp"
 #include "controller/settings.hpp"
+#include "test_files.hpp"
 #include "tools/driverclient.hpp"
 
 namespace {
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void RemoveTree(const std::string& dir) {
-  WIN32_FIND_DATAA data{};
-  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string path = dir + "\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(path);
-      else
-        DeleteFileA(path.c_str());
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryA(dir.c_str());
-}
+using vz::test::IsFile;
+using vz::test::ReadBytes;
+using vz::test::RemoveTree;
+using vz::test::WriteBytes;
 
 // Reads and closes every "Information" box that appears, in order.
 class BoxCloser {
@@ -104,7 +78,7 @@ class ControllerEndToEndTest : public ::testing::Test {
     char buffer[MAX_PATH] = {};
     GetWindowsDirectoryA(buffer, MAX_PATH);
     iniPath_ = vz::JoinPath(buffer, "VZPD.INI");
-    if (Exists(iniPath_)) saved_ = ReadBytes(iniPath_);
+    if (IsFile(iniPath_)) saved_ = ReadBytes(iniPath_);
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     root_ = vz::Format("%svzctl-e2e-%lu", temp, GetCurrentProcessId());
@@ -156,7 +130,7 @@ TEST_F(ControllerEndToEndTest, DocumentStartsGetTheNextNamesInTheConfiguredFolde
   BoxCloser boxes;
   const std::string first = vz::tools::PipeDocStart("Letter");
   EXPECT_EQ(first, out + "\\FAX00000.APF");
-  EXPECT_TRUE(Exists(out));
+  EXPECT_TRUE(vz::test::IsDir(out));
   WriteBytes(first, "APF image");
   WriteBytes(out + "\\FAX00002.APF", "APF image");
   WriteBytes(out + "\\FAX00001.JFD", "stray\r\n");

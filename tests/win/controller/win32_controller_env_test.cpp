@@ -6,54 +6,21 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 
 #include "common/text.hpp"
 #include "controller/faxfiles.hpp"
 #include "controller/settings.hpp"
+#include "test_files.hpp"
 
 namespace {
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-bool IsFile(const std::string& path) {
-  const DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-bool IsDir(const std::string& path) {
-  const DWORD a = GetFileAttributesA(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-void RemoveTree(const std::string& dir) {
-  WIN32_FIND_DATAA data{};
-  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string name = data.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string path = dir + "\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(path);
-      else
-        DeleteFileA(path.c_str());
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-  }
-  RemoveDirectoryA(dir.c_str());
-}
+using vz::test::IsDir;
+using vz::test::IsFile;
+using vz::test::ReadBytes;
+using vz::test::RemoveTree;
+using vz::test::WriteBytes;
 
 // Owns C:\windows\VZPD.INI for one test: what was there before is put back.
 class SettingsFileTest : public ::testing::Test {
