@@ -2,6 +2,11 @@
 // handling and shared use by two openers.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
 #include <numeric>
 #include <random>
 #include <set>
@@ -334,6 +339,58 @@ TEST(CdxShared, DurableUpdatesFlushBetweenMarkPagesAndClear) {
   ASSERT_TRUE(tag.Insert(Key("999", 30), 999));  // last key of the tag: leaf and parent change
   EXPECT_EQ(storage->flushes, 3);
   index->Check();
+}
+
+TEST(CdxShared, TwoProcessesUpdatingOneTagOnDisk) {
+  const auto dir = std::filesystem::temp_directory_path() / ("cdx_procs_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / "T.CDX").string();
+  {
+    auto index = CdxIndex::Create(OpenHostFile(path, OpenMode::kCreate));
+    index->AddTag(TagInfo("NAME", 16), {});
+  }
+  constexpr std::uint32_t kEach = 400;
+  std::vector<pid_t> children;
+  for (std::uint32_t p = 0; p < 2; ++p) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int rc = 0;
+      try {
+        auto index = CdxIndex::Open(OpenHostFile(path, OpenMode::kReadWrite));
+        CdxTag& tag = *index->FindTag("NAME");
+        for (std::uint32_t i = 0; i < kEach; ++i) {
+          const std::uint32_t rec = p * kEach + i + 1;
+          if (!tag.Insert(Key("K" + std::to_string(rec % 97), 16), rec)) rc = 2;
+          // Every third one of its own goes again; reading between the writes of the other.
+          if (i % 3 == 2 && !tag.Remove(Key("K" + std::to_string((rec - 1) % 97), 16), rec - 1)) rc = 3;
+          if (!tag.Seek(Key("K" + std::to_string(rec % 97), 16))) rc = 4;
+        }
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "child %u: %s\n", p, e.what());
+        rc = 1;
+      }
+      ::_exit(rc);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  Model model;
+  for (std::uint32_t p = 0; p < 2; ++p) {
+    for (std::uint32_t i = 0; i < kEach; ++i) {
+      const std::uint32_t rec = p * kEach + i + 1;
+      if (i % 3 != 1) model.insert({Key("K" + std::to_string(rec % 97), 16), rec});
+    }
+  }
+  auto index = CdxIndex::Open(OpenHostFile(path, OpenMode::kReadWrite));
+  index->Check();
+  ExpectMatches(*index->FindTag("NAME"), model);
+  index.reset();
+  std::filesystem::remove_all(dir);
 }
 
 TEST(CdxShared, CacheStaysBoundedWhileWalkingALargeTag) {
