@@ -66,6 +66,8 @@ void TComponent::Notification(TComponent*, TOperation) {}
 void TComponent::InsertComponent(TComponent* component) {
   components_.push_back(component);
   component->owner_ = this;
+  // Made while its owner loads: it is loaded with the others.
+  if (state_ & csLoading) component->state_ |= csLoading;
   Notification(component, TOperation::opInsert);
 }
 

@@ -37,8 +37,9 @@ class TComponent {
   std::uint32_t ComponentState() const noexcept { return state_; }
   bool HasState(TComponentStateFlag flag) const noexcept { return (state_ & flag) != 0; }
 
-  // Loading: between BeginLoading and EndLoading the owner sets the properties of
-  // the components it has created; EndLoading then calls Loaded on each of them.
+  // Loading: between BeginLoading and EndLoading the owner creates components and
+  // sets their properties (components created meanwhile are loading too);
+  // EndLoading then calls Loaded on each of them, and on the owner last.
   void BeginLoading();
   void EndLoading();
 

@@ -72,13 +72,18 @@ TEST_F(ComponentTest, LoadedRunsAfterAllPropertiesAreSet) {
   form.BeginLoading();
   EXPECT_TRUE(form.HasState(csLoading));
   EXPECT_TRUE(a->HasState(csLoading));
+  auto* late = new Probe(&form, "Late");  // created while the form loads
+  EXPECT_TRUE(late->HasState(csLoading));
   EXPECT_EQ(a->loadedCalls, 0);
   form.EndLoading();
-  EXPECT_EQ(journal, (std::vector<std::string>{"loaded A", "loaded B", "loaded Form"}));
+  EXPECT_EQ(journal, (std::vector<std::string>{"loaded A", "loaded B", "loaded Late", "loaded Form"}));
+  EXPECT_FALSE(late->HasState(csLoading));
   EXPECT_FALSE(a->loadingSeenInLoaded);
   EXPECT_FALSE(b->HasState(csLoading));
   EXPECT_FALSE(form.HasState(csLoading));
   EXPECT_EQ(form.loadedCalls, 1);
+  // Components created afterwards are not loading.
+  EXPECT_FALSE((new Probe(&form, "After"))->HasState(csLoading));
 }
 
 TEST_F(ComponentTest, WatcherForgetsAFreedComponentInAnotherOwner) {
