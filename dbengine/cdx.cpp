@@ -176,15 +176,19 @@ class IndexImpl : public CdxIndex {
         store_(*file_, options.cachePages, options.durable),
         dir_(store_, 0, kDirKeyLength, ' ', true) {}
 
+  // Every call starts by trimming the cache, so that a long hold of the lock (a walk
+  // through a whole tag) keeps memory bounded too.
   template <class F>
   auto ReadOp(F&& f) {
     CdxLock lock(*this, LockKind::kShared);
+    store_.Trim();
     return f();
   }
 
   template <class F>
   decltype(auto) WriteOp(F&& f) {
     CdxLock lock(*this, LockKind::kExclusive);
+    store_.Trim();
     try {
       decltype(auto) result = f();
       const bool bump = options_.shared && !bumped_ && store_.HasChanges();

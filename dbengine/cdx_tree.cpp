@@ -480,6 +480,7 @@ std::uint64_t Tree::Check(std::vector<std::uint32_t>& pages) {
     nextExpect.keyLength = keyLength_;
     bool leafLevel = false;
     for (std::size_t j = 0; j < level.size(); ++j) {
+      store_.Trim();
       const std::uint32_t off = level[j];
       const std::string where = " (page " + std::to_string(off) + ")";
       if (off < kHeaderSize || !seen.insert(off).second) Damaged("page reached twice" + where);
@@ -554,6 +555,7 @@ void Tree::CollectPages(std::vector<std::uint32_t>& pages) {
     if (depth > kMaxDepth) Damaged("tree deeper than possible (loop)");
     std::vector<std::uint32_t> next;
     for (std::uint32_t off : level) {
+      store_.Trim();
       if (off < kHeaderSize || !seen.insert(off).second) Damaged("page reached twice");
       const unsigned char* page = store_.Get(off);
       const NodeHead h = ReadNodeHead(page);

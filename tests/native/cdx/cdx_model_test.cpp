@@ -407,6 +407,15 @@ TEST(CdxShared, CacheStaysBoundedWhileWalkingALargeTag) {
   EXPECT_LE(index->CachedPages(), 32u);
   EXPECT_TRUE(ListForward(tag) == entries);
   EXPECT_LE(index->CachedPages(), 32u);
+  {
+    // Within one long hold of the lock the cache stays bounded too (a few pages of slack
+    // for the call running).
+    CdxLock hold(*index, LockKind::kShared);
+    EXPECT_TRUE(ListForward(tag) == entries);
+    EXPECT_LE(index->CachedPages(), 40u);
+    index->Check();
+    EXPECT_LE(index->CachedPages(), 40u);
+  }
   for (std::uint32_t i = 1; i <= 500; ++i) tag.Remove(Key(std::to_string(i * 7919u % 100003u), 20), i);
   index->Check();
   // Counting a fresh opener's view of the same file gives the same figure.
