@@ -1,0 +1,185 @@
+// The table engine on Windows: LockFileEx locks, backslash paths, moving a damaged
+// index aside, the golden tables and the phone book, under Wine.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "common/bytes.hpp"
+#include "dbengine/table.hpp"
+#include "phonebook/phonetable.hpp"
+
+namespace vz::db {
+namespace {
+
+class WinTempDir {
+ public:
+  WinTempDir() {
+    path_ = std::filesystem::temp_directory_path() /
+            ("vzdb-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64()) + "-" +
+             std::to_string(counter_++));
+    std::filesystem::create_directories(path_);
+  }
+  ~WinTempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  std::string Dir() const { return path_.string() + "\\"; }
+
+ private:
+  static inline int counter_ = 0;
+  std::filesystem::path path_;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+const std::string kGolden = "Z:\\work\\shared\\fixtures\\xbase\\";
+
+TableOptions Options() {
+  TableOptions o;
+  o.today = [] { return DbfDate{2026, 12, 7}; };
+  o.lockTimeoutMs = 100;
+  return o;
+}
+
+std::string PhoneRecord(const Table& t, const std::string& name, const std::string& phone) {
+  std::string rec = t.BlankRecord();
+  t.SetFieldText(rec, 0, name);
+  t.SetFieldText(rec, 1, phone);
+  return rec;
+}
+
+std::vector<std::string> Names(Table& t) {
+  std::vector<std::string> out;
+  for (bool ok = t.GoTop(); ok; ok = t.Skip(1)) {
+    std::string n = t.FieldText(0);
+    while (!n.empty() && n.back() == ' ') n.pop_back();
+    out.push_back(n);
+  }
+  return out;
+}
+
+TEST(WinHostFile, LockFileExLocksConflictBetweenHandles) {
+  WinTempDir dir;
+  auto a = OpenHostFile(dir / "t.dbf", OpenMode::kCreate);
+  auto b = OpenHostFile(dir / "t.dbf", OpenMode::kReadWrite);
+  a->WriteAt(0, "abc", 3);
+  char buf[3];
+  ASSERT_EQ(b->ReadAt(0, buf, 3), 3u);
+  EXPECT_EQ(b->ReadAt(10, buf, 3), 0u);
+  ASSERT_TRUE(a->TryLock(0x7FFFFFFE, 1, LockKind::kExclusive));
+  EXPECT_FALSE(b->TryLock(0x7FFFFFFE, 1, LockKind::kShared));
+  EXPECT_TRUE(b->TryLock(0x7FFFFFFD, 1, LockKind::kExclusive));
+  a->Unlock(0x7FFFFFFE, 1);
+  EXPECT_TRUE(b->TryLock(0x7FFFFFFE, 1, LockKind::kShared));
+  EXPECT_TRUE(a->TryLock(0x7FFFFFFE, 1, LockKind::kShared));
+  a->Truncate(1);
+  EXPECT_EQ(b->Size(), 1u);
+  EXPECT_THROW(OpenHostFile(dir / "missing.dbf", OpenMode::kReadOnly), DbError);
+}
+
+TEST(WinTable, PhoneTableRoundTripAndSharedOpeners) {
+  WinTempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  Table::Create(path, {{"NAME", 'C', 35, 0, 0}, {"PHONE", 'C', 25, 0, 0}}, Options());
+  auto a = Table::Open(path, Options());
+  a->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+  auto b = Table::Open(path, Options());
+  b->SetOrder(b->TagOrder("NAME"));
+  b->SetFilter(".not. deleted()");
+  a->Append(PhoneRecord(*a, "Mueller, Hans", "+49 30 001007"));
+  b->Append(PhoneRecord(*b, "Adams", "1"));
+  a->Append(PhoneRecord(*a, "Zed", "2"));
+  a->Delete(3);
+  EXPECT_EQ(Names(*b), (std::vector<std::string>{"Adams", "Mueller, Hans"}));
+  EXPECT_EQ(b->CountVisible(), 2u);
+  EXPECT_TRUE(b->CheckIndex().empty());
+  // The first record's bytes are those of the golden table's first record.
+  EXPECT_EQ(ReadAll(path).substr(98, 61), ReadAll(kGolden + "small\\VZPB.dbf").substr(98, 61));
+  // A foreign record lock (another program editing record 1) is honoured.
+  auto other = OpenHostFile(path, OpenMode::kReadWrite);
+  ASSERT_TRUE(other->TryLock(0x7FFFFFFE - 1, 1, LockKind::kExclusive));
+  EXPECT_THROW(a->Delete(1), DbError);
+  other->Unlock(0x7FFFFFFE - 1, 1);
+  a->Delete(1);
+  EXPECT_EQ(b->CountVisible(), 1u);
+}
+
+TEST(WinTable, GoldenCopyListsInOrderAndADamagedIndexIsMovedAside) {
+  WinTempDir dir;
+  CopyFileA((kGolden + "small\\VZPB.dbf").c_str(), (dir / "VZPB.dbf").c_str(), FALSE);
+  CopyFileA((kGolden + "small\\VZPB.cdx").c_str(), (dir / "VZPB.cdx").c_str(), FALSE);
+  SetFileAttributesA((dir / "VZPB.dbf").c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesA((dir / "VZPB.cdx").c_str(), FILE_ATTRIBUTE_NORMAL);
+  const std::vector<std::string> order = {"Adams, Ann", "Meier, Maria", "Mueller, Hans", "Oswald, Otto",
+                                          "Schmidt, Sabine", "Zimmer, Zoe", "adams, al"};
+  {
+    auto t = Table::Open(dir / "VZPB.dbf", Options());
+    ASSERT_TRUE(t->HasIndex());
+    t->SetOrder(t->TagOrder("NAME"));
+    t->SetFilter(".not. deleted()");
+    EXPECT_EQ(Names(*t), order);
+  }
+  std::string cdx = ReadAll(dir / "VZPB.cdx");
+  PutLE32(reinterpret_cast<unsigned char*>(cdx.data()) + 0x600, 0x12345);
+  WriteAll(dir / "VZPB.cdx", cdx);
+  auto t = Table::Open(dir / "VZPB.dbf", Options());
+  EXPECT_FALSE(t->HasIndex());
+  EXPECT_EQ(ReadAll(dir / "VZPB.cdx.BAD"), cdx);
+  t->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+  t->SetFilter(".not. deleted()");
+  EXPECT_EQ(Names(*t), order);
+}
+
+class FakeUi : public phonebook::PhoneBookUi {
+ public:
+  explicit FakeUi(std::string path) : path_(std::move(path)) {}
+  std::string ProgramPath() override { return path_; }
+  void ShowInfo(const std::string& text) override { infos.push_back(text); }
+  void Terminate() override {}
+  std::vector<std::string> infos;
+
+ private:
+  std::string path_;
+};
+
+TEST(WinPhoneBook, OpensCreatesAndKeepsEntriesInNameOrder) {
+  WinTempDir dir;
+  FakeUi ui(dir.Dir() + "VZNTCTL.EXE");
+  data::TTable table;
+  data::TDataSource source;
+  phonebook::TDataEngine engine;
+  phonebook::AddPhoneFields(table);
+  source.SetDataSet(&table);
+  engine.SetDataSource(&source);
+  ASSERT_TRUE(phonebook::OpenPhoneDBF(table, engine, ui));
+  EXPECT_TRUE(std::filesystem::exists(dir / "VZPB.CDX"));
+  for (const char* n : {"Smith", "Adams"}) {
+    table.Append();
+    table.FieldByName("NAME").SetAsString(n);
+    table.FieldByName("PHONE").SetAsString("1");
+    table.Post();
+  }
+  table.First();
+  EXPECT_EQ(table.FieldByName("NAME").AsString(), "Adams");
+  table.Delete();
+  EXPECT_EQ(engine.QueryRecCount(), 1);
+  EXPECT_EQ(table.FieldByName("NAME").AsString(), "Smith");
+  table.Close();
+  FakeUi nowhere("Q:\\no\\such\\dir\\VZNTCTL.EXE");
+  EXPECT_FALSE(phonebook::OpenPhoneDBF(table, engine, nowhere));
+}
+
+}  // namespace
+}  // namespace vz::db
