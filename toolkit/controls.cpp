@@ -409,8 +409,14 @@ bool TWinControl::BroadcastDialogChar(char ch) {
   return false;
 }
 
+void TWinControl::SetBorderWidth(int width) {
+  borderWidth_ = width;
+  AlignControls();
+}
+
 void TWinControl::AlignControls() {
   RECT rc = ClientRect();
+  InflateRect(&rc, -borderWidth_, -borderWidth_);
   const auto place = [&](TAlign which) {
     for (TControl* c : controls_) {
       if (c->align_ != which || !c->Visible()) continue;

@@ -194,8 +194,11 @@ class TWinControl : public TControl {
   bool BroadcastDialogKey(unsigned key);
   bool BroadcastDialogChar(char ch);
 
-  // Places aligned children (alTop, alBottom, alLeft, alRight, alClient) in the client area.
+  // Places aligned children (alTop, alBottom, alLeft, alRight, alClient) in the
+  // client area less BorderWidth on every side.
   void AlignControls();
+  int BorderWidth() const noexcept { return borderWidth_; }
+  void SetBorderWidth(int width);
 
   TNotifyEvent OnResize;
 
@@ -256,6 +259,7 @@ class TWinControl : public TControl {
   TControl* captureControl_ = nullptr;
   bool trackingLeave_ = false;
   bool tabStop_ = false;
+  int borderWidth_ = 0;
 };
 
 // The modifier keys and mouse buttons held, from a mouse message's wParam.

@@ -464,6 +464,24 @@ TEST_F(ToolkitTest, BottomAlignedPanelFollowsTheForm) {
   EXPECT_EQ(panel->Top(), 147);
   EXPECT_EQ(panel->Width(), 400);
   EXPECT_TRUE(GetWindowLongPtrA(panel->Handle(), GWL_STYLE) & WS_BORDER);
+
+  // The area above fills the rest, its contents kept 20 pixels from its edges.
+  auto* upper = new TPanel(&form);
+  upper->SetBorderWidth(20);
+  upper->SetAlign(alClient);
+  upper->SetParent(&form);
+  auto* grid = new TPanel(&form);
+  grid->SetAlign(alClient);
+  grid->SetParent(upper);
+  EXPECT_EQ(upper->Height(), 147);
+  EXPECT_EQ(grid->Left(), 20);
+  EXPECT_EQ(grid->Top(), 20);
+  EXPECT_EQ(grid->Width(), 360);
+  EXPECT_EQ(grid->Height(), 107);
+  form.SetClientSize(434, 300);
+  EXPECT_EQ(panel->Top(), 247);
+  EXPECT_EQ(grid->Width(), 394);
+  EXPECT_EQ(grid->Height(), 207);
 }
 
 // Replaces the owner in *lp with the tooltip window it owns.
@@ -495,6 +513,24 @@ TEST_F(ToolkitTest, HintsBecomeTooltipsWithLineBreaks) {
   EXPECT_EQ(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0), 2);
   form.label->SetShowHint(false);
   EXPECT_EQ(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0), 1);
+}
+
+// Last in the file: it leaves the application terminating.
+TEST_F(ToolkitTest, ModalFormEndsWithCancelAtOnceWhenTheApplicationTerminates) {
+  CodeForm form(nullptr, "Terminating Form");
+  App().Terminate();
+  std::atomic<bool> returned{false};
+  robot::Robot guard([&](robot::Robot& r) {
+    r.Expect([&] { return returned.load(); }, "the modal loop to end by itself", 3000);
+  }, EscapeByClosing(form.Handle()));
+  EXPECT_EQ(form.ShowModal(), mrCancel);
+  returned = true;
+  guard.Join();
+  EXPECT_TRUE(guard.Ok()) << guard.Failure();
+  EXPECT_TRUE(App().Terminated());
+  // The quit is left for the program's own loop as well.
+  MSG msg;
+  EXPECT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
 }
 
 }  // namespace
