@@ -72,6 +72,8 @@ class TSampleForm : public TForm {
     auto* down = ControlById<TExplorerButton>(IDC_DOWN);
     down->SetGroupIndex(1);
     down->SetDown(true);
+    // White on the light down pattern would not show: this one sample keeps dark text.
+    down->Font().SetColor(clWindowText);
     ControlById<TExplorerButton>(IDC_DISABLED)->SetEnabled(false);
     ControlById<TExplorerButton>(IDC_FOURTONE)->SetOptions(boMonoDisplay | boPopupMark);
     ControlById<TExplorerButton>(IDC_LEFT)->SetLayout(blBitmapLeft);
