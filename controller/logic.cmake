@@ -11,7 +11,3 @@ if(WIN32)
   target_link_libraries(vzcontrollerwin PUBLIC vzcontrollerlogic vztoolkit vzplatform)
 endif()
 
-# The naming benchmark is a Windows program over these libraries.
-if(WIN32 AND NOT TARGET naming_bench)
-  add_subdirectory(${PROJECT_SOURCE_DIR}/bench/naming ${CMAKE_BINARY_DIR}/bench/naming)
-endif()

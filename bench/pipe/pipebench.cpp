@@ -1,0 +1,136 @@
+// pipebench: the driver channel's round trip against a bare named-pipe ping-pong
+// of the same 257-byte messages, measured side by side in one run.
+//   pipebench bare                 serves \\.\pipe\VzBareBench: connect, read, reply, disconnect
+//   pipebench channel              hosts TApdFaxDriverInterface on \\.\pipe\ApFaxCnv, no handler
+//   pipebench compare N            N round trips to each, interleaved; prints figures and ratios
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "driverlink/adfaxctl.hpp"
+#include "platform/handles.hpp"
+#include "toolkit/application.hpp"
+#include "tools/driverclient.hpp"
+
+namespace proto = vz::driverlink;
+
+namespace {
+
+constexpr char kBarePipe[] = "\\\\.\\pipe\\VzBareBench";
+
+// The same pipe parameters and overlapped server pattern as the channel, minus
+// the hand-off to a GUI thread.
+int ServeBare() {
+  vz::win::Handle pipe(CreateNamedPipeA(kBarePipe, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                        proto::kMessageSize, proto::kMessageSize,
+                                        proto::kPipeTimeoutMs, nullptr));
+  if (!pipe) return 1;
+  vz::win::Handle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  proto::Message request{};
+  const proto::Message reply = proto::EncodeReply("C:\\DEFAULT.APF");
+  for (;;) {
+    OVERLAPPED ov{};
+    ov.hEvent = event.Get();
+    ResetEvent(event.Get());
+    if (!ConnectNamedPipe(pipe.Get(), &ov)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_IO_PENDING)
+        WaitForSingleObject(event.Get(), INFINITE);
+      else if (error != ERROR_PIPE_CONNECTED) {
+        DisconnectNamedPipe(pipe.Get());
+        continue;
+      }
+    }
+    DWORD got = 0;
+    ov = OVERLAPPED{};
+    ov.hEvent = event.Get();
+    ResetEvent(event.Get());
+    if (!ReadFile(pipe.Get(), request.data(), proto::kMessageSize, &got, &ov) &&
+        GetLastError() == ERROR_IO_PENDING)
+      GetOverlappedResult(pipe.Get(), &ov, &got, TRUE);
+    if (got > 0 && request[0] == proto::kCodeDocStart) {
+      ov = OVERLAPPED{};
+      ov.hEvent = event.Get();
+      ResetEvent(event.Get());
+      DWORD written = 0;
+      if (!WriteFile(pipe.Get(), reply.data(), proto::kMessageSize, &written, &ov) &&
+          GetLastError() == ERROR_IO_PENDING)
+        GetOverlappedResult(pipe.Get(), &ov, &written, TRUE);
+    }
+    DisconnectNamedPipe(pipe.Get());
+  }
+}
+
+int ServeChannel() {
+  TApplication application;
+  TApdFaxDriverInterface link(nullptr, TDriverTransport::dtPipe);
+  return application.Run();
+}
+
+struct Stats {
+  double median, p99, max;
+};
+
+Stats Summarise(std::vector<double> micros) {
+  std::sort(micros.begin(), micros.end());
+  const auto at = [&](double q) {
+    return micros[std::min(micros.size() - 1, static_cast<std::size_t>(q * micros.size()))];
+  };
+  return {at(0.5), at(0.99), micros.back()};
+}
+
+int Compare(long count) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  vz::tools::PipeClientOptions bare;
+  bare.pipeName = kBarePipe;
+  const vz::tools::PipeClientOptions channel;
+  const auto time = [&](const vz::tools::PipeClientOptions& options) {
+    LARGE_INTEGER t0, t1;
+    QueryPerformanceCounter(&t0);
+    vz::tools::PipeDocStart("bench", options);
+    QueryPerformanceCounter(&t1);
+    return static_cast<double>(t1.QuadPart - t0.QuadPart) * 1e6 /
+           static_cast<double>(frequency.QuadPart);
+  };
+  // Warm both servers up, then alternate so that drift hits both alike.
+  for (int i = 0; i < 20; ++i) {
+    time(bare);
+    time(channel);
+  }
+  std::vector<double> bareTimes, channelTimes;
+  for (long i = 0; i < count; ++i) {
+    bareTimes.push_back(time(bare));
+    channelTimes.push_back(time(channel));
+  }
+  const Stats b = Summarise(bareTimes);
+  const Stats c = Summarise(channelTimes);
+  std::printf("round trips: %ld each\n", count);
+  std::printf("bare pipe ping-pong: median %8.1f us  p99 %8.1f us  max %8.1f us\n", b.median, b.p99, b.max);
+  std::printf("driver channel:      median %8.1f us  p99 %8.1f us  max %8.1f us\n", c.median, c.p99, c.max);
+  std::printf("ratio median %.2f (target <= 1.5), ratio p99 %.2f (target <= 3)\n", c.median / b.median,
+              c.p99 / b.p99);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "bare") return ServeBare();
+    if (mode == "channel") return ServeChannel();
+    if (mode == "compare" && argc == 3) return Compare(std::strtol(argv[2], nullptr, 10));
+    std::fputs("usage: pipebench bare | channel | compare N\n", stderr);
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "pipebench: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# The driver channel against a bare pipe ping-pong, in one Wine session.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+exe=$root/build/win64/bench/pipebench.exe
+count=${1:-2000}
+run() { "$root/scripts/wine-run" "$exe" "$@"; }
+run bare & bare=$!
+run channel & channel=$!
+trap 'kill $bare $channel 2>/dev/null || true' EXIT
+sleep 1
+run compare "$count" | tr -d '\r'
