@@ -155,6 +155,7 @@ class TagImpl : public CdxTag {
   void Reset(CdxTagInfo info, std::uint32_t header);
   std::uint32_t HeaderOffset() const { return header_; }
   bool present = true;
+  std::string dirKey;  // the tag's key in the directory, as stored
   std::optional<std::uint64_t> count;
   std::uint64_t countGen = 0;
   Tree& Ready();
@@ -242,7 +243,7 @@ class IndexImpl : public CdxIndex {
     return WriteOp([&]() -> CdxTag& {
       EnsureDirectory();
       TagImpl* old = Lookup(info.name);
-      unsigned char trail = ' ';
+      const unsigned char trail = static_cast<unsigned char>(info.trail);
       TagHeader h;
       h.keyLength = info.keyLength;
       h.options = TagOptions(info);
@@ -252,13 +253,14 @@ class IndexImpl : public CdxIndex {
       const std::uint32_t at = BuildTree(store_, h, sorted, trail);
       const std::string dkey = DirectoryKey(info.name);
       if (old) {
-        dir_.Remove(dkey, old->HeaderOffset());
+        dir_.Remove(old->dirKey, old->HeaderOffset());
         FreeTagPages(old->HeaderOffset(), old->Info().keyLength);
       }
       if (!dir_.Insert(dkey, at)) throw CdxDamaged("index damaged: tag directory refuses the new tag");
       TagImpl* tag = old;
       if (tag) {
         tag->Reset(info, at);
+        tag->SetTrailByte(info.trail);
       } else {
         tags_.push_back(std::make_unique<TagImpl>(*this, info, at));
         tag = tags_.back().get();
@@ -275,7 +277,7 @@ class IndexImpl : public CdxIndex {
       EnsureDirectory();
       TagImpl* tag = Lookup(NormalizeTagName(name));
       if (!tag) return false;
-      dir_.Remove(DirectoryKey(tag->Info().name), tag->HeaderOffset());
+      dir_.Remove(tag->dirKey, tag->HeaderOffset());
       FreeTagPages(tag->HeaderOffset(), tag->Info().keyLength);
       LoadDirectory();
       return true;
@@ -396,6 +398,7 @@ class IndexImpl : public CdxIndex {
         tags_.push_back(std::make_unique<TagImpl>(*this, info, at));
         tag = tags_.back().get();
       }
+      tag->dirKey = e->key;
       order_.push_back(tag);
       e = dir_.LowerBound(Probe{e->key, static_cast<std::uint64_t>(e->recno) + 1});
     }
@@ -512,12 +515,14 @@ class IndexImpl : public CdxIndex {
   bool bumped_ = false;
 };
 
-TagImpl::TagImpl(IndexImpl& index, CdxTagInfo info, std::uint32_t header) : index_(index) {
+TagImpl::TagImpl(IndexImpl& index, CdxTagInfo info, std::uint32_t header)
+    : index_(index), trail_(static_cast<unsigned char>(info.trail)) {
   Reset(std::move(info), header);
 }
 
 void TagImpl::Reset(CdxTagInfo info, std::uint32_t header) {
   info_ = std::move(info);
+  info_.trail = static_cast<char>(trail_);
   header_ = header;
   tree_ = std::make_unique<Tree>(index_.Store(), header, info_.keyLength, trail_, info_.unique);
   count.reset();
@@ -532,6 +537,7 @@ Tree& TagImpl::Ready() {
 
 void TagImpl::SetTrailByte(char trail) {
   trail_ = static_cast<unsigned char>(trail);
+  info_.trail = trail;
   tree_->SetTrail(trail_);
 }
 

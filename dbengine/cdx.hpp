@@ -54,6 +54,9 @@ struct CdxTagInfo {
   int keyLength = 0;    // 1 to 240
   bool descending = false;
   bool unique = false;  // only the first record of each key value is kept
+  // Not stored in the file: the byte leaf compression counts as trailing (see
+  // CdxTag::SetTrailByte). AddTag builds with it; tags read from a file start with ' '.
+  char trail = ' ';
 };
 
 struct CdxOptions {

@@ -128,6 +128,37 @@ TEST(CdxBulkBuild, OrdersLikeTheModelForShortLongAndUniqueKeys) {
   }
 }
 
+TEST(CdxBulkBuild, BinaryKeysCompressTrailingZeroBytes) {
+  auto storage = NewStorage();
+  Model model;
+  std::vector<CdxEntry> entries;
+  for (std::uint32_t i = 1; i <= 3000; ++i) {
+    std::string k(8, '\0');
+    k[0] = static_cast<char>(0x80 + i % 50);  // few distinct leading bytes, zeros after
+    k[1] = static_cast<char>(i % 3 ? 0 : i % 251);
+    entries.push_back({k, i});
+    model.insert({k, i});
+  }
+  {
+    auto index = CdxIndex::Create(Opener(storage));
+    CdxTagInfo info = TagInfo("AMOUNT", 8);
+    info.trail = '\0';
+    CdxTag& tag = index->AddTag(info, entries);
+    ExpectMatches(tag, model);
+    std::string k(8, '\0');
+    k[0] = 0x10;
+    ASSERT_TRUE(tag.Insert(k, 4000));
+    model.insert({k, 4000});
+    index->Check();
+  }
+  auto index = CdxIndex::Open(Opener(storage));
+  CdxTag& tag = *index->FindTag("AMOUNT");
+  tag.SetTrailByte('\0');
+  EXPECT_EQ(tag.Info().trail, '\0');
+  ExpectMatches(tag, model);
+  index->Check();
+}
+
 TEST(CdxMaintenance, SplitsMergesAndReusesFreedPages) {
   auto storage = NewStorage();
   auto index = CdxIndex::Create(Opener(storage));
