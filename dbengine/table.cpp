@@ -14,8 +14,8 @@ namespace {
 // Whole-file lock range of the xBase scheme, held by an exclusive opener.
 constexpr std::uint64_t kWholeFileLockOffset = 0x77FFFFFF;
 constexpr std::uint64_t kWholeFileLockLength = 0x07FFFFFF;
-// Records read at once when scanning the whole table.
-constexpr std::uint32_t kScanChunkRecords = 1024;
+// Bytes read at once when scanning the whole table (at least one record).
+constexpr std::size_t kScanChunkBytes = 64 * 1024;
 constexpr int kMaxKeyLength = 240;
 constexpr int kVerifyLockWaitMs = 200;
 
@@ -200,9 +200,11 @@ std::string Table::ReadRecord(std::uint32_t recno) {
 void Table::ScanRecords(const std::function<void(std::uint32_t, std::string_view)>& visit) {
   const std::uint32_t count = header_.recordCount;
   const std::size_t len = header_.recordLength;
+  const auto perChunk = static_cast<std::uint32_t>(std::max<std::size_t>(1, kScanChunkBytes / len));
   std::string chunk;
-  for (std::uint32_t first = 1; first <= count; first += kScanChunkRecords) {
-    const std::uint32_t n = std::min<std::uint32_t>(kScanChunkRecords, count - first + 1);
+  for (std::uint64_t at = 1; at <= count; at += perChunk) {
+    const auto first = static_cast<std::uint32_t>(at);
+    const std::uint32_t n = std::min<std::uint32_t>(perChunk, count - first + 1);
     chunk.resize(n * len);
     if (file_->ReadAt(header_.RecordOffset(first), chunk.data(), chunk.size()) != chunk.size())
       throw DbfDamaged(Format("%s is not a sound table: records from %u are cut short", path_.c_str(), first));
@@ -632,10 +634,10 @@ void Table::SetEof() {
 
 bool Table::NaturalForward(std::uint32_t from) {
   if (from > header_.recordCount) ReadHeaderCount();
-  for (std::uint32_t r = std::max<std::uint32_t>(from, 1); r <= header_.recordCount; ++r) {
-    std::string rec = ReadRecord(r);
+  for (std::uint64_t r = std::max<std::uint32_t>(from, 1); r <= header_.recordCount; ++r) {
+    std::string rec = ReadRecord(static_cast<std::uint32_t>(r));
     if (Passes(rec)) {
-      SetCurrent(r, std::move(rec), std::nullopt);
+      SetCurrent(static_cast<std::uint32_t>(r), std::move(rec), std::nullopt);
       return true;
     }
   }
