@@ -36,12 +36,18 @@ void Report(const char* what, double value, const char* unit, double reference, 
   std::fflush(stdout);
 }
 
+// Resident memory now (from /proc) and at its peak so far.
 void Memory(const char* when) {
 #ifndef _WIN32
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
-  std::printf("%-48s %12.1f MB\n", (std::string("peak memory after ") + when).c_str(),
-              static_cast<double>(ru.ru_maxrss) / 1024.0);
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  std::printf("%-48s %12.1f MB  (peak so far %.1f MB)\n", (std::string("resident memory after ") + when).c_str(),
+              static_cast<double>(resident) * 4096.0 / 1e6, static_cast<double>(ru.ru_maxrss) / 1024.0);
 #else
   (void)when;
 #endif
@@ -129,6 +135,7 @@ int main(int argc, char** argv) {
     Report("  count again (pages cached)", Seconds(t3, Clock::now()) * 1e3, "ms", 0, nullptr);
     if (again != visible) return 1;
   }
+  Memory("shared open and count");
   std::printf("%-48s %12llu\n", "visible records", static_cast<unsigned long long>(visible));
 
   // 4. Seeks of existing names, each a complete shared-mode lookup that lands on the record.
@@ -143,6 +150,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  Memory("seeks");
 
   // 5. Shared appends with the tag kept up to date.
   {
