@@ -332,6 +332,12 @@ void TWinControl::SetParent(TWinControl* parent) {
   p.idOrMenu = reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id()));
   DescribeWindow(p);
   CreateHandle(p);
+  // Windowed children placed on this control before it had a window get theirs now.
+  for (TControl* c : std::vector<TControl*>(controls_)) {
+    if (!c->IsWindowed() || static_cast<TWinControl*>(c)->Handle() != nullptr) continue;
+    c->SetParent(nullptr);
+    c->SetParent(this);
+  }
   HintsChanged();
 }
 

@@ -368,6 +368,12 @@ TEST_F(ToolkitTest, CenterOverMainFormUsesTheNormalRectangleOrTheScreen) {
   dialog.SetBounds(0, 0, 201, 101);
   const int sw = GetSystemMetrics(SM_CXSCREEN);
   const int sh = GetSystemMetrics(SM_CYSCREEN);
+  dialog.SetPosition(poScreenCenter);
+  dialog.Show();
+  EXPECT_EQ(dialog.Left(), (sw - 201) / 2);
+  EXPECT_EQ(dialog.Top(), (sh - 101) / 2);
+  dialog.Hide();
+  dialog.SetBounds(0, 0, 201, 101);
   CenterOverMainForm(&dialog);  // no main form: the screen
   EXPECT_EQ(dialog.Left(), (sw - 201) / 2);
   EXPECT_EQ(dialog.Top(), (sh - 101) / 2);
@@ -464,6 +470,16 @@ TEST_F(ToolkitTest, BottomAlignedPanelFollowsTheForm) {
   EXPECT_EQ(panel->Top(), 147);
   EXPECT_EQ(panel->Width(), 400);
   EXPECT_TRUE(GetWindowLongPtrA(panel->Handle(), GWL_STYLE) & WS_BORDER);
+
+  // Controls put on a panel before the panel is on the form get their windows with it.
+  TPanel loose(nullptr);
+  auto* edit = new TEdit(&loose);
+  edit->SetParent(&loose);
+  EXPECT_EQ(edit->Handle(), nullptr);
+  loose.SetParent(&form);
+  ASSERT_NE(edit->Handle(), nullptr);
+  EXPECT_EQ(GetParent(edit->Handle()), loose.Handle());
+  loose.SetParent(nullptr);
 
   // The area above fills the rest, its contents kept 20 pixels from its edges.
   auto* upper = new TPanel(&form);
