@@ -148,13 +148,35 @@ std::size_t TMonitorThread::ReadRequest() {
   return 0;
 }
 
-void TMonitorThread::WriteReply() {
+bool TMonitorThread::WriteReply() {
   PrepareOverlapped();
   const proto::Message reply = proto::EncodeReply(Owner->FileName);
   if (!WriteFile(pipe_.Get(), reply.data(), static_cast<DWORD>(reply.size()), nullptr,
                  &overlapped_) &&
-      GetLastError() == ERROR_IO_PENDING)
-    WaitForIo();
+      GetLastError() == ERROR_IO_PENDING && !WaitForIo())
+    return false;
+  return WaitForClientToLeave();
+}
+
+bool TMonitorThread::WaitForClientToLeave() {
+  // Disconnecting discards a reply the driver has not read yet, which would leave
+  // it without a file name. The driver closes its end once it has the reply; a
+  // read that ends in a broken pipe tells us so. One that keeps the connection is
+  // let go after the pipe's time-out.
+  PrepareOverlapped();
+  unsigned char ignored[proto::kMessageSize];
+  if (ReadFile(pipe_.Get(), ignored, sizeof(ignored), nullptr, &overlapped_) ||
+      GetLastError() != ERROR_IO_PENDING)
+    return true;
+  ioPending_ = true;
+  HANDLE events[2] = {stopEvent_.Get(), ioEvent_.Get()};
+  const DWORD r = WaitForMultipleObjects(2, events, FALSE, proto::kPipeTimeoutMs);
+  if (r == WAIT_OBJECT_0 + 1) {
+    ioPending_ = false;
+    return true;
+  }
+  CancelPendingIo();
+  return r == WAIT_TIMEOUT;
 }
 
 void TMonitorThread::HandOff(void (TApdFaxDriverInterface::*call)()) {
@@ -182,8 +204,7 @@ void TMonitorThread::Execute() {
           Owner->DocumentName = request.text;
           HandOff(&TApdFaxDriverInterface::DoDocStart);
           if (Owner->Closing()) return;
-          WriteReply();
-          if (ioPending_) return;
+          if (!WriteReply()) return;
           break;
         case proto::kCodeDocEnd:
           HandOff(&TApdFaxDriverInterface::DoDocEnd);

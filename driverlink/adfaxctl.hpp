@@ -50,7 +50,9 @@ class TMonitorThread {
   void CancelPendingIo();
   bool WaitForClient();
   std::size_t ReadRequest();
-  void WriteReply();
+  // Writes the reply and waits until the driver has taken it; false when stopped.
+  bool WriteReply();
+  bool WaitForClientToLeave();
   void HandOff(void (TApdFaxDriverInterface::*call)());
 
   vz::win::Handle pipe_;

@@ -62,6 +62,17 @@ int ServeBare() {
       if (!WriteFile(pipe.Get(), reply.data(), proto::kMessageSize, &written, &ov) &&
           GetLastError() == ERROR_IO_PENDING)
         GetOverlappedResult(pipe.Get(), &ov, &written, TRUE);
+      // As the channel does: the client leaves before the disconnect, or the
+      // disconnect could discard the unread reply.
+      ov = OVERLAPPED{};
+      ov.hEvent = event.Get();
+      ResetEvent(event.Get());
+      if (!ReadFile(pipe.Get(), request.data(), proto::kMessageSize, &got, &ov) &&
+          GetLastError() == ERROR_IO_PENDING &&
+          WaitForSingleObject(event.Get(), proto::kPipeTimeoutMs) != WAIT_OBJECT_0) {
+        CancelIo(pipe.Get());
+        GetOverlappedResult(pipe.Get(), &ov, &got, TRUE);
+      }
     }
     DisconnectNamedPipe(pipe.Get());
   }
