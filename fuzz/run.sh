@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# run.sh SECONDS: builds the libFuzzer targets with clang and runs each for a bounded
+# time from seeds made of the golden files. Exits non-zero on any finding.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+seconds=${1:-20}
+build=$root/build/fuzz
+fixtures=$root/../shared/fixtures/xbase
+cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+  -DVZ_FUZZ=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" >/dev/null
+for target in pipe_fuzz dbf_fuzz cdx_fuzz; do
+  corpus=$build/corpus-$target
+  mkdir -p "$corpus"
+  if [ -d "$fixtures/small" ]; then
+    case $target in
+      dbf_fuzz)
+        cp "$fixtures/small/VZPB.dbf" "$corpus/small-dbf"
+        { cat "$fixtures/small/VZPB.dbf"; printf VZCDXSEP; cat "$fixtures/small/VZPB.cdx"; } >"$corpus/small-pair" ;;
+      cdx_fuzz) cp "$fixtures/small/VZPB.cdx" "$corpus/small-cdx" ;;
+    esac
+  fi
+  echo "fuzz $target: ${seconds}s"
+  "$build/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 \
+    -artifact_prefix="$build/$target-" "$corpus" >"$build/$target.log" 2>&1 ||
+    { tail -30 "$build/$target.log"; exit 1; }
+  grep -E '^Done|#[0-9]+ *DONE' "$build/$target.log" | tail -1 || true
+done
