@@ -125,14 +125,17 @@ std::unique_ptr<Table> Table::Open(const std::string& path, const TableOptions& 
     }
     t->holdsExclusiveLock_ = true;
   }
-  const std::uint64_t size = t->file_->Size();
+  // The header first, the size after it: an appender writes its record before the
+  // count, so a size taken after the count covers every counted record. Taken the
+  // other way round, an append landing in between looks like a table cut short.
   std::string bytes(kDbfPrefixSize, '\0');
   bytes.resize(t->file_->ReadAt(0, bytes.data(), bytes.size()));
   const std::size_t needed = DbfHeaderBytesNeeded(bytes);
-  if (bytes.size() == kDbfPrefixSize && needed > kDbfPrefixSize && needed <= size) {
+  if (bytes.size() == kDbfPrefixSize && needed > kDbfPrefixSize) {
     bytes.resize(needed);
     bytes.resize(t->file_->ReadAt(0, bytes.data(), needed));
   }
+  const std::uint64_t size = t->file_->Size();
   t->header_ = ParseDbfHeader(bytes, size, path);
   t->indexPath_ = ProductionIndexPath(path);
   if (fs.Exists(t->indexPath_)) t->OpenIndex(true);
@@ -166,6 +169,7 @@ void Table::ReadHeaderCount() {
   if (headerLength != header_.headerLength || recordLength != header_.recordLength)
     throw DbfDamaged(path_ + " is not a sound table: its header changed while it was open");
   const std::uint32_t count = GetLE32(prefix + kDbfRecordCountOffset);
+  // Sized after the count was read (see Open): every counted record lies within.
   const std::uint64_t size = file_->Size();
   const std::uint64_t room = size < header_.headerLength ? 0 : (size - header_.headerLength) / header_.recordLength;
   if (count > room)

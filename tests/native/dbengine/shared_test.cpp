@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -102,6 +103,98 @@ TEST(TableLocks, AnExclusiveOpenerKeepsOthersFromWriting) {
 }
 
 // Two processes append and delete at once; nothing is lost and the index agrees.
+// Passes every call to another file system and runs `step` once, right after the
+// chosen call of an opener of `target`: another opener's change then falls exactly
+// between two of this opener's reads or writes.
+class InterleavingFileSystem : public FileSystem {
+ public:
+  enum class After { kSize, kWrite };
+  InterleavingFileSystem(FileSystem& inner, std::string target, After after, std::function<void()> step)
+      : inner_(inner), target_(std::move(target)), after_(after), step_(std::move(step)) {}
+  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+    auto f = inner_.Open(path, mode);
+    if (path != target_) return f;
+    return std::make_unique<HookedFile>(std::move(f), *this);
+  }
+  bool Exists(const std::string& path) override { return inner_.Exists(path); }
+  void Rename(const std::string& from, const std::string& to) override { inner_.Rename(from, to); }
+  void Remove(const std::string& path) override { inner_.Remove(path); }
+  bool Ran() const { return ran_; }
+
+ private:
+  class HookedFile : public File {
+   public:
+    HookedFile(std::unique_ptr<File> inner, InterleavingFileSystem& fs) : inner_(std::move(inner)), fs_(fs) {}
+    std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override { return inner_->ReadAt(offset, buf, n); }
+    void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override {
+      inner_->WriteAt(offset, buf, n);
+      fs_.Fire(After::kWrite);
+    }
+    std::uint64_t Size() override {
+      const std::uint64_t size = inner_->Size();
+      fs_.Fire(After::kSize);
+      return size;
+    }
+    void Truncate(std::uint64_t size) override { inner_->Truncate(size); }
+    void Flush() override { inner_->Flush(); }
+    bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
+      return inner_->TryLock(offset, length, kind);
+    }
+    void Unlock(std::uint64_t offset, std::uint64_t length) override { inner_->Unlock(offset, length); }
+    const std::string& Path() const override { return inner_->Path(); }
+
+   private:
+    std::unique_ptr<File> inner_;
+    InterleavingFileSystem& fs_;
+  };
+  void Fire(After what) {
+    if (what != after_ || ran_) return;
+    ran_ = true;
+    step_();
+  }
+  FileSystem& inner_;
+  std::string target_;
+  After after_;
+  std::function<void()> step_;
+  bool ran_ = false;
+};
+
+// A counted record is always whole: an opener that sizes the file while another
+// appends must not take the new count for a damaged table, and an opener that comes
+// between the record write and the count write sees the table as it was.
+TEST(TableShared, OpenersBetweenTheWritesOfAnAppendSeeASoundTable) {
+  MemoryFileSystem mem;
+  MakePhoneTable("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
+  auto writer = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
+  writer->Append(PhoneRecord(*writer, "First", "1"));
+  {
+    InterleavingFileSystem fs(mem, "VZPB.DBF", InterleavingFileSystem::After::kSize,
+                              [&] { writer->Append(PhoneRecord(*writer, "During", "2")); });
+    std::unique_ptr<Table> reader;
+    ASSERT_NO_THROW(reader = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &fs)));
+    ASSERT_TRUE(fs.Ran());
+    EXPECT_EQ(reader->RecordCount(), 2u);
+    PhoneView(*reader);
+    EXPECT_EQ(reader->CountVisible(), 2u);
+  }
+  {
+    std::unique_ptr<Table> reader;
+    std::uint32_t countSeen = 0;
+    InterleavingFileSystem fs(mem, "VZPB.DBF", InterleavingFileSystem::After::kWrite, [&] {
+      reader = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
+      countSeen = reader->RecordCount();
+    });
+    auto appender = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &fs));
+    EXPECT_EQ(appender->Append(PhoneRecord(*appender, "Third", "3")), 3u);
+    ASSERT_TRUE(fs.Ran());
+    EXPECT_EQ(countSeen, 2u);  // the record was written, its count not yet
+    EXPECT_EQ(reader->RecordCount(), 3u);
+    ASSERT_TRUE(reader->Go(3));
+    EXPECT_EQ(Trimmed(reader->FieldText(0)), "Third");
+    EXPECT_TRUE(reader->CheckIndex().empty());
+  }
+}
+
 TEST(TableShared, TwoProcessesAppendingAndDeletingLoseNothing) {
   TempDir dir;
   const std::string path = dir / "VZPB.DBF";
