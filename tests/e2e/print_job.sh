@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A print job through the pipe: VZNTCTL hands out FAXnnnnn.APF names in the
 # configured folder, creating it, and counts up as images appear.
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.bash"
 
 out=$WINEPREFIX/drive_c/vzout/e2e/a
 rm -rf "$WINEPREFIX/drive_c/vzout"
