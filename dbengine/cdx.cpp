@@ -36,25 +36,23 @@ std::string DirectoryKey(const std::string& name) {
   return key;
 }
 
-// Sorts entries into tag order for a bulk build. Keys and record numbers are first copied
-// side by side; 16-byte items holding a 12-byte key prefix are put in order by an LSD radix
-// sort (six 16-bit digits); then each run of equal prefixes is copied out in that order
-// and finished by comparing whole keys inside the (small, contiguous) run.
-EntryList SortEntries(const std::vector<CdxEntry>& entries, int keyLength, bool unique) {
+// Sorts a key block into tag order where it lies and hands its storage over. 16-byte
+// items holding a 12-byte key prefix and the entry's position are put in order by an
+// LSD radix sort (six 16-bit digits); the keys then follow that order by walking the
+// cycles of the permutation (each key moves once, one key of spare room); each run of
+// equal prefixes is finished by comparing whole keys inside the (small, contiguous) run.
+// Peak memory beside the block: the items and their radix buffer, 32 bytes per entry.
+EntryList SortKeys(CdxKeyBlock& block, bool unique) {
   struct Item {
     std::uint64_t a;  // key bytes 0..7, big-endian
     std::uint32_t b;  // key bytes 8..11
     std::uint32_t index;
   };
-  const std::size_t kl = static_cast<std::size_t>(keyLength);
-  const std::size_t n = entries.size();
-  std::vector<unsigned char> keys(n * kl);
-  std::vector<std::uint32_t> recs(n);
+  const std::size_t kl = static_cast<std::size_t>(block.keyLength);
+  const std::size_t n = block.Size();
   std::vector<Item> items(n);
   for (std::size_t i = 0; i < n; ++i) {
-    unsigned char* k = keys.data() + i * kl;
-    std::memcpy(k, entries[i].key.data(), kl);
-    recs[i] = entries[i].recno;
+    const unsigned char* k = block.keys.data() + i * kl;
     unsigned char prefix[12] = {};
     std::memcpy(prefix, k, std::min<std::size_t>(kl, 12));
     std::uint64_t a = 0;
@@ -83,24 +81,38 @@ EntryList SortEntries(const std::vector<CdxEntry>& entries, int keyLength, bool 
       items.swap(tmp);
     }
   }
-  EntryList sorted;
-  sorted.keyLength = keyLength;
-  sorted.keys.resize(n * kl);
-  sorted.recnos.resize(n);
+  // Position k takes the entry at items[k].index; a finished position points at itself.
+  std::vector<unsigned char> spareKey(kl);
+  unsigned char* keys = block.keys.data();
+  std::uint32_t* recs = block.recnos.data();
+  for (std::size_t k = 0; k < n; ++k) {
+    if (items[k].index == k) continue;
+    std::memcpy(spareKey.data(), keys + k * kl, kl);
+    const std::uint32_t spareRec = recs[k];
+    std::size_t j = k;
+    for (;;) {
+      const std::size_t from = items[j].index;
+      items[j].index = static_cast<std::uint32_t>(j);
+      if (from == k) {
+        std::memcpy(keys + j * kl, spareKey.data(), kl);
+        recs[j] = spareRec;
+        break;
+      }
+      std::memcpy(keys + j * kl, keys + from * kl, kl);
+      recs[j] = recs[from];
+      j = from;
+    }
+  }
   std::vector<std::uint32_t> order;
   std::vector<unsigned char> runKeys;
   std::vector<std::uint32_t> runRecs;
   for (std::size_t i = 0; i < n;) {
     std::size_t j = i + 1;
     while (j < n && items[j].a == items[i].a && items[j].b == items[i].b) ++j;
-    for (std::size_t k = i; k < j; ++k) {
-      std::memcpy(sorted.keys.data() + k * kl, keys.data() + static_cast<std::size_t>(items[k].index) * kl, kl);
-      sorted.recnos[k] = recs[items[k].index];
-    }
     if (j - i > 1) {
       const std::size_t m = j - i;
-      const unsigned char* base = sorted.keys.data() + i * kl;
-      const std::uint32_t* rbase = sorted.recnos.data() + i;
+      const unsigned char* base = keys + i * kl;
+      const std::uint32_t* rbase = recs + i;
       order.resize(m);
       for (std::size_t k = 0; k < m; ++k) order[k] = static_cast<std::uint32_t>(k);
       std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
@@ -111,12 +123,18 @@ EntryList SortEntries(const std::vector<CdxEntry>& entries, int keyLength, bool 
       runKeys.assign(base, base + m * kl);
       runRecs.assign(rbase, rbase + m);
       for (std::size_t k = 0; k < m; ++k) {
-        std::memcpy(sorted.keys.data() + (i + k) * kl, runKeys.data() + order[k] * kl, kl);
-        sorted.recnos[i + k] = runRecs[order[k]];
+        std::memcpy(keys + (i + k) * kl, runKeys.data() + order[k] * kl, kl);
+        recs[i + k] = runRecs[order[k]];
       }
     }
     i = j;
   }
+  items.clear();
+  items.shrink_to_fit();
+  EntryList sorted;
+  sorted.keyLength = block.keyLength;
+  sorted.keys = std::move(block.keys);
+  sorted.recnos = std::move(block.recnos);
   if (unique) {
     std::size_t m = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -223,7 +241,20 @@ class IndexImpl : public CdxIndex {
     });
   }
 
-  CdxTag& AddTag(const CdxTagInfo& given, std::vector<CdxEntry> entries) override {
+  CdxTag& AddTag(const CdxTagInfo& info, std::vector<CdxEntry> entries) override {
+    if (info.keyLength < 1 || info.keyLength > kMaxKeyLength) throw DbError("invalid index key length");
+    CdxKeyBlock block(info.keyLength);
+    block.Reserve(entries.size());
+    for (const CdxEntry& e : entries) {
+      if (e.key.size() != static_cast<std::size_t>(info.keyLength)) throw DbError("index key of wrong length");
+      std::memcpy(block.Add(e.recno), e.key.data(), e.key.size());
+    }
+    entries.clear();
+    entries.shrink_to_fit();
+    return AddTagFromKeys(info, std::move(block));
+  }
+
+  CdxTag& AddTagFromKeys(const CdxTagInfo& given, CdxKeyBlock block) override {
     CdxTagInfo info = given;
     info.name = NormalizeTagName(info.name);
     if (info.name.empty() || info.name.size() > static_cast<std::size_t>(kDirKeyLength) ||
@@ -234,12 +265,9 @@ class IndexImpl : public CdxIndex {
     if (kHdrExpressions + info.keyExpr.size() + info.forExpr.size() + 2 > kHeaderSize) {
       throw DbError("index expressions too long");
     }
-    for (const CdxEntry& e : entries) {
-      if (e.key.size() != static_cast<std::size_t>(info.keyLength)) throw DbError("index key of wrong length");
-    }
-    const EntryList sorted = SortEntries(entries, info.keyLength, info.unique);
-    entries.clear();
-    entries.shrink_to_fit();
+    if (block.keyLength != info.keyLength || block.keys.size() != block.Size() * static_cast<std::size_t>(info.keyLength))
+      throw DbError("index key of wrong length");
+    const EntryList sorted = SortKeys(block, info.unique);
     return WriteOp([&]() -> CdxTag& {
       EnsureDirectory();
       TagImpl* old = Lookup(info.name);

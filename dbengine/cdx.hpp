@@ -43,6 +43,30 @@ struct CdxEntry {
   friend bool operator==(const CdxEntry&, const CdxEntry&) = default;
 };
 
+// Entries for a bulk build in compact form: key i is the keyLength bytes at
+// keys[i * keyLength], its record number recnos[i]. Costs keyLength + 4 bytes per entry
+// (a CdxEntry costs a string per key), and the build sorts it where it lies.
+struct CdxKeyBlock {
+  int keyLength = 0;
+  std::vector<unsigned char> keys;
+  std::vector<std::uint32_t> recnos;
+
+  CdxKeyBlock() = default;
+  explicit CdxKeyBlock(int length) : keyLength(length) {}
+  std::size_t Size() const { return recnos.size(); }
+  void Reserve(std::size_t n) {
+    keys.reserve(n * static_cast<std::size_t>(keyLength));
+    recnos.reserve(n);
+  }
+  // Room for one more key, keyLength bytes the caller fills; its record number is set.
+  unsigned char* Add(std::uint32_t recno) {
+    const std::size_t at = keys.size();
+    keys.resize(at + static_cast<std::size_t>(keyLength));
+    recnos.push_back(recno);
+    return keys.data() + at;
+  }
+};
+
 // Binary key order, then record number: the order of every tag.
 bool CdxLess(const CdxEntry& a, const CdxEntry& b);
 
@@ -147,6 +171,9 @@ class CdxIndex {
   // condition; keys must have exactly info.keyLength bytes. For a unique tag only the
   // lowest record number of each key is kept. Pages of a replaced tag go to the free list.
   virtual CdxTag& AddTag(const CdxTagInfo& info, std::vector<CdxEntry> entries) = 0;
+  // The same from keys in compact form (block.keyLength must be info.keyLength): the
+  // build needs little beyond the block itself, which it sorts in place.
+  virtual CdxTag& AddTagFromKeys(const CdxTagInfo& info, CdxKeyBlock block) = 0;
   // Removes the tag and frees its pages; false when absent.
   virtual bool RemoveTag(std::string_view name) = 0;
 

@@ -441,6 +441,13 @@ Expression::Type Expression::ResultType() const { return root_ ? root_->type : T
 
 int Expression::Width() const { return root_ ? root_->width : 0; }
 
+bool Expression::IsField(int& offset, int& width) const {
+  if (!root_ || root_->op != Op::kField) return false;
+  offset = root_->fieldOffset;
+  width = root_->width;
+  return true;
+}
+
 std::string Expression::EvalString(std::string_view record) const {
   if (!root_) return {};
   if (root_->type != Type::kString) throw DbError("expression \"" + text_ + "\" does not give text");

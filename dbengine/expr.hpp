@@ -30,6 +30,10 @@ class Expression {
   // The most characters a string result can have (key length of an index on it).
   int Width() const;
 
+  // Whether the expression is one field alone; then its place in the record is set
+  // (callers copy the bytes instead of evaluating, e.g. for a million index keys).
+  bool IsField(int& offset, int& width) const;
+
   // Evaluation over one record (flag byte first, as stored).
   std::string EvalString(std::string_view record) const;
   bool EvalBool(std::string_view record) const;

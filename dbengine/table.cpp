@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "common/bytes.hpp"
@@ -410,6 +411,33 @@ std::vector<CdxEntry> Table::CollectEntries(const TagState& tag) {
   return entries;
 }
 
+// The keys of a tag for a bulk build, written straight into one flat block: no string
+// per record, and a key that is one field alone is copied rather than evaluated.
+CdxKeyBlock Table::CollectKeys(const TagState& tag) {
+  const std::size_t kl = static_cast<std::size_t>(tag.info.keyLength);
+  CdxKeyBlock block(tag.info.keyLength);
+  block.Reserve(header_.recordCount);
+  int fieldOffset = 0, fieldWidth = 0;
+  const bool plainField = tag.key.IsField(fieldOffset, fieldWidth);
+  std::string key;
+  ScanRecords([&](std::uint32_t recno, std::string_view rec) {
+    if (!tag.cond.Empty() && !tag.cond.EvalBool(rec)) return;
+    unsigned char* dst = block.Add(recno);
+    std::string_view value;
+    if (plainField) {
+      const auto off = static_cast<std::size_t>(fieldOffset);
+      if (off < rec.size()) value = rec.substr(off, static_cast<std::size_t>(fieldWidth));
+    } else {
+      key = tag.key.EvalString(rec);
+      value = key;
+    }
+    const std::size_t n = std::min(value.size(), kl);
+    std::memcpy(dst, value.data(), n);
+    std::memset(dst + n, ' ', kl - n);
+  });
+  return block;
+}
+
 void Table::IndexTag(const IndexTagSpec& spec) { BuildTag(spec, true); }
 
 void Table::BuildTag(const IndexTagSpec& spec, bool setOrder) {
@@ -442,10 +470,10 @@ void Table::BuildTag(const IndexTagSpec& spec, bool setOrder) {
     damagedIndexPath_.clear();
     damagedTags_.clear();
   }
-  auto entries = CollectEntries(tag);
+  CdxKeyBlock keys = CollectKeys(tag);
   {
     CdxLock lock(*index_, LockKind::kExclusive);
-    index_->AddTag(info, std::move(entries));
+    index_->AddTagFromKeys(info, std::move(keys));
   }
   const unsigned char flags = ReadFlags();
   if (!(flags & kDbfFlagStructuralCdx)) WriteFlags(static_cast<unsigned char>(flags | kDbfFlagStructuralCdx));

@@ -153,6 +153,7 @@ class Table {
   CdxTag* OrderTag();
   void MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
   std::vector<CdxEntry> CollectEntries(const TagState& tag);
+  CdxKeyBlock CollectKeys(const TagState& tag);
   std::uint64_t CompareTag(const TagState& tag, const std::function<void(const std::string&)>& report);
   void VerifyIndexAgainstRecords();
   void BuildTag(const IndexTagSpec& spec, bool setOrder);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <numeric>
 #include <random>
@@ -124,8 +125,21 @@ TEST(CdxBulkBuild, OrdersLikeTheModelForShortLongAndUniqueKeys) {
       CdxTag& tag = index->AddTag(TagInfo("B", kl, unique), entries);
       index->Check();
       ExpectMatches(tag, model);
+      // The same keys in compact form, as the table hands them over.
+      CdxKeyBlock block(kl);
+      for (const auto& e : entries) std::memcpy(block.Add(e.recno), e.key.data(), e.key.size());
+      CdxTag& fromKeys = index->AddTagFromKeys(TagInfo("C", kl, unique), std::move(block));
+      index->Check();
+      ExpectMatches(fromKeys, model);
     }
   }
+  auto storage = NewStorage();
+  auto index = CdxIndex::Create(Opener(storage));
+  CdxKeyBlock wrongLength(5);
+  std::memcpy(wrongLength.Add(1), "abcde", 5);
+  EXPECT_THROW(index->AddTagFromKeys(TagInfo("W", 6), std::move(wrongLength)), DbError);
+  CdxKeyBlock empty(6);
+  EXPECT_EQ(index->AddTagFromKeys(TagInfo("E", 6), std::move(empty)).Count(), 0u);
 }
 
 TEST(CdxBulkBuild, BinaryKeysCompressTrailingZeroBytes) {
