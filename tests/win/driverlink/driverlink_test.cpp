@@ -9,6 +9,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driverlink/adfaxctl.hpp"
@@ -226,6 +227,45 @@ TEST_F(DriverLinkTest, DestroyingDuringAHandOffNeitherHangsNorRunsTheHandler) {
   link.reset();
   EXPECT_FALSE(ran.load());
   EXPECT_EQ(client.get(), "<refused>");
+}
+
+// An error that escapes a document handler ends the program with exit code 1 after
+// the "Application Error" box. Run in a child process; a robot thread there closes
+// the box when it shows the handler's message (and ends with 2 when it does not).
+TEST_F(DriverLinkTest, HandlerErrorEndsTheProgramAfterTheApplicationErrorBox) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::thread robot([] {
+          for (int i = 0; i < 1000; ++i) {
+            HWND box = FindWindowA("#32770", "Application Error");
+            if (box != nullptr) {
+              char text[512] = {};
+              GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+              if (std::string(text) != "handler failed") ExitProcess(2);
+              PostMessageA(box, WM_COMMAND, IDOK, 0);
+              return;
+            }
+            Sleep(10);
+          }
+          ExitProcess(3);
+        });
+        robot.detach();
+        TApdFaxDriverInterface link(nullptr, TDriverTransport::dtPipe);
+        link.OnDocStart = [](TComponent*) { throw Exception("handler failed"); };
+        std::thread client([] {
+          try {
+            vz::tools::PipeDocStart("doomed");
+          } catch (const DriverClientError&) {
+          }
+        });
+        client.detach();
+        for (;;) {
+          Application->ProcessMessages();
+          MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+      },
+      ::testing::ExitedWithCode(1), "");
 }
 
 TEST_F(DriverLinkTest, WindowTransportServesStartAndEnd) {
