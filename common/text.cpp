@@ -1,5 +1,6 @@
 #include "common/text.hpp"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -47,6 +48,25 @@ std::string Format(const char* fmt, ...) {
   }
   va_end(args);
   return out;
+}
+
+char AcceleratorOf(std::string_view caption) {
+  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return caption[i + 1];
+  }
+  return 0;
+}
+
+bool IsAccelerator(char ch, std::string_view caption) {
+  const char accel = AcceleratorOf(caption);
+  if (accel == 0 || ch == 0) return false;
+  const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+  return lower(accel) == lower(ch);
 }
 
 std::string UpperAscii(std::string_view text) {

@@ -32,6 +32,11 @@ std::string Format(const char* fmt, ...) __attribute__((format(gnu_printf, 1, 2)
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 #endif
 
+// The accelerator character of a caption (the character after a single "&"), or 0.
+char AcceleratorOf(std::string_view caption);
+// True when `ch` is the caption's accelerator, compared without regard to case.
+bool IsAccelerator(char ch, std::string_view caption);
+
 // ASCII upper case, as the system's case-blind name comparisons use.
 std::string UpperAscii(std::string_view text);
 

@@ -1,29 +1,8 @@
 #include "toolkit/stdctrls.hpp"
 
-#include <cctype>
 
+#include "common/text.hpp"
 #include "toolkit/forms.hpp"
-
-namespace {
-
-char AcceleratorOf(const std::string& caption) {
-  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != '&') continue;
-    if (caption[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return caption[i + 1];
-  }
-  return 0;
-}
-
-bool MatchesAccelerator(char ch, const std::string& caption) {
-  const char accel = AcceleratorOf(caption);
-  return accel != 0 && std::tolower(static_cast<unsigned char>(accel)) == std::tolower(static_cast<unsigned char>(ch));
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------- TLabel
 
@@ -53,7 +32,7 @@ void TLabel::Paint(HDC dc) {
 }
 
 bool TLabel::DialogChar(char ch) {
-  if (focusControl_ == nullptr || !MatchesAccelerator(ch, Caption())) return false;
+  if (focusControl_ == nullptr || !vz::IsAccelerator(ch, Caption())) return false;
   if (!focusControl_->Enabled() || !focusControl_->Visible()) return false;
   focusControl_->SetFocus();
   return true;
@@ -141,7 +120,7 @@ bool TButton::DialogKey(unsigned key) {
 }
 
 bool TButton::DialogChar(char ch) {
-  if (!MatchesAccelerator(ch, Caption()) || !Enabled() || !Visible()) return false;
+  if (!vz::IsAccelerator(ch, Caption()) || !Enabled() || !Visible()) return false;
   SetFocus();
   Click();
   return true;

@@ -1,7 +1,6 @@
 #include "widgets/explbtn_layout.hpp"
 
 #include <algorithm>
-#include <cctype>
 
 namespace vz::explbtn {
 
@@ -130,25 +129,6 @@ std::string StripAccelerators(const std::string& text) {
     out += text[i];
   }
   return out;
-}
-
-char AcceleratorOf(const std::string& caption) {
-  for (std::size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != '&') continue;
-    if (caption[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return caption[i + 1];
-  }
-  return 0;
-}
-
-bool IsAccelerator(char ch, const std::string& caption) {
-  const char accel = AcceleratorOf(caption);
-  if (accel == 0 || ch == 0) return false;
-  const auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
-  return lower(accel) == lower(ch);
 }
 
 Tone ShadeTone(int sum, TExplorerButtonShadingType type) {

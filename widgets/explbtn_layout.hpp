@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/text.hpp"
+
 enum TAlignment { taLeftJustify, taRightJustify, taCenter };
 enum TExplorerButtonLayout { blBitmapTop, blBitmapBottom, blBitmapLeft, blBitmapRight };
 enum TExplorerButtonBevelStyle { bsLowered, bsRaised };
@@ -64,10 +66,8 @@ LayoutResult ComputeLayout(const LayoutInput& in, const MeasureText& measure);
 // Removes accelerator marks: "&&" becomes "&", "&x" becomes "x", a trailing "&" stays.
 std::string StripAccelerators(const std::string& text);
 
-// The accelerator character of a caption (the character after a single "&"), or 0.
-char AcceleratorOf(const std::string& caption);
-// True when `ch` is the caption's accelerator, compared without regard to case.
-bool IsAccelerator(char ch, const std::string& caption);
+using vz::AcceleratorOf;
+using vz::IsAccelerator;
 
 // The four tones of the shaded copy.
 enum class Tone { White, Highlight, Shadow, Black };
