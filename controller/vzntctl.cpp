@@ -11,7 +11,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     TApplication application;
     application.SetTitle("VelmorFAX NT Print To Fax");
     // Owned by the application: freed with it, which stops the pipe thread.
-    new TMainForm(&application);
+    application.SetMainForm(new TMainForm(&application));
+    // The controller lives hidden; closing the main form ends it.
+    application.SetShowMainForm(false);
     return application.Run();
   } catch (const std::exception&) {
     // A failure while the form and its components are created ends the program
