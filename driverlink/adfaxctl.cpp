@@ -203,12 +203,12 @@ void TMonitorThread::Execute() {
         case proto::kCodeDocStart:
           Owner->DocumentName = request.text;
           HandOff(&TApdFaxDriverInterface::DoDocStart);
-          if (Owner->Closing()) return;
+          if (Owner->stopping_.load()) return;
           if (!WriteReply()) return;
           break;
         case proto::kCodeDocEnd:
           HandOff(&TApdFaxDriverInterface::DoDocEnd);
-          if (Owner->Closing()) return;
+          if (Owner->stopping_.load()) return;
           break;
         case proto::kCodeNothing:
           break;

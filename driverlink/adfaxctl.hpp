@@ -86,7 +86,8 @@ class TApdFaxDriverInterface : public TComponent {
   HWND PipeWindow() const noexcept { return pipeWindow_.Get(); }
   HANDLE Semaphore() const noexcept { return semaphore_.Get(); }
 
-  // True once the component or its owner is being destroyed: late notices are dropped.
+  // True once the component or its owner is being destroyed: late notices are
+  // dropped. GUI thread only; the monitor thread looks at the atomic stop flag.
   bool Closing() const noexcept;
 
  private:
