@@ -375,6 +375,12 @@ std::string Table::OrderTagName() const {
   return tags_[static_cast<std::size_t>(order_) - 1].info.name;
 }
 
+bool Table::HasOrderTag() const {
+  return index_ && order_ > 0 && static_cast<std::size_t>(order_) <= tags_.size();
+}
+
+// Looks the tag up under the caller's index lock: outside one, the lookup would take
+// and drop the lock (and re-read the index header) on its own.
 CdxTag* Table::OrderTag() {
   if (!index_ || order_ <= 0 || static_cast<std::size_t>(order_) > tags_.size()) return nullptr;
   return index_->FindTag(tags_[static_cast<std::size_t>(order_) - 1].info.name);
@@ -742,9 +748,10 @@ bool Table::GoTop() {
   bof_ = false;
   const bool found = WithIndex(
       [&] {
+        if (!HasOrderTag()) return NaturalForward(1);
+        CdxLock lock(*index_, LockKind::kShared);
         CdxTag* tag = OrderTag();
         if (!tag) return NaturalForward(1);
-        CdxLock lock(*index_, LockKind::kShared);
         return SettleForward(tags_[static_cast<std::size_t>(order_) - 1].info.descending ? tag->Last() : tag->First());
       },
       [&] { return NaturalForward(1); });
@@ -756,9 +763,10 @@ bool Table::GoBottom() {
   bof_ = false;
   const bool found = WithIndex(
       [&] {
+        if (!HasOrderTag()) return NaturalBackward(UINT32_MAX);
+        CdxLock lock(*index_, LockKind::kShared);
         CdxTag* tag = OrderTag();
         if (!tag) return NaturalBackward(UINT32_MAX);
-        CdxLock lock(*index_, LockKind::kShared);
         return SettleBackward(tags_[static_cast<std::size_t>(order_) - 1].info.descending ? tag->First() : tag->Last());
       },
       [&] { return NaturalBackward(UINT32_MAX); });
@@ -779,9 +787,10 @@ bool Table::Skip(long n) {
     bof_ = false;
     const bool moved = WithIndex(
         [&] {
+          if (!HasOrderTag()) return NaturalForward(recno_ + 1);
+          CdxLock lock(*index_, LockKind::kShared);
           CdxTag* tag = OrderTag();
           if (!tag) return NaturalForward(recno_ + 1);
-          CdxLock lock(*index_, LockKind::kShared);
           const auto here = CurrentEntry();
           const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
           return SettleForward(desc ? tag->Prev(*here) : tag->Next(*here));
@@ -796,9 +805,10 @@ bool Table::Skip(long n) {
     }
     const bool moved = WithIndex(
         [&] {
+          if (!HasOrderTag()) return NaturalBackward(recno_ - 1);
+          CdxLock lock(*index_, LockKind::kShared);
           CdxTag* tag = OrderTag();
           if (!tag) return NaturalBackward(recno_ - 1);
-          CdxLock lock(*index_, LockKind::kShared);
           const auto here = CurrentEntry();
           const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
           return SettleBackward(desc ? tag->Next(*here) : tag->Prev(*here));
@@ -829,9 +839,10 @@ bool Table::Seek(std::string_view key) {
   bof_ = false;
   return WithIndex(
       [&] {
+        if (!HasOrderTag()) throw DbError(path_ + ": seeking needs an index order");
+        CdxLock lock(*index_, LockKind::kShared);
         CdxTag* tag = OrderTag();
         if (!tag) throw DbError(path_ + ": seeking needs an index order");
-        CdxLock lock(*index_, LockKind::kShared);
         const TagState& state = tags_[static_cast<std::size_t>(order_) - 1];
         for (auto e = tag->Seek(key); e && e->key.compare(0, key.size(), key) == 0; e = tag->Next(*e)) {
           if (e->recno > header_.recordCount) ReadHeaderCount();

@@ -41,7 +41,9 @@ struct TableOptions {
   // On open, verify every tag's tree when the index file is at most this large, and
   // compare every tag with the records when the records take at most this much too.
   std::uint64_t checkIndexOnOpenBytes = 4u << 20;
-  std::size_t indexCachePages = 256;
+  // Index pages kept in memory (512 bytes each). 2048 holds every interior page of a
+  // tag over a million 35-character keys, so a seek reads little beyond its leaf.
+  std::size_t indexCachePages = 2048;
 };
 
 struct IndexTagSpec {
@@ -150,6 +152,7 @@ class Table {
   void LoadTags();
   TagState CompileTag(const CdxTagInfo& info) const;
   std::optional<std::string> KeyOf(const TagState& tag, std::string_view record) const;
+  bool HasOrderTag() const;
   CdxTag* OrderTag();
   void MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
   std::vector<CdxEntry> CollectEntries(const TagState& tag);

@@ -40,6 +40,34 @@ TEST(TableShared, OpenersSeeEachOthersChangesWhenTheyReRead) {
   EXPECT_TRUE(a->CheckIndex().empty());
 }
 
+// A seek goes to the file every time: another opener's change of the key, of the
+// record or of the tag itself shows in the very next seek.
+TEST(TableShared, EachSeekSeesAnotherOpenersLatestChanges) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto a = Table::Open(path, FixedDate());
+  auto b = Table::Open(path, FixedDate());
+  PhoneView(*a);
+  b->Append(PhoneRecord(*b, "Miller", "1"));
+  b->Append(PhoneRecord(*b, "Jones", "2"));
+  ASSERT_TRUE(a->Seek("Miller"));
+  EXPECT_EQ(a->RecNo(), 1u);
+  b->Update(1, PhoneRecord(*b, "Miller", "99"));
+  ASSERT_TRUE(a->Seek("Miller"));
+  EXPECT_EQ(Trimmed(a->FieldText(1)), "99");
+  b->Update(1, PhoneRecord(*b, "Mueller", "1"));
+  b->Append(PhoneRecord(*b, "Miller", "3"));
+  ASSERT_TRUE(a->Seek("Miller"));
+  EXPECT_EQ(a->RecNo(), 3u);
+  b->Delete(3);
+  EXPECT_FALSE(a->Seek("Miller"));
+  EXPECT_TRUE(a->Eof());
+  b->Reindex();
+  ASSERT_TRUE(a->Seek("Mu"));
+  EXPECT_EQ(a->RecNo(), 1u);
+}
+
 TEST(TableShared, AnIndexBuiltByAnotherOpenerIsKeptUpByAll) {
   TempDir dir;
   const std::string path = dir / "VZPB.DBF";
