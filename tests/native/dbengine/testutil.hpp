@@ -40,7 +40,7 @@ inline void WriteAll(const std::string& path, const std::string& bytes) {
 }
 
 // Golden files written by an independent xBase system.
-inline std::string GoldenDir(const std::string& name) { return "/work/shared/fixtures/xbase/" + name; }
+inline std::string GoldenDir(const std::string& name) { return std::string(VZ_XBASE_FIXTURES) + "/" + name; }
 
 // Runs a shell command and returns its standard output.
 inline std::string RunCommand(const std::string& command, int* status = nullptr) {
