@@ -37,11 +37,12 @@ std::string DirectoryKey(const std::string& name) {
 }
 
 // Sorts a key block into tag order where it lies and hands its storage over. 16-byte
-// items holding a 12-byte key prefix and the entry's position are put in order by an
-// LSD radix sort (six 16-bit digits); the keys then follow that order by walking the
+// items holding a 12-byte key prefix and the entry's position are put in order by a
+// radix sort on six 16-bit digits; the keys then follow that order by walking the
 // cycles of the permutation (each key moves once, one key of spare room); each run of
 // equal prefixes is finished by comparing whole keys inside the (small, contiguous) run.
-// Peak memory beside the block: the items and their radix buffer, 32 bytes per entry.
+// Memory beside the block: the items, 16 bytes per entry, and a radix buffer the size
+// of the largest bucket of equal leading two bytes.
 EntryList SortKeys(CdxKeyBlock& block, bool unique) {
   struct Item {
     std::uint64_t a;  // key bytes 0..7, big-endian
@@ -61,26 +62,67 @@ EntryList SortKeys(CdxKeyBlock& block, bool unique) {
     for (int j = 8; j < 12; ++j) b = (b << 8) | prefix[j];
     items[i] = Item{a, b, static_cast<std::uint32_t>(i)};
   }
+  // Most significant digit first, in place (each item swapped straight into its
+  // bucket); then each bucket on its own: small ones by comparison, large ones by LSD
+  // passes over the other five digits through a buffer only as large as the bucket.
+  auto digit = [](const Item& it, int pass) -> std::uint32_t {
+    return pass < 2 ? (it.b >> (pass * 16)) & 0xFFFF : static_cast<std::uint32_t>(it.a >> ((pass - 2) * 16)) & 0xFFFF;
+  };
+  auto less = [](const Item& x, const Item& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; };
+  constexpr int kTopPass = 5;
+  constexpr std::size_t kSmallBucket = 512;
+  std::vector<std::uint32_t> count(65536);
+  std::vector<std::size_t> bucketEnd(65536);
   {
-    std::vector<Item> tmp(n);
-    std::vector<std::uint32_t> count(65536);
-    auto digit = [](const Item& it, int pass) -> std::uint32_t {
-      return pass < 2 ? (it.b >> (pass * 16)) & 0xFFFF : static_cast<std::uint32_t>(it.a >> ((pass - 2) * 16)) & 0xFFFF;
-    };
-    for (int pass = 0; pass < 6; ++pass) {
-      std::fill(count.begin(), count.end(), 0);
-      for (const Item& it : items) ++count[digit(it, pass)];
-      if (count[digit(items.empty() ? Item{} : items[0], pass)] == n) continue;  // one bucket: nothing moves
-      std::uint32_t sum = 0;
-      for (auto& c : count) {
-        const std::uint32_t x = c;
-        c = sum;
-        sum += x;
+    std::vector<std::size_t> next(65536);
+    for (const Item& it : items) ++count[digit(it, kTopPass)];
+    std::size_t sum = 0;
+    for (std::size_t d = 0; d < 65536; ++d) {
+      next[d] = sum;
+      sum += count[d];
+      bucketEnd[d] = sum;
+    }
+    for (std::size_t d = 0; d < 65536; ++d) {
+      while (next[d] < bucketEnd[d]) {
+        const std::uint32_t home = digit(items[next[d]], kTopPass);
+        if (home == d)
+          ++next[d];
+        else
+          std::swap(items[next[d]], items[next[home]++]);
       }
-      for (const Item& it : items) tmp[count[digit(it, pass)]++] = it;
-      items.swap(tmp);
     }
   }
+  std::vector<Item> tmp;
+  std::size_t from = 0;
+  for (std::size_t d = 0; d < 65536; ++d) {
+    const std::size_t to = bucketEnd[d];
+    const std::size_t m = to - from;
+    Item* part = items.data() + from;
+    if (m > 1 && m <= kSmallBucket) {
+      std::sort(part, part + m, less);
+    } else if (m > kSmallBucket) {
+      tmp.resize(std::max(tmp.size(), m));
+      Item* src = part;
+      Item* dst = tmp.data();
+      for (int pass = 0; pass < kTopPass; ++pass) {
+        std::fill(count.begin(), count.end(), 0);
+        for (std::size_t i = 0; i < m; ++i) ++count[digit(src[i], pass)];
+        if (count[digit(src[0], pass)] == m) continue;  // one bucket: nothing moves
+        std::uint32_t sum = 0;
+        for (auto& c : count) {
+          const std::uint32_t x = c;
+          c = sum;
+          sum += x;
+        }
+        for (std::size_t i = 0; i < m; ++i) dst[count[digit(src[i], pass)]++] = src[i];
+        std::swap(src, dst);
+      }
+      if (src != part) std::copy(src, src + m, part);
+    }
+    from = to;
+  }
+  tmp.clear();
+  tmp.shrink_to_fit();
   // Position k takes the entry at items[k].index; a finished position points at itself.
   std::vector<unsigned char> spareKey(kl);
   unsigned char* keys = block.keys.data();

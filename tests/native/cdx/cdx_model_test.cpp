@@ -110,6 +110,8 @@ TEST(CdxBulkBuild, OrdersLikeTheModelForShortLongAndUniqueKeys) {
         // Few distinct prefixes, differences late in the key, bytes above 0x7F.
         std::string k(static_cast<std::size_t>(kl), 'x');
         k[0] = static_cast<char>(rng() % 2 ? 'A' : '\xE4');
+        // Half of them spread over many leading byte pairs (small buckets of the sort).
+        if (r % 2 == 0) k[1] = static_cast<char>(rng() % 256);
         k[static_cast<std::size_t>(kl) - 1] = static_cast<char>('a' + rng() % 7);
         entries.push_back({k, r});
       }
