@@ -432,34 +432,64 @@ void Tree::Propagate(const std::vector<Step>& path, std::uint32_t offset, const 
   }
 }
 
+namespace {
+
+// Reads the pages at `offsets` (sorted, distinct) from the file in few large reads,
+// coalescing pages that lie close together, and hands each one to `visit`.
+template <typename Visit>
+void ReadPagesInFileOrder(File& file, std::uint64_t end, const std::vector<std::uint32_t>& offsets, Visit visit) {
+  constexpr std::uint64_t kMaxRun = 2048 * kPageSize;  // 1 MB a read
+  constexpr std::uint64_t kMaxGap = 8 * kPageSize;     // reading a short gap beats another call
+  std::vector<unsigned char> buf;
+  for (std::size_t first = 0; first < offsets.size();) {
+    std::size_t last = first;
+    while (last + 1 < offsets.size() && offsets[last + 1] - offsets[last] <= kMaxGap &&
+           offsets[last + 1] + kPageSize - offsets[first] <= kMaxRun)
+      ++last;
+    const std::uint64_t start = offsets[first];
+    const std::uint64_t len = offsets[last] + kPageSize - start;
+    if (start % kPageSize != 0 || start + len > end) Damaged("node outside the file");
+    buf.resize(len);
+    if (file.ReadAt(start, buf.data(), len) != len) Damaged("file ends inside a node");
+    for (std::size_t k = first; k <= last; ++k) visit(offsets[k], buf.data() + (offsets[k] - start));
+    first = last + 1;
+  }
+}
+
+}  // namespace
+
 std::uint64_t Tree::CountLeaves() {
-  std::uint32_t off = Edge(false);
+  // Level by level from the root: the interior nodes name their children, so the
+  // leaves are read in file order, in large reads, however scattered splits and
+  // page reuse have left them.
   File& file = store_.GetFile();
   const std::uint64_t end = store_.End();
-  const std::uint64_t limit = end / kPageSize + 1;
-  std::vector<unsigned char> buf;
-  std::uint64_t bufStart = 0;
-  std::uint64_t bufLen = 0;
-  std::uint64_t runPages = 8;
-  std::uint64_t total = 0;
-  for (std::uint64_t steps = 0; off != kNone; ++steps) {
-    if (steps > limit) Damaged("sibling links loop");
-    if (off % kPageSize != 0 || static_cast<std::uint64_t>(off) + kPageSize > end) Damaged("sibling link outside the file");
-    if (off < bufStart || off + kPageSize > bufStart + bufLen) {
-      runPages = (bufLen != 0 && off == bufStart + bufLen) ? std::min<std::uint64_t>(runPages * 2, 2048) : 8;
-      const std::uint64_t len = std::min<std::uint64_t>(runPages * kPageSize, end - off);
-      buf.resize(len);
-      const std::size_t got = file.ReadAt(off, buf.data(), len);
-      if (got < kPageSize) Damaged("file ends inside a leaf");
-      bufStart = off;
-      bufLen = got - got % kPageSize;
-    }
-    const NodeHead h = ReadNodeHead(buf.data() + (off - bufStart));
-    if (!h.IsLeaf()) Damaged("leaf level reaches an interior node");
-    total += h.count;
-    off = h.right;
+  const std::uint64_t maxPages = end / kPageSize + 1;
+  std::vector<std::uint32_t> level{Root()};
+  for (int depth = 0;; ++depth) {
+    if (depth > kMaxDepth) Damaged("tree deeper than possible (loop)");
+    if (level.size() > maxPages) Damaged("more nodes than pages in the file");
+    std::vector<std::uint32_t> sorted = level;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) Damaged("node reached twice");
+    std::uint64_t total = 0;
+    std::size_t leaves = 0;
+    std::vector<std::uint32_t> children;
+    ReadPagesInFileOrder(file, end, sorted, [&](std::uint32_t, const unsigned char* page) {
+      const NodeHead h = ReadNodeHead(page);
+      if (h.IsLeaf()) {
+        ++leaves;
+        total += h.count;
+        return;
+      }
+      if (h.count == 0 || h.count > interiorCap_) Damaged("interior node key count");
+      for (std::size_t i = 0; i < h.count; ++i)
+        children.push_back(GetBE32(InteriorEntry(page, i, keyLength_) + keyLength_ + 4));
+    });
+    if (leaves == level.size()) return total;
+    if (leaves != 0) Damaged("leaves and interior nodes on one level");
+    level = std::move(children);
   }
-  return total;
 }
 
 std::uint64_t Tree::Check(std::vector<std::uint32_t>& pages) {

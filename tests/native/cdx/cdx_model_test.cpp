@@ -80,6 +80,10 @@ TEST(CdxMaintenance, RandomInsertsAndRemovesFollowTheModel) {
       }
       ASSERT_NO_THROW(index->Check());
       ExpectMatches(tag, model);
+      // A fresh opener counts from the file, through the leaves that splits and
+      // merges have scattered.
+      auto reopened = CdxIndex::Open(Opener(storage));
+      EXPECT_EQ(reopened->FindTag("T")->Count(), model.size());
     }
     // Absent entries are refused without change.
     EXPECT_FALSE(tag.Remove(Key("NOPE", c.keyLength), 1));
