@@ -444,17 +444,17 @@ CdxKeyBlock Table::CollectKeys(const TagState& tag) {
   return block;
 }
 
-void Table::IndexTag(const IndexTagSpec& spec) { BuildTag(spec, true); }
+void Table::IndexTag(const IndexTagSpec& tagDef) { BuildTag(tagDef, true); }
 
-void Table::BuildTag(const IndexTagSpec& spec, bool setOrder) {
+void Table::BuildTag(const IndexTagSpec& tagDef, bool setOrder) {
   CheckWritable();
   CdxTagInfo info;
-  info.name = UpperAscii(spec.name);
-  if (!ValidTagName(info.name)) throw DbError("tag name \"" + spec.name + "\" must have 1 to 10 letters, digits or '_'");
-  info.keyExpr = spec.keyExpr;
-  info.forExpr = spec.forExpr;
-  info.descending = spec.descending;
-  info.unique = spec.unique;
+  info.name = UpperAscii(tagDef.name);
+  if (!ValidTagName(info.name)) throw DbError("tag name \"" + tagDef.name + "\" must have 1 to 10 letters, digits or '_'");
+  info.keyExpr = tagDef.keyExpr;
+  info.forExpr = tagDef.forExpr;
+  info.descending = tagDef.descending;
+  info.unique = tagDef.unique;
   TagState tag = CompileTag(info);
   if (!tag.problem.empty()) throw DbError("tag " + info.name + ": " + tag.problem);
   const int width = tag.key.Width();
@@ -503,8 +503,8 @@ void Table::Reindex() {
   if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
   const std::string orderName = OrderTagName();
   for (const auto& info : infos) {
-    IndexTagSpec spec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique};
-    BuildTag(spec, false);
+    IndexTagSpec tagDef{info.name, info.keyExpr, info.forExpr, info.descending, info.unique};
+    BuildTag(tagDef, false);
   }
   order_ = orderName.empty() ? 0 : TagOrder(orderName);
 }

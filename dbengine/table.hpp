@@ -91,7 +91,7 @@ class Table {
   int TagOrder(std::string_view name);
   // Builds (or rebuilds) a tag of the production index from all records, creating the
   // index when there is none; the new tag becomes the current order.
-  void IndexTag(const IndexTagSpec& spec);
+  void IndexTag(const IndexTagSpec& tagDef);
   // Builds every tag again from the records (a new index file with the same tags).
   void Reindex();
   // Compares every tag with the records: structure, then one entry per passing record
@@ -159,7 +159,7 @@ class Table {
   CdxKeyBlock CollectKeys(const TagState& tag);
   std::uint64_t CompareTag(const TagState& tag, const std::function<void(const std::string&)>& report);
   void VerifyIndexAgainstRecords();
-  void BuildTag(const IndexTagSpec& spec, bool setOrder);
+  void BuildTag(const IndexTagSpec& tagDef, bool setOrder);
   unsigned char ReadFlags();
   void WriteFlags(unsigned char flags);
   bool Passes(std::string_view record) const;
