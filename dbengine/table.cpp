@@ -695,12 +695,14 @@ bool Table::NaturalBackward(std::uint32_t from) {
   return false;
 }
 
-// Walks tag entries from `entry` until one names a record that exists, still gives
-// that key (entries of records changed meanwhile are stepped over) and passes the filter.
-bool Table::SettleForward(std::optional<CdxEntry> entry) {
+// Walks tag entries from `entry`, in the order's forward or backward direction, until
+// one names a record that exists, still gives that key (entries of records changed
+// meanwhile are stepped over) and passes the filter. Running off the end forward is
+// the end of the table.
+bool Table::Settle(std::optional<CdxEntry> entry, bool forward) {
   CdxTag* tag = OrderTag();
   const TagState& state = tags_[static_cast<std::size_t>(order_) - 1];
-  const bool desc = state.info.descending;
+  const bool towardsNext = forward != state.info.descending;
   while (entry) {
     if (entry->recno >= 1 && entry->recno > header_.recordCount) ReadHeaderCount();
     if (entry->recno >= 1 && entry->recno <= header_.recordCount) {
@@ -710,29 +712,15 @@ bool Table::SettleForward(std::optional<CdxEntry> entry) {
         return true;
       }
     }
-    entry = desc ? tag->Prev(*entry) : tag->Next(*entry);
+    entry = towardsNext ? tag->Next(*entry) : tag->Prev(*entry);
   }
-  SetEof();
+  if (forward) SetEof();
   return false;
 }
 
-bool Table::SettleBackward(std::optional<CdxEntry> entry) {
-  CdxTag* tag = OrderTag();
-  const TagState& state = tags_[static_cast<std::size_t>(order_) - 1];
-  const bool desc = state.info.descending;
-  while (entry) {
-    if (entry->recno >= 1 && entry->recno > header_.recordCount) ReadHeaderCount();
-    if (entry->recno >= 1 && entry->recno <= header_.recordCount) {
-      std::string rec = ReadRecord(entry->recno);
-      if (KeyOf(state, rec) == entry->key && Passes(rec)) {
-        SetCurrent(entry->recno, std::move(rec), entry);
-        return true;
-      }
-    }
-    entry = desc ? tag->Next(*entry) : tag->Prev(*entry);
-  }
-  return false;
-}
+bool Table::SettleForward(std::optional<CdxEntry> entry) { return Settle(std::move(entry), true); }
+
+bool Table::SettleBackward(std::optional<CdxEntry> entry) { return Settle(std::move(entry), false); }
 
 // Where the current record stands in the order's tag; a record without a key there
 // (it fails the tag's condition) is placed by its key value all the same.

@@ -165,6 +165,7 @@ class Table {
   bool Passes(std::string_view record) const;
   void SetCurrent(std::uint32_t recno, std::string record, std::optional<CdxEntry> entry);
   void SetEof();
+  bool Settle(std::optional<CdxEntry> entry, bool forward);
   bool SettleForward(std::optional<CdxEntry> entry);
   bool SettleBackward(std::optional<CdxEntry> entry);
   bool NaturalForward(std::uint32_t from);
