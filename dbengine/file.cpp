@@ -38,6 +38,14 @@ namespace {
 
 std::string LastErrorText() { return Format("error %lu", static_cast<unsigned long>(GetLastError())); }
 
+// The file position of a synchronous read, write or lock.
+OVERLAPPED At(std::uint64_t offset) {
+  OVERLAPPED ov{};
+  ov.Offset = static_cast<DWORD>(offset);
+  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return ov;
+}
+
 class HostFile : public File {
  public:
   HostFile(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
@@ -46,10 +54,7 @@ class HostFile : public File {
   std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override {
     std::size_t done = 0;
     while (done < n) {
-      OVERLAPPED ov{};
-      const std::uint64_t at = offset + done;
-      ov.Offset = static_cast<DWORD>(at);
-      ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+      OVERLAPPED ov = At(offset + done);
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
       DWORD got = 0;
       if (!ReadFile(handle_, static_cast<char*>(buf) + done, want, &got, &ov)) {
@@ -65,10 +70,7 @@ class HostFile : public File {
   void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override {
     std::size_t done = 0;
     while (done < n) {
-      OVERLAPPED ov{};
-      const std::uint64_t at = offset + done;
-      ov.Offset = static_cast<DWORD>(at);
-      ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+      OVERLAPPED ov = At(offset + done);
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
       DWORD put = 0;
       if (!WriteFile(handle_, static_cast<const char*>(buf) + done, want, &put, &ov) || put == 0)
@@ -95,9 +97,7 @@ class HostFile : public File {
   }
 
   bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
-    OVERLAPPED ov{};
-    ov.Offset = static_cast<DWORD>(offset);
-    ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    OVERLAPPED ov = At(offset);
     DWORD flags = LOCKFILE_FAIL_IMMEDIATELY;
     if (kind == LockKind::kExclusive) flags |= LOCKFILE_EXCLUSIVE_LOCK;
     if (LockFileEx(handle_, flags, 0, static_cast<DWORD>(length), static_cast<DWORD>(length >> 32), &ov))
@@ -108,9 +108,7 @@ class HostFile : public File {
   }
 
   void Unlock(std::uint64_t offset, std::uint64_t length) override {
-    OVERLAPPED ov{};
-    ov.Offset = static_cast<DWORD>(offset);
-    ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    OVERLAPPED ov = At(offset);
     UnlockFileEx(handle_, 0, static_cast<DWORD>(length), static_cast<DWORD>(length >> 32), &ov);
   }
 
