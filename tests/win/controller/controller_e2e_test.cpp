@@ -72,19 +72,11 @@ class BoxCloser {
   std::thread thread_;
 };
 
-class ControllerEndToEndTest : public ::testing::Test {
+class ControllerEndToEndTest : public vz::test::SettingsFileFixture {
  protected:
   void SetUp() override {
-    char buffer[MAX_PATH] = {};
-    GetWindowsDirectoryA(buffer, MAX_PATH);
-    iniPath_ = vz::JoinPath(buffer, "VZPD.INI");
-    if (IsFile(iniPath_)) saved_ = ReadBytes(iniPath_);
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    root_ = vz::Format("%svzctl-e2e-%lu", temp, GetCurrentProcessId());
-    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
-    exe_ = root_ + "\\VZ.EXE";
-    WriteBytes(exe_, "MZ");
+    SettingsFileFixture::SetUp();
+    if (HasFatalFailure()) return;
     StartController();
   }
   void TearDown() override {
@@ -94,11 +86,7 @@ class ControllerEndToEndTest : public ::testing::Test {
       CloseHandle(controller_.hProcess);
       CloseHandle(controller_.hThread);
     }
-    if (saved_)
-      WriteBytes(iniPath_, *saved_);
-    else
-      DeleteFileA(iniPath_.c_str());
-    RemoveTree(root_);
+    SettingsFileFixture::TearDown();
   }
 
   void StartController() {
@@ -117,10 +105,6 @@ class ControllerEndToEndTest : public ::testing::Test {
     FAIL() << "the controller's pipe did not appear";
   }
 
-  std::string iniPath_;
-  std::optional<std::string> saved_;
-  std::string root_;
-  std::string exe_;
   PROCESS_INFORMATION controller_{};
 };
 

@@ -2,9 +2,14 @@
 // Plain file helpers for the Windows controller tests.
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
+
+#include "common/text.hpp"
 
 namespace vz::test {
 
@@ -43,5 +48,39 @@ inline void RemoveTree(const std::string& dir) {
   }
   RemoveDirectoryA(dir.c_str());
 }
+
+// Owns C:\windows\VZPD.INI for one test (what was there before is put back) and a
+// scratch folder holding a stand-in VZ.EXE.
+class SettingsFileFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char buffer[MAX_PATH] = {};
+    GetWindowsDirectoryA(buffer, MAX_PATH);
+    iniPath_ = vz::JoinPath(buffer, "VZPD.INI");
+    if (IsFile(iniPath_)) saved_ = ReadBytes(iniPath_);
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    root_ = vz::Format("%svzctl-%lu-%lu", temp, GetCurrentProcessId(), GetTickCount());
+    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
+    exe_ = root_ + "\\VZ.EXE";
+    WriteBytes(exe_, "MZ");
+  }
+  void TearDown() override {
+    if (saved_)
+      WriteBytes(iniPath_, *saved_);
+    else
+      DeleteFileA(iniPath_.c_str());
+    FlushProfileCache();
+    RemoveTree(root_);
+  }
+  // The profile functions may keep a file cached; this call writes nothing and
+  // makes the next read go to the disk.
+  static void FlushProfileCache() { WritePrivateProfileStringA(nullptr, nullptr, nullptr, "VZPD.INI"); }
+
+  std::string iniPath_;
+  std::optional<std::string> saved_;
+  std::string root_;
+  std::string exe_;
+};
 
 }  // namespace vz::test

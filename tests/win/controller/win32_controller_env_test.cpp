@@ -23,29 +23,8 @@ using vz::test::RemoveTree;
 using vz::test::WriteBytes;
 
 // Owns C:\windows\VZPD.INI for one test: what was there before is put back.
-class SettingsFileTest : public ::testing::Test {
+class SettingsFileTest : public vz::test::SettingsFileFixture {
  protected:
-  void SetUp() override {
-    char buffer[MAX_PATH] = {};
-    GetWindowsDirectoryA(buffer, MAX_PATH);
-    iniPath_ = vz::JoinPath(buffer, "VZPD.INI");
-    if (IsFile(iniPath_)) saved_ = ReadBytes(iniPath_);
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    root_ = vz::Format("%svzctl-%lu-%lu", temp, GetCurrentProcessId(), GetTickCount());
-    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
-    exe_ = root_ + "\\VZ.EXE";
-    WriteBytes(exe_, "MZ");
-  }
-  void TearDown() override {
-    if (saved_)
-      WriteBytes(iniPath_, *saved_);
-    else
-      DeleteFileA(iniPath_.c_str());
-    FlushProfileCache();
-    RemoveTree(root_);
-  }
-
   void WriteIni(const std::string& text) {
     WriteBytes(iniPath_, text);
     FlushProfileCache();
@@ -57,16 +36,8 @@ class SettingsFileTest : public ::testing::Test {
     DeleteFileA(iniPath_.c_str());
     FlushProfileCache();
   }
-  // The profile functions may keep a file cached; this call writes nothing and
-  // makes the next read go to the disk.
-  void FlushProfileCache() { WritePrivateProfileStringA(nullptr, nullptr, nullptr, "VZPD.INI"); }
-
   std::vector<std::string> infos;
   vz::Win32ControllerEnv env{[this](const std::string& text) { infos.push_back(text); }};
-  std::string iniPath_;
-  std::optional<std::string> saved_;
-  std::string root_;
-  std::string exe_;
 };
 
 TEST_F(SettingsFileTest, ValuesComeFromVzpdIniWithOneTrailingBackslashRemoved) {
