@@ -391,31 +391,51 @@ class IndexImpl : public CdxIndex {
   void WriteFresh() {
     if (options_.shared) TakeFileLock(LockKind::kExclusive);
     try {
-      unsigned char buf[kHeaderSize + kPageSize];
-      TagHeader h;
-      h.root = kHeaderSize;
-      h.keyLength = kDirKeyLength;
-      h.options = kOptCompact | kOptCompound | kOptDirectory;
       // A file built again over an old one continues its change counter, so that another
       // opener holding pages of the old file cannot take the new one for it.
+      std::uint32_t counter = 0;
       unsigned char old[kHdrCounter + 4];
       if (file_->Size() >= sizeof old && file_->ReadAt(0, old, sizeof old) == sizeof old) {
-        h.counter = GetBE32(old + kHdrCounter) + 1;
+        counter = GetBE32(old + kHdrCounter) + 1;
       }
-      EncodeHeader(h, buf);
-      EntryList none;
-      none.keyLength = kDirKeyLength;
-      EncodeLeaf(none, 0, 0, NodeHead{static_cast<std::uint16_t>(kAttrRoot | kAttrLeaf), 0, kNone, kNone}, ' ',
-                 buf + kHeaderSize);
-      file_->Truncate(0);
-      file_->WriteAt(0, buf, sizeof buf);
-      if (options_.durable) file_->Flush();
+      WriteEmptyFile(counter);
     } catch (...) {
       if (options_.shared) file_->Unlock(kCdxLockOffset, 1);
       throw;
     }
     if (options_.shared) file_->Unlock(kCdxLockOffset, 1);
     mustRefresh_ = true;
+  }
+
+  void Clear() override {
+    CdxLock lock(*this, LockKind::kExclusive);
+    const std::uint32_t counter = GetBE32(store_.Get(0) + kHdrCounter) + 1;
+    store_.Discard();
+    WriteEmptyFile(counter);
+    store_.Reset();
+    // The moved counter tells other openers to drop what they hold; this hold has
+    // moved it already.
+    knownCounter_ = counter;
+    bumped_ = true;
+    ++foreignGen_;
+  }
+
+  // Truncates the file to a header and an empty tag directory.
+  void WriteEmptyFile(std::uint32_t counter) {
+    unsigned char buf[kHeaderSize + kPageSize];
+    TagHeader h;
+    h.root = kHeaderSize;
+    h.keyLength = kDirKeyLength;
+    h.options = kOptCompact | kOptCompound | kOptDirectory;
+    h.counter = counter;
+    EncodeHeader(h, buf);
+    EntryList none;
+    none.keyLength = kDirKeyLength;
+    EncodeLeaf(none, 0, 0, NodeHead{static_cast<std::uint16_t>(kAttrRoot | kAttrLeaf), 0, kNone, kNone}, ' ',
+               buf + kHeaderSize);
+    file_->Truncate(0);
+    file_->WriteAt(0, buf, sizeof buf);
+    if (options_.durable) file_->Flush();
   }
 
   void TakeFileLock(LockKind kind) {

@@ -176,6 +176,11 @@ class CdxIndex {
   virtual CdxTag& AddTagFromKeys(const CdxTagInfo& info, CdxKeyBlock block) = 0;
   // Removes the tag and frees its pages; false when absent.
   virtual bool RemoveTag(std::string_view name) = 0;
+  // Removes every tag and gives the space back: the file starts again as an empty
+  // compound index (its change counter goes on, so other openers drop what they
+  // hold). For rebuilding all tags, under an exclusive CdxLock held across the
+  // Clear and the AddTag calls that follow, so that no opener sees the index between.
+  virtual void Clear() = 0;
 
   // Check() of the directory and of every tag, plus the free page list (no loops, no
   // page both free and in use).

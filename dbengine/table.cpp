@@ -446,8 +446,7 @@ CdxKeyBlock Table::CollectKeys(const TagState& tag) {
 
 void Table::IndexTag(const IndexTagSpec& tagDef) { BuildTag(tagDef, true); }
 
-void Table::BuildTag(const IndexTagSpec& tagDef, bool setOrder) {
-  CheckWritable();
+Table::TagState Table::PrepareTag(const IndexTagSpec& tagDef) const {
   CdxTagInfo info;
   info.name = UpperAscii(tagDef.name);
   if (!ValidTagName(info.name)) throw DbError("tag name \"" + tagDef.name + "\" must have 1 to 10 letters, digits or '_'");
@@ -461,8 +460,19 @@ void Table::BuildTag(const IndexTagSpec& tagDef, bool setOrder) {
   if (width < 1 || width > kMaxKeyLength)
     throw DbError(Format("tag %s: key \"%s\" is %d characters long; 1 to %d are possible", info.name.c_str(),
                          info.keyExpr.c_str(), width, kMaxKeyLength));
-  info.keyLength = width;
   tag.info.keyLength = width;
+  return tag;
+}
+
+void Table::AddBuiltTag(const TagState& tag) {
+  CdxKeyBlock keys = CollectKeys(tag);
+  CdxLock lock(*index_, LockKind::kExclusive);
+  index_->AddTagFromKeys(tag.info, std::move(keys));
+}
+
+void Table::BuildTag(const IndexTagSpec& tagDef, bool setOrder) {
+  CheckWritable();
+  const TagState tag = PrepareTag(tagDef);
 
   FileLock headerLock(*this, kDbfLockBase, "the header");
   ReadHeaderCount();
@@ -476,36 +486,41 @@ void Table::BuildTag(const IndexTagSpec& tagDef, bool setOrder) {
     damagedIndexPath_.clear();
     damagedTags_.clear();
   }
-  CdxKeyBlock keys = CollectKeys(tag);
-  {
-    CdxLock lock(*index_, LockKind::kExclusive);
-    index_->AddTagFromKeys(info, std::move(keys));
-  }
+  AddBuiltTag(tag);
   const unsigned char flags = ReadFlags();
   if (!(flags & kDbfFlagStructuralCdx)) WriteFlags(static_cast<unsigned char>(flags | kDbfFlagStructuralCdx));
   LoadTags();
   if (setOrder) {
-    order_ = TagOrder(info.name);
+    order_ = TagOrder(tag.info.name);
     entry_.reset();
   }
 }
 
 void Table::Reindex() {
   CheckWritable();
-  std::vector<CdxTagInfo> infos;
-  if (index_) {
+  const std::string orderName = OrderTagName();
+  if (!index_) {
+    // The index was damaged and set aside: its tags go into a new file.
+    const std::vector<CdxTagInfo> infos = damagedTags_;
+    if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
+    for (const auto& info : infos)
+      BuildTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}, false);
+  } else {
+    // Every tag again from the records, in a file started afresh: rebuilding tags in
+    // place would leave their old pages behind as free space each time. Other openers
+    // wait for the index lock and then see only the finished tags.
     FileLock headerLock(*this, kDbfLockBase, "the header");
     ReadHeaderCount();
-    infos = index_->Tags();
-  } else {
-    infos = damagedTags_;
+    CdxLock lock(*index_, LockKind::kExclusive);
+    const std::vector<CdxTagInfo> infos = index_->Tags();
+    if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
+    std::vector<TagState> tags;
+    for (const auto& info : infos)
+      tags.push_back(PrepareTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}));
+    index_->Clear();
+    for (const TagState& tag : tags) AddBuiltTag(tag);
   }
-  if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
-  const std::string orderName = OrderTagName();
-  for (const auto& info : infos) {
-    IndexTagSpec tagDef{info.name, info.keyExpr, info.forExpr, info.descending, info.unique};
-    BuildTag(tagDef, false);
-  }
+  LoadTags();
   order_ = orderName.empty() ? 0 : TagOrder(orderName);
 }
 

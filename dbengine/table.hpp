@@ -160,6 +160,11 @@ class Table {
   std::uint64_t CompareTag(const TagState& tag, const std::function<void(const std::string&)>& report);
   void VerifyIndexAgainstRecords();
   void BuildTag(const IndexTagSpec& tagDef, bool setOrder);
+  // The tag's definition checked and compiled, with its key length worked out.
+  TagState PrepareTag(const IndexTagSpec& tagDef) const;
+  // Collects the tag's keys from the records and writes the tag (replacing one of
+  // the same name); the caller holds the header lock.
+  void AddBuiltTag(const TagState& tag);
   unsigned char ReadFlags();
   void WriteFlags(unsigned char flags);
   bool Passes(std::string_view record) const;

@@ -4,10 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
 
+#include "common/text.hpp"
 #include "dbengine/table.hpp"
 #include "tests/native/dbengine/testutil.hpp"
 
@@ -66,6 +68,32 @@ TEST(TableShared, EachSeekSeesAnotherOpenersLatestChanges) {
   b->Reindex();
   ASSERT_TRUE(a->Seek("Mu"));
   EXPECT_EQ(a->RecNo(), 1u);
+}
+
+// Rebuilding starts the index file afresh: repeated rebuilds do not grow it, and an
+// opener that holds the old index carries on with the rebuilt one.
+TEST(TableShared, ReindexingAgainAndAgainKeepsTheIndexItsSize) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto a = Table::Open(path, FixedDate());
+  auto b = Table::Open(path, FixedDate());
+  PhoneView(*a);
+  for (int i = 0; i < 3000; ++i) b->Append(PhoneRecord(*b, vz::Format("Name %05d", (i * 7919) % 3000), "1"));
+  b->Delete(5);
+  b->Reindex();
+  const auto size = std::filesystem::file_size(dir / "VZPB.CDX");
+  for (int i = 0; i < 4; ++i) b->Reindex();
+  EXPECT_EQ(std::filesystem::file_size(dir / "VZPB.CDX"), size);
+  EXPECT_TRUE(b->CheckIndex().empty());
+  EXPECT_EQ(a->CountVisible(), 2999u);
+  ASSERT_TRUE(a->Seek("Name 00042"));
+  EXPECT_EQ(Trimmed(a->FieldText(0)), "Name 00042");
+  a->Append(PhoneRecord(*a, "Aardvark", "2"));
+  PhoneView(*b);
+  ASSERT_TRUE(b->Seek("Aardvark"));
+  EXPECT_EQ(b->RecNo(), 3001u);
+  EXPECT_TRUE(a->CheckIndex().empty());
 }
 
 TEST(TableShared, AnIndexBuiltByAnotherOpenerIsKeptUpByAll) {
