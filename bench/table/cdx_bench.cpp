@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/table/random_names.hpp"
 #include "dbengine/cdx.hpp"
 
 namespace {
@@ -33,17 +34,9 @@ void Report(const char* what, double value, const char* unit, double reference, 
   std::printf("\n");
 }
 
-// "Surname, Firstname" from random syllables, blank padded to 35 bytes.
+// A random name blank padded to the 35-byte key.
 std::string RandomName(std::mt19937_64& rng) {
-  static const char* const kSyl[] = {"ka", "ber", "mo", "lin", "ste", "ri", "an", "do", "wel", "sch",
-                                     "mi", "ott", "zu", "fa", "ner", "li", "gu", "ho", "tra", "ve"};
-  auto word = [&](int parts) {
-    std::string w;
-    for (int i = 0; i < parts; ++i) w += kSyl[rng() % 20];
-    w[0] = static_cast<char>(w[0] - 'a' + 'A');
-    return w;
-  };
-  std::string name = word(2 + static_cast<int>(rng() % 3)) + ", " + word(1 + static_cast<int>(rng() % 3));
+  std::string name = vz::bench::RandomName(rng);
   name.resize(35, ' ');
   return name;
 }

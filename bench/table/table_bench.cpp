@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/table/random_names.hpp"
 #include "dbengine/table.hpp"
 
 #ifndef _WIN32
@@ -53,18 +54,7 @@ void Memory(const char* when) {
 #endif
 }
 
-// "Surname, Firstname" from random syllables.
-std::string RandomName(std::mt19937_64& rng) {
-  static const char* const kSyl[] = {"ka", "ber", "mo", "lin", "ste", "ri", "an", "do", "wel", "sch",
-                                     "mi", "ott", "zu", "fa", "ner", "li", "gu", "ho", "tra", "ve"};
-  auto word = [&](int parts) {
-    std::string w;
-    for (int i = 0; i < parts; ++i) w += kSyl[rng() % 20];
-    w[0] = static_cast<char>(w[0] - 'a' + 'A');
-    return w;
-  };
-  return word(2 + static_cast<int>(rng() % 3)) + ", " + word(1 + static_cast<int>(rng() % 3));
-}
+using vz::bench::RandomName;
 
 TableOptions Options(ShareMode mode) {
   TableOptions o;
