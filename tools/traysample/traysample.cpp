@@ -1,7 +1,8 @@
 // A sample form with a tray icon and its menu, for screenshots and for trying the
 // tray icon by hand. "--popup" plays the shell: it points the mouse at the form and
 // sends the icon a right-button press, so the tray menu opens there.
-// "--animate" cycles the icon through the busy frames of the program's resources.
+// "--minimize" starts minimised into the tray. "--animate" cycles the icon through
+// the busy frames of the program's resources.
 // "--hold-ms N" ends the program after N ms.
 #include <windows.h>
 
@@ -93,6 +94,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       form->PlayRightClick(at);
     }
 
+    // Into the tray: the icon is then all there is to see.
+    if (HasArg("--minimize")) app.Minimize();
     return app.Run();
   } catch (const std::exception& e) {
     MessageBoxA(nullptr, e.what(), "Tray Icon Sample", MB_OK | MB_ICONSTOP);
