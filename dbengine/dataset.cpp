@@ -111,7 +111,15 @@ void TField::SetAsString(std::string_view text) {
 
 // ---- data source ----------------------------------------------------------------
 
-TDataSource::~TDataSource() { SetDataSet(nullptr); }
+TDataLink::~TDataLink() {
+  if (linkedSource_) linkedSource_->RemoveLink(this);
+}
+
+TDataSource::~TDataSource() {
+  for (TDataLink* l : links_) l->linkedSource_ = nullptr;
+  links_.clear();
+  SetDataSet(nullptr);
+}
 
 void TDataSource::SetDataSet(TTable* table) {
   if (dataSet_ == table) return;
@@ -121,10 +129,20 @@ void TDataSource::SetDataSet(TTable* table) {
 }
 
 void TDataSource::AddLink(TDataLink* link) {
-  if (std::find(links_.begin(), links_.end(), link) == links_.end()) links_.push_back(link);
+  if (link->linkedSource_ == this) return;
+  if (link->linkedSource_) link->linkedSource_->RemoveLink(link);
+  links_.push_back(link);
+  link->linkedSource_ = this;
 }
 
-void TDataSource::RemoveLink(TDataLink* link) { std::erase(links_, link); }
+void TDataSource::RemoveLink(TDataLink* link) {
+  std::erase(links_, link);
+  if (link->linkedSource_ == this) link->linkedSource_ = nullptr;
+}
+
+bool TDataSource::HasLink(const TDataLink* link) const {
+  return std::find(links_.begin(), links_.end(), link) != links_.end();
+}
 
 // ---- table ----------------------------------------------------------------------
 
@@ -526,28 +544,22 @@ void TTable::SetState(TDataSetState state) {
   NotifyState();
 }
 
-void TTable::NotifyActive() {
+// A link may unbind itself, or a source go, while it is being told; only those still
+// bound when their turn comes are told.
+void TTable::NotifyLinks(void (TDataLink::*notice)(TTable&)) {
+  const auto bound = [this](const TDataSource* s) {
+    return std::find(sources_.begin(), sources_.end(), s) != sources_.end();
+  };
   const auto sources = sources_;
   for (TDataSource* s : sources) {
-    const auto links = s->links_;
-    for (TDataLink* l : links) l->ActiveChanged(*this);
+    const auto links = bound(s) ? s->links_ : std::vector<TDataLink*>{};
+    for (TDataLink* l : links)
+      if (bound(s) && s->HasLink(l)) (l->*notice)(*this);
   }
 }
 
-void TTable::NotifyData() {
-  const auto sources = sources_;
-  for (TDataSource* s : sources) {
-    const auto links = s->links_;
-    for (TDataLink* l : links) l->DataSetChanged(*this);
-  }
-}
-
-void TTable::NotifyState() {
-  const auto sources = sources_;
-  for (TDataSource* s : sources) {
-    const auto links = s->links_;
-    for (TDataLink* l : links) l->StateChanged(*this);
-  }
-}
+void TTable::NotifyActive() { NotifyLinks(&TDataLink::ActiveChanged); }
+void TTable::NotifyData() { NotifyLinks(&TDataLink::DataSetChanged); }
+void TTable::NotifyState() { NotifyLinks(&TDataLink::StateChanged); }
 
 }  // namespace vz::data

@@ -76,13 +76,26 @@ class TStringField : public TField {
   using TField::TField;
 };
 
-// Something bound to a data source: the grid, the adapter.
+class TDataSource;
+
+// Something bound to a data source: the grid, the adapter. A link and its source may
+// be destroyed in either order: the source unbinds its links when it goes, and a
+// link unbinds from its source when it goes first.
 class TDataLink {
  public:
-  virtual ~TDataLink() = default;
+  TDataLink() = default;
+  TDataLink(const TDataLink&) = delete;
+  TDataLink& operator=(const TDataLink&) = delete;
+  virtual ~TDataLink();
+  // The source this link is bound to, or null.
+  TDataSource* LinkedSource() const { return linkedSource_; }
   virtual void ActiveChanged(TTable&) {}   // opened or closed
   virtual void DataSetChanged(TTable&) {}  // moved, refreshed, posted, deleted
   virtual void StateChanged(TTable&) {}    // browse, edit, insert
+
+ private:
+  friend class TDataSource;
+  TDataSource* linkedSource_ = nullptr;
 };
 
 class TDataSource {
@@ -94,8 +107,10 @@ class TDataSource {
 
   TTable* DataSet() const { return dataSet_; }
   void SetDataSet(TTable* table);
+  // Binds a link to this source, unbinding it from any other first.
   void AddLink(TDataLink* link);
   void RemoveLink(TDataLink* link);
+  bool HasLink(const TDataLink* link) const;
 
  private:
   friend class TTable;
@@ -180,6 +195,7 @@ class TTable {
   void CheckBrowse(const char* what);
   void Load();
   void SetState(TDataSetState state);
+  void NotifyLinks(void (TDataLink::*notice)(TTable&));
   void NotifyActive();
   void NotifyData();
   void NotifyState();
