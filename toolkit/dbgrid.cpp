@@ -197,13 +197,11 @@ LRESULT TDBGrid::CustomDraw(NMLVCUSTOMDRAW& draw) {
   const DWORD stage = draw.nmcd.dwDrawStage;
   if (stage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
   if (stage == CDDS_ITEMPREPAINT) return CDRF_NOTIFYSUBITEMDRAW;
-  if (stage != (CDDS_ITEMPREPAINT | CDDS_SUBITEM) || draw.iSubItem != 0) return CDRF_DODEFAULT;
-  RECT cell{};
-  cell.top = 0;  // LVIR_BOUNDS of subitem 0 is the whole row: take the column's width
   const int row = static_cast<int>(draw.nmcd.dwItemSpec);
-  ListView_GetSubItemRect(Handle(), row, 1, LVIR_BOUNDS, &cell);
-  RECT box{cell.left - static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, 0, 0)), cell.top, cell.left - 1,
-           cell.bottom - 1};
+  if (stage != (CDDS_ITEMPREPAINT | CDDS_SUBITEM) || draw.iSubItem != 0) return CDRF_DODEFAULT;
+  RECT box = CellRect(row, 0);
+  box.right -= 1;
+  box.bottom -= 1;
   vz::gfx::FillRectColor(draw.nmcd.hdc, box, clBtnFace);
   if (row == CurrentRow()) {
     const int midY = (box.top + box.bottom) / 2;
@@ -215,6 +213,41 @@ LRESULT TDBGrid::CustomDraw(NMLVCUSTOMDRAW& draw) {
     Polygon(draw.nmcd.hdc, tri, 3);
   }
   return CDRF_SKIPDEFAULT;
+}
+
+// A cell's rectangle in client coordinates (column 0 is the indicator).
+RECT TDBGrid::CellRect(int row, int column) const {
+  RECT r{};
+  ListView_GetItemRect(Handle(), row, &r, LVIR_BOUNDS);
+  int left = r.left;
+  for (int c = 0; c < column; ++c) left += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
+  const int width = static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, column, 0));
+  return RECT{left, r.top, left + width, r.bottom};
+}
+
+// Row and column lines over the rows on screen, drawn after the ListView has painted:
+// the ListView's own lines take the button face colour, too faint on some desktops.
+void TDBGrid::DrawGridLines() const {
+  vz::win::WindowDc dc(Handle());
+  const int top = static_cast<int>(SendMessageA(Handle(), LVM_GETTOPINDEX, 0, 0));
+  const int page = static_cast<int>(SendMessageA(Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
+  for (int row = top; row <= top + page && row < RowCount(); ++row) DrawRowLines(dc.Get(), row);
+}
+
+void TDBGrid::DrawRowLines(HDC dc, int row) const {
+  RECT r{};
+  ListView_GetItemRect(Handle(), row, &r, LVIR_BOUNDS);
+  vz::win::Pen pen(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW)));
+  vz::win::SelectGuard select(dc, pen.Get());
+  MoveToEx(dc, r.left, r.bottom - 1, nullptr);
+  LineTo(dc, r.right, r.bottom - 1);
+  int x = r.left;
+  const int columns = static_cast<int>(SendMessageA(ListView_GetHeader(Handle()), HDM_GETITEMCOUNT, 0, 0));
+  for (int c = 0; c < columns; ++c) {
+    x += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
+    MoveToEx(dc, x - 1, r.top, nullptr);
+    LineTo(dc, x - 1, r.bottom);
+  }
 }
 
 bool TDBGrid::Notify(NMHDR& header, LRESULT& result) {
@@ -251,7 +284,9 @@ LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     if (rebuildPending_) Rebuild();
     return 0;
   }
-  return TWinControl::OnMessage(msg, wp, lp);
+  const LRESULT result = TWinControl::OnMessage(msg, wp, lp);
+  if (msg == WM_PAINT) DrawGridLines();
+  return result;
 }
 
 void RegisterDBGrid() {

@@ -53,6 +53,9 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   void RowChosen(int row);
   int FindRow(const char* text);
   LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
+  RECT CellRect(int row, int column) const;
+  void DrawGridLines() const;
+  void DrawRowLines(HDC dc, int row) const;
 
   std::vector<int> rowRecNos_;
   std::vector<int> rowOfRecNo_;  // by record number; -1 for records not shown
