@@ -386,6 +386,22 @@ CdxTag* Table::OrderTag() {
   return index_->FindTag(tags_[static_cast<std::size_t>(order_) - 1].info.name);
 }
 
+// The index lock is had before a change writes anything, so that a lock refused (an
+// index being rebuilt elsewhere) leaves the table as it was; the tags are brought up
+// to date under it, so a tag this engine cannot keep is refused before the write too.
+std::unique_ptr<CdxLock> Table::LockIndexForChange() {
+  if (!index_) return nullptr;
+  try {
+    auto lock = std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
+    RefreshTagsIfChanged();
+    CheckWritable();
+    return lock;
+  } catch (const CdxDamaged& e) {
+    DropDamagedIndex(e);
+  }
+  return nullptr;
+}
+
 void Table::MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord) {
   if (!index_) return;
   WithIndex(
@@ -886,6 +902,7 @@ std::uint32_t Table::Append(const std::string& record) {
   const std::uint32_t recno = header_.recordCount + 1;
   const std::uint64_t end = header_.RecordOffset(recno) + header_.recordLength + 1;
   if (recno == 0 || end >= RecordLockOffset(recno)) throw DbError(path_ + " is full");
+  const auto indexLock = LockIndexForChange();
   // The record and the end marker first, the count after: a crash in between leaves
   // an uncounted record that the next append overwrites.
   std::string bytes = record;
@@ -913,6 +930,7 @@ void Table::Modify(std::uint32_t recno, const std::function<std::string(const st
   if (newRecord.size() != header_.recordLength)
     throw DbError(Format("%s: a record is %u bytes, not %zu", path_.c_str(), header_.recordLength, newRecord.size()));
   if (newRecord != oldRecord) {
+    const auto indexLock = LockIndexForChange();
     file_->WriteAt(header_.RecordOffset(recno), newRecord.data(), newRecord.size());
     const DbfDate today = options_.today();
     if (today.year != header_.date.year || today.month != header_.date.month || today.day != header_.date.day) {

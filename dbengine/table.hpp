@@ -7,8 +7,9 @@
 // in this one) through the lock bytes other xBase programs use:
 //   record n: one byte at 0x7FFFFFFE - n; header and append: one byte at 0x7FFFFFFE.
 // Every change takes the record lock (when it changes an existing record), then the
-// header lock, then the index lock, always in that order; it writes the record first and
-// the header count after it, so a crash never leaves a counted record unwritten.
+// header lock, then the index lock, always in that order and all before it writes; it
+// writes the record first, the header count after it and the index last, so a crash
+// never leaves a counted record unwritten, and a refused lock changes nothing.
 //
 // A production index that fails its checks on open is moved aside to <index>.BAD and
 // the table opens without it; a damaged table is refused and never written.
@@ -154,6 +155,7 @@ class Table {
   std::optional<std::string> KeyOf(const TagState& tag, std::string_view record) const;
   bool HasOrderTag() const;
   CdxTag* OrderTag();
+  std::unique_ptr<CdxLock> LockIndexForChange();
   void MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
   std::vector<CdxEntry> CollectEntries(const TagState& tag);
   CdxKeyBlock CollectKeys(const TagState& tag);
