@@ -257,23 +257,25 @@ auto Table::WithIndex(F&& f, G&& fallback) -> decltype(f()) {
   try {
     return f();
   } catch (const CdxDamaged& e) {
-    DropDamagedIndex(e);
+    MendIndex(e);
   }
   return fallback();
 }
 
-void Table::OpenIndex(bool checkNow) {
+CdxOptions Table::IndexOptions() const {
   CdxOptions o;
   o.shared = options_.mode != ShareMode::kExclusive;
   o.durable = options_.durable;
   o.cachePages = options_.indexCachePages;
   o.lockTimeoutMs = options_.lockTimeoutMs;
-  std::unique_ptr<CdxIndex> idx;
+  return o;
+}
+
+void Table::OpenIndex(bool checkNow) {
   try {
     auto f = Fs().Open(indexPath_, options_.mode == ShareMode::kReadOnly ? OpenMode::kReadOnly : OpenMode::kReadWrite);
     const std::uint64_t size = f->Size();
-    idx = CdxIndex::Open(std::move(f), o);
-    index_ = std::move(idx);
+    index_ = CdxIndex::Open(std::move(f), IndexOptions());
     LoadTags();
     const std::uint64_t tableBytes = std::uint64_t{header_.recordCount} * header_.recordLength;
     if (checkNow && size <= options_.checkIndexOnOpenBytes) {
@@ -281,37 +283,115 @@ void Table::OpenIndex(bool checkNow) {
       if (tableBytes <= options_.checkIndexOnOpenBytes) VerifyIndexAgainstRecords();
     }
   } catch (const CdxDamaged& e) {
-    if (index_) {
-      try {
-        damagedTags_ = index_->Tags();
-      } catch (const DbError&) {
-        damagedTags_.clear();
-      }
-    }
-    DropDamagedIndex(e);
+    MendIndex(e);
   }
 }
 
-void Table::DropDamagedIndex(const CdxDamaged& e) {
-  if (index_ && damagedTags_.empty()) {
-    for (const auto& t : tags_) damagedTags_.push_back(t.info);
+// The tags of an index found damaged: from its directory while that can be read,
+// else as this opener last knew them.
+std::vector<CdxTagInfo> Table::TagsOfDamagedIndex() {
+  std::vector<CdxTagInfo> infos;
+  if (!index_) return damagedTags_;
+  try {
+    infos = index_->Tags();
+  } catch (const DbError&) {
+    for (const auto& t : tags_) infos.push_back(t.info);
   }
+  return infos;
+}
+
+// A writable opener keeps a copy of the damaged file as <index>.BAD and builds the
+// index again in place, under the exclusive index lock: every other opener keeps the
+// same file and carries on with the rebuilt index once it sees the counter move. When
+// that cannot be done (read-only, tags unknown or not buildable here), the index is
+// dropped by this opener; one whose directory could not be read at all is moved aside.
+void Table::MendIndex(const CdxDamaged& e) {
+  damageReason_ = e.what();
+  const std::vector<CdxTagInfo> infos = TagsOfDamagedIndex();
+  if (index_ && !infos.empty() && options_.mode != ShareMode::kReadOnly && header_.Writable()) {
+    try {
+      RebuildTags(&infos, true);
+      damagedIndexPath_ = indexPath_ + ".BAD";
+      damagedTags_.clear();
+      return;
+    } catch (const DbError&) {
+      // Falls back to going on without the index.
+    }
+  }
+  damagedTags_ = infos;
+  DropDamagedIndex(e);
+}
+
+void Table::DropDamagedIndex(const CdxDamaged& e) {
+  const bool unreadable = !index_;
   index_.reset();
   tags_.clear();
   order_ = 0;
   entry_.reset();
   damageReason_ = e.what();
-  damagedIndexPath_ = indexPath_ + ".BAD";
-  if (options_.mode == ShareMode::kReadOnly) {
-    damagedIndexPath_.clear();
-    return;
-  }
+  damagedIndexPath_.clear();
+  if (options_.mode == ShareMode::kReadOnly || !unreadable) return;
   try {
-    Fs().Rename(indexPath_, damagedIndexPath_);
+    Fs().Rename(indexPath_, indexPath_ + ".BAD");
+    damagedIndexPath_ = indexPath_ + ".BAD";
   } catch (const DbError&) {
     // Someone else may have moved it already, or the system refuses: either way the
     // table goes on without the index.
   }
+}
+
+// Copies the index file as it is to <index>.BAD, under the caller's index lock.
+void Table::KeepDamagedCopy() {
+  File& from = index_->GetFile();
+  auto to = Fs().Open(indexPath_ + ".BAD", OpenMode::kCreate);
+  std::string chunk(kScanChunkBytes, '\0');
+  for (std::uint64_t at = 0;; at += chunk.size()) {
+    const std::size_t n = from.ReadAt(at, chunk.data(), chunk.size());
+    if (n > 0) to->WriteAt(at, chunk.data(), n);
+    if (n < chunk.size()) break;
+  }
+  to->Flush();
+}
+
+// Builds the given tags (nullptr: the index's own) again from the records, in the
+// index file started afresh under one exclusive index lock, so that no opener sees
+// the index in between. Mending a damaged file also keeps a copy of it first, unless
+// another opener changed the file since the damage was seen (it has mended it).
+void Table::RebuildTags(const std::vector<CdxTagInfo>* given, bool mending) {
+  std::unique_ptr<CdxLock> lock = mending ? std::make_unique<CdxLock>(*index_, LockKind::kExclusive, CdxLock::kUnchecked)
+                                          : std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
+  if (mending) {
+    unsigned char head[12];
+    if (index_->GetFile().ReadAt(0, head, sizeof head) == sizeof head &&
+        GetBE32(head + 8) != index_->ChangeCounter())
+      return;
+    KeepDamagedCopy();
+  }
+  const std::vector<CdxTagInfo> infos = given ? *given : index_->Tags();
+  if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
+  std::vector<TagState> tags;
+  for (const auto& info : infos)
+    tags.push_back(PrepareTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}));
+  ReadHeaderCount();
+  index_->Clear();
+  for (const TagState& tag : tags) AddBuiltTag(tag);
+  LoadTags();
+  entry_.reset();
+}
+
+// Gives the table an empty production index, held under the exclusive index lock
+// that the caller keeps while it adds the tags. A file already there (left by another
+// program, or one whose move aside was refused) is started afresh in place: truncating
+// it would restart its change counter under other openers' cached pages.
+std::unique_ptr<CdxLock> Table::StartIndex() {
+  if (Fs().Exists(indexPath_)) {
+    index_ = CdxIndex::OpenUnread(Fs().Open(indexPath_, OpenMode::kReadWrite), IndexOptions());
+    auto lock = std::make_unique<CdxLock>(*index_, LockKind::kExclusive, CdxLock::kUnchecked);
+    index_->Clear();
+    return lock;
+  }
+  index_ = CdxIndex::Create(Fs().Open(indexPath_, OpenMode::kCreate), IndexOptions());
+  return std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
 }
 
 Table::TagState Table::CompileTag(const CdxTagInfo& info) const {
@@ -390,14 +470,15 @@ CdxTag* Table::OrderTag() {
 // index being rebuilt elsewhere) leaves the table as it was; the tags are brought up
 // to date under it, so a tag this engine cannot keep is refused before the write too.
 std::unique_ptr<CdxLock> Table::LockIndexForChange() {
-  if (!index_) return nullptr;
-  try {
-    auto lock = std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
-    RefreshTagsIfChanged();
-    CheckWritable();
-    return lock;
-  } catch (const CdxDamaged& e) {
-    DropDamagedIndex(e);
+  for (int attempt = 0; index_ && attempt < 2; ++attempt) {
+    try {
+      auto lock = std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
+      RefreshTagsIfChanged();
+      CheckWritable();
+      return lock;
+    } catch (const CdxDamaged& e) {
+      MendIndex(e);
+    }
   }
   return nullptr;
 }
@@ -492,52 +573,55 @@ void Table::BuildTag(const IndexTagSpec& tagDef, bool setOrder) {
 
   FileLock headerLock(*this, kDbfLockBase, "the header");
   ReadHeaderCount();
-  if (!index_) {
-    CdxOptions o;
-    o.shared = options_.mode != ShareMode::kExclusive;
-    o.durable = options_.durable;
-    o.cachePages = options_.indexCachePages;
-    o.lockTimeoutMs = options_.lockTimeoutMs;
-    index_ = CdxIndex::Create(Fs().Open(indexPath_, OpenMode::kCreate), o);
-    damagedIndexPath_.clear();
-    damagedTags_.clear();
+  {
+    std::unique_ptr<CdxLock> fresh;
+    if (!index_) {
+      fresh = StartIndex();
+      damagedIndexPath_.clear();
+      damagedTags_.clear();
+    }
+    AddBuiltTag(tag);
+    MarkProductionIndex();
+    LoadTags();
   }
-  AddBuiltTag(tag);
-  const unsigned char flags = ReadFlags();
-  if (!(flags & kDbfFlagStructuralCdx)) WriteFlags(static_cast<unsigned char>(flags | kDbfFlagStructuralCdx));
-  LoadTags();
   if (setOrder) {
     order_ = TagOrder(tag.info.name);
     entry_.reset();
   }
 }
 
+void Table::MarkProductionIndex() {
+  const unsigned char flags = ReadFlags();
+  if (!(flags & kDbfFlagStructuralCdx)) WriteFlags(static_cast<unsigned char>(flags | kDbfFlagStructuralCdx));
+}
+
 void Table::Reindex() {
   CheckWritable();
-  const std::string orderName = OrderTagName();
+  FileLock headerLock(*this, kDbfLockBase, "the header");
+  ReadHeaderCount();
   if (!index_) {
     // The index was damaged and set aside: its tags go into a new file.
     const std::vector<CdxTagInfo> infos = damagedTags_;
     if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
-    for (const auto& info : infos)
-      BuildTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}, false);
-  } else {
-    // Every tag again from the records, in a file started afresh: rebuilding tags in
-    // place would leave their old pages behind as free space each time. Other openers
-    // wait for the index lock and then see only the finished tags.
-    FileLock headerLock(*this, kDbfLockBase, "the header");
-    ReadHeaderCount();
-    CdxLock lock(*index_, LockKind::kExclusive);
-    const std::vector<CdxTagInfo> infos = index_->Tags();
-    if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
     std::vector<TagState> tags;
     for (const auto& info : infos)
       tags.push_back(PrepareTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}));
-    index_->Clear();
+    const auto lock = StartIndex();
     for (const TagState& tag : tags) AddBuiltTag(tag);
+    MarkProductionIndex();
+    LoadTags();
+    damagedTags_.clear();
+    return;
   }
-  LoadTags();
-  order_ = orderName.empty() ? 0 : TagOrder(orderName);
+  // Every tag again from the records, in a file started afresh: rebuilding tags in
+  // place would leave their old pages behind as free space each time. Other openers
+  // wait for the index lock and then see only the finished tags.
+  try {
+    RebuildTags(nullptr, false);
+  } catch (const CdxDamaged& e) {
+    MendIndex(e);
+    if (!index_) throw DbError(path_ + ": the index is damaged and could not be rebuilt: " + damageReason_);
+  }
 }
 
 std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(const std::string&)>& report) {

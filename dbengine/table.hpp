@@ -11,8 +11,8 @@
 // writes the record first, the header count after it and the index last, so a crash
 // never leaves a counted record unwritten, and a refused lock changes nothing.
 //
-// A production index that fails its checks on open is moved aside to <index>.BAD and
-// the table opens without it; a damaged table is refused and never written.
+// A production index found damaged (on open or later) is copied to <index>.BAD and
+// built again in place from the records; a damaged table is refused and never written.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -84,7 +84,8 @@ class Table {
   // Production index.
   bool HasIndex() const { return index_ != nullptr; }
   const std::string& IndexPath() const { return indexPath_; }
-  // Set when the index was found damaged (on open or later) and moved to this path.
+  // Set when the index was found damaged (on open or later) and a copy of it kept at
+  // (or, when it could not be read at all, the file moved to) this path.
   const std::string& DamagedIndexPath() const { return damagedIndexPath_; }
   const std::string& DamageReason() const { return damageReason_; }
   std::vector<CdxTagInfo> Tags();
@@ -148,7 +149,14 @@ class Table {
   void ReadHeaderCount();
   std::string ReadRecord(std::uint32_t recno);
   void OpenIndex(bool checkNow);
+  CdxOptions IndexOptions() const;
+  std::vector<CdxTagInfo> TagsOfDamagedIndex();
+  void MendIndex(const CdxDamaged& e);
   void DropDamagedIndex(const CdxDamaged& e);
+  void KeepDamagedCopy();
+  void RebuildTags(const std::vector<CdxTagInfo>* given, bool mending);
+  std::unique_ptr<CdxLock> StartIndex();
+  void MarkProductionIndex();
   void SyncIndexWithHeader(unsigned char flags);
   void LoadTags();
   TagState CompileTag(const CdxTagInfo& info) const;

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "common/bytes.hpp"
 #include "common/text.hpp"
 #include "dbengine/table.hpp"
 #include "tests/native/dbengine/testutil.hpp"
@@ -93,6 +94,83 @@ TEST(TableShared, ReindexingAgainAndAgainKeepsTheIndexItsSize) {
   PhoneView(*b);
   ASSERT_TRUE(b->Seek("Aardvark"));
   EXPECT_EQ(b->RecNo(), 3001u);
+  EXPECT_TRUE(a->CheckIndex().empty());
+}
+
+std::vector<std::string> BadCopies(const TempDir& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+    if (e.path().extension() == ".BAD") out.push_back(e.path().filename().string());
+  return out;
+}
+
+// One opener finds the index damaged while another has it open: the damaged file is
+// kept as one copy, the index is rebuilt where it is, and both go on with it.
+TEST(TableShared, ADamagedIndexIsRebuiltInPlaceForEveryOpener) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto a = Table::Open(path, FixedDate());
+  auto b = Table::Open(path, FixedDate());
+  PhoneView(*a);
+  PhoneView(*b);
+  a->Append(PhoneRecord(*a, "Miller", "1"));
+  b->Append(PhoneRecord(*b, "Jones", "2"));
+  // Another program's update of several pages broke off half way: its mark stays set.
+  std::string cdx = ReadAll(dir / "VZPB.CDX");
+  cdx.replace(496, 4, "PUZV");
+  WriteAll(dir / "VZPB.CDX", cdx);
+  a->Append(PhoneRecord(*a, "Adams", "3"));
+  EXPECT_NE(a->DamageReason(), "");
+  b->Append(PhoneRecord(*b, "Zed", "4"));
+  const std::vector<std::pair<std::uint32_t, std::string>> all{{3, "Adams"}, {2, "Jones"}, {1, "Miller"}, {4, "Zed"}};
+  EXPECT_EQ(Walk(*a), all);
+  EXPECT_EQ(Walk(*b), all);
+  auto c = Table::Open(path, FixedDate());
+  EXPECT_EQ(c->DamageReason(), "");
+  EXPECT_TRUE(c->CheckIndex().empty());
+  EXPECT_EQ(BadCopies(dir), std::vector<std::string>{"VZPB.CDX.BAD"});
+  EXPECT_EQ(ReadAll(dir / "VZPB.CDX.BAD"), cdx);
+}
+
+// A table whose index file is there but was not taken up (its move aside refused)
+// builds the index over it: the change counter goes on from the old file's, so an
+// opener holding pages of the old file drops them.
+class NoRenameFileSystem : public FileSystem {
+ public:
+  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+    return HostFileSystem().Open(path, mode);
+  }
+  bool Exists(const std::string& path) override { return HostFileSystem().Exists(path); }
+  void Rename(const std::string& from, const std::string&) override { throw DbError("cannot move " + from); }
+  void Remove(const std::string& path) override { HostFileSystem().Remove(path); }
+};
+
+std::uint32_t CounterOf(const std::string& cdxPath) {
+  const std::string bytes = ReadAll(cdxPath);
+  return bytes.size() < 12 ? 0 : GetBE32(reinterpret_cast<const unsigned char*>(bytes.data()) + 8);
+}
+
+TEST(TableShared, AnIndexBuiltOverAnOldFileGoesOnWithItsChangeCounter) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto a = Table::Open(path, FixedDate());
+  PhoneView(*a);
+  for (const char* n : {"Kim", "Al", "Bo"}) a->Append(PhoneRecord(*a, n, "1"));
+  ASSERT_TRUE(a->Seek("Bo"));
+  // The tag directory is overwritten: b cannot read the index and cannot move it.
+  std::string cdx = ReadAll(dir / "VZPB.CDX");
+  const std::uint32_t before = CounterOf(dir / "VZPB.CDX");
+  cdx.replace(0x400, 512, std::string(512, '\xff'));
+  WriteAll(dir / "VZPB.CDX", cdx);
+  NoRenameFileSystem noRename;
+  auto b = Table::Open(path, FixedDate(ShareMode::kShared, &noRename));
+  ASSERT_FALSE(b->HasIndex());
+  b->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+  EXPECT_GT(CounterOf(dir / "VZPB.CDX"), before);
+  b->Append(PhoneRecord(*b, "Ann", "2"));
+  EXPECT_EQ(Walk(*a), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Al"}, {4, "Ann"}, {3, "Bo"}, {1, "Kim"}}));
   EXPECT_TRUE(a->CheckIndex().empty());
 }
 
