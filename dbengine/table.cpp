@@ -674,8 +674,8 @@ void Table::VerifyIndexAgainstRecords() {
   // rather than made against a table in the middle of a change.
   FileLock headerLock(*this, kDbfLockBase, "the header", true, kVerifyLockWaitMs);
   if (!headerLock.Held()) return;
-  ReadHeaderCount();
   CdxLock lock(*index_, LockKind::kShared);
+  ReadHeaderCount();
   std::string first;
   for (const auto& tag : tags_) {
     if (!tag.problem.empty()) continue;
@@ -692,8 +692,8 @@ std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
     if (problems.size() < maxReports) problems.push_back(text);
   };
   FileLock headerLock(*this, kDbfLockBase, "the header");
-  ReadHeaderCount();
   if (!index_) {
+    ReadHeaderCount();
     if (!damageReason_.empty()) {
       report("the index is damaged: " + damageReason_);
       if (!damagedIndexPath_.empty()) report("the damaged index was moved to " + damagedIndexPath_);
@@ -703,7 +703,10 @@ std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
     return problems;
   }
   try {
+    // The count is read under the index lock: a writer holds it from its record write
+    // to its last key, so records, count and keys are seen all before or all after.
     CdxLock lock(*index_, LockKind::kShared);
+    ReadHeaderCount();
     index_->Check();
     for (const auto& tag : tags_) {
       if (!tag.problem.empty()) {

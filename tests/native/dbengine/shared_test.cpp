@@ -287,6 +287,7 @@ class InterleavingFileSystem : public FileSystem {
   void Rename(const std::string& from, const std::string& to) override { inner_.Rename(from, to); }
   void Remove(const std::string& path) override { inner_.Remove(path); }
   bool Ran() const { return ran_; }
+  void Rearm() { ran_ = false; }
 
  private:
   class HookedFile : public File {
@@ -359,6 +360,46 @@ TEST(TableShared, OpenersBetweenTheWritesOfAnAppendSeeASoundTable) {
     EXPECT_EQ(Trimmed(reader->FieldText(0)), "Third");
     EXPECT_TRUE(reader->CheckIndex().empty());
   }
+}
+
+// A read-only reader locks the index as a shared opener does, for every walk, seek
+// and check: while a writer holds it, the reader waits; while the reader holds it, a
+// writer cannot come in between the record count and the comparison of a check.
+TEST(TableLocks, AReadOnlyReaderTakesTheIndexLock) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  TableOptions quick = FixedDate();
+  quick.lockTimeoutMs = 50;
+  auto writer = Table::Open(path, quick);
+  writer->Append(PhoneRecord(*writer, "Kim", "1"));
+  bool armed = false, refused = false;
+  InterleavingFileSystem fs(HostFileSystem(), path, InterleavingFileSystem::After::kSize, [&] {
+    if (!armed) return;
+    try {
+      writer->Append(PhoneRecord(*writer, "Al", "2"));
+    } catch (const DbError&) {
+      refused = true;
+    }
+  });
+  TableOptions ro = FixedDate(ShareMode::kReadOnly, &fs);
+  ro.lockTimeoutMs = 50;
+  auto reader = Table::Open(path, ro);
+  PhoneView(*reader);
+  auto rebuilder = OpenHostFile(dir / "VZPB.CDX", OpenMode::kReadWrite);
+  ASSERT_TRUE(rebuilder->TryLock(kCdxLockOffset, 1, LockKind::kExclusive));
+  EXPECT_THROW(reader->GoTop(), DbError);
+  EXPECT_THROW(reader->Seek("Kim"), DbError);
+  EXPECT_THROW(reader->CheckIndex(), DbError);
+  rebuilder->Unlock(kCdxLockOffset, 1);
+  fs.Rearm();
+  armed = true;
+  const auto problems = reader->CheckIndex();
+  ASSERT_TRUE(fs.Ran());
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(writer->Append(PhoneRecord(*writer, "Al", "2")), 2u);
+  EXPECT_EQ(Walk(*reader), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Al"}, {1, "Kim"}}));
 }
 
 TEST(TableShared, TwoProcessesAppendingAndDeletingLoseNothing) {
