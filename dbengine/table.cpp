@@ -262,6 +262,19 @@ auto Table::WithIndex(F&& f, G&& fallback) -> decltype(f()) {
   return fallback();
 }
 
+// A walk or seek that meets damage stops: going on in record order would show records
+// twice, out of order, or deleted ones as live. A writable opener mends the index first,
+// so the next walk can start again.
+template <class F>
+auto Table::WalkIndex(F&& f) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const CdxDamaged& e) {
+    MendIndex(e);
+    throw DbError("the index " + indexPath_ + " is damaged: " + e.what());
+  }
+}
+
 CdxOptions Table::IndexOptions() const {
   CdxOptions o;
   o.shared = options_.mode != ShareMode::kExclusive;
@@ -852,30 +865,28 @@ std::optional<CdxEntry> Table::CurrentEntry() {
 
 bool Table::GoTop() {
   bof_ = false;
-  const bool found = WithIndex(
+  const bool found = WalkIndex(
       [&] {
         if (!HasOrderTag()) return NaturalForward(1);
         CdxLock lock(*index_, LockKind::kShared);
         CdxTag* tag = OrderTag();
         if (!tag) return NaturalForward(1);
         return SettleForward(tags_[static_cast<std::size_t>(order_) - 1].info.descending ? tag->Last() : tag->First());
-      },
-      [&] { return NaturalForward(1); });
+      });
   if (!found) bof_ = true;
   return found;
 }
 
 bool Table::GoBottom() {
   bof_ = false;
-  const bool found = WithIndex(
+  const bool found = WalkIndex(
       [&] {
         if (!HasOrderTag()) return NaturalBackward(UINT32_MAX);
         CdxLock lock(*index_, LockKind::kShared);
         CdxTag* tag = OrderTag();
         if (!tag) return NaturalBackward(UINT32_MAX);
         return SettleBackward(tags_[static_cast<std::size_t>(order_) - 1].info.descending ? tag->First() : tag->Last());
-      },
-      [&] { return NaturalBackward(UINT32_MAX); });
+      });
   if (!found) {
     SetEof();
     bof_ = true;
@@ -891,7 +902,7 @@ bool Table::Skip(long n) {
   for (; n > 0; --n) {
     if (eof_) return false;
     bof_ = false;
-    const bool moved = WithIndex(
+    const bool moved = WalkIndex(
         [&] {
           if (!HasOrderTag()) return NaturalForward(recno_ + 1);
           CdxLock lock(*index_, LockKind::kShared);
@@ -900,8 +911,7 @@ bool Table::Skip(long n) {
           const auto here = CurrentEntry();
           const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
           return SettleForward(desc ? tag->Prev(*here) : tag->Next(*here));
-        },
-        [&] { return NaturalForward(recno_ + 1); });
+        });
     if (!moved) return false;
   }
   for (; n < 0; ++n) {
@@ -909,7 +919,7 @@ bool Table::Skip(long n) {
       if (!GoBottom()) return false;
       continue;
     }
-    const bool moved = WithIndex(
+    const bool moved = WalkIndex(
         [&] {
           if (!HasOrderTag()) return NaturalBackward(recno_ - 1);
           CdxLock lock(*index_, LockKind::kShared);
@@ -918,8 +928,7 @@ bool Table::Skip(long n) {
           const auto here = CurrentEntry();
           const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
           return SettleBackward(desc ? tag->Next(*here) : tag->Prev(*here));
-        },
-        [&] { return NaturalBackward(recno_ - 1); });
+        });
     if (!moved) {
       // Before the first record: stay on the first one, marked as beginning of file.
       GoTop();
@@ -943,7 +952,7 @@ bool Table::Go(std::uint32_t recno) {
 
 bool Table::Seek(std::string_view key) {
   bof_ = false;
-  return WithIndex(
+  return WalkIndex(
       [&] {
         if (!HasOrderTag()) throw DbError(path_ + ": seeking needs an index order");
         CdxLock lock(*index_, LockKind::kShared);
@@ -959,10 +968,6 @@ bool Table::Seek(std::string_view key) {
             return true;
           }
         }
-        SetEof();
-        return false;
-      },
-      [&] {
         SetEof();
         return false;
       });

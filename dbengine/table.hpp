@@ -189,6 +189,8 @@ class Table {
   void CheckWritable() const;
   template <class F, class G>
   auto WithIndex(F&& f, G&& fallback) -> decltype(f());
+  template <class F>
+  auto WalkIndex(F&& f) -> decltype(f());
   void ScanRecords(const std::function<void(std::uint32_t, std::string_view)>& visit);
   void RefreshTagsIfChanged();
   void Modify(std::uint32_t recno, const std::function<std::string(const std::string&)>& change);
