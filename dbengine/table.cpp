@@ -36,21 +36,25 @@ struct Table::TagState {
   std::string problem;  // non-empty: the tag cannot be kept up to date by this engine
 };
 
-// One lock byte held for the duration of a change (shared mode only).
+// One lock byte held for the duration of a change (shared mode only), or a shared
+// hold that waits out another program's change (shared and read-only openers).
 class Table::FileLock {
  public:
   // A lock that cannot be had within the wait throws, unless `optional`: then Held()
-  // tells. Only shared openers lock; the others are alone with the file.
-  FileLock(Table& table, std::uint64_t offset, const std::string& what, bool optional = false, int waitMs = -1)
+  // tells. Exclusive openers are alone with the file and lock nothing.
+  FileLock(Table& table, std::uint64_t offset, const std::string& what, bool optional = false, int waitMs = -1,
+           LockKind kind = LockKind::kExclusive)
       : table_(table), offset_(offset) {
-    if (table_.options_.mode != ShareMode::kShared) {
+    const ShareMode mode = table_.options_.mode;
+    locks_ = mode == ShareMode::kShared || (mode == ShareMode::kReadOnly && kind == LockKind::kShared);
+    if (!locks_) {
       held_ = true;
       return;
     }
     const int wait = waitMs >= 0 ? waitMs : table_.options_.lockTimeoutMs;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
     int pauseUs = 50;
-    while (!table_.file_->TryLock(offset_, 1, LockKind::kExclusive)) {
+    while (!table_.file_->TryLock(offset_, 1, kind)) {
       if (std::chrono::steady_clock::now() >= deadline) {
         if (optional) return;
         throw DbError(what + " of " + table_.path_ + " is locked by another user");
@@ -61,7 +65,7 @@ class Table::FileLock {
     held_ = true;
   }
   ~FileLock() {
-    if (held_ && table_.options_.mode == ShareMode::kShared) table_.file_->Unlock(offset_, 1);
+    if (held_ && locks_) table_.file_->Unlock(offset_, 1);
   }
   bool Held() const { return held_; }
   FileLock(const FileLock&) = delete;
@@ -70,6 +74,7 @@ class Table::FileLock {
  private:
   Table& table_;
   std::uint64_t offset_;
+  bool locks_ = false;
   bool held_ = false;
 };
 
@@ -637,10 +642,23 @@ void Table::Reindex() {
   }
 }
 
-std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(const std::string&)>& report) {
+// A tag entry and a record that do not agree.
+struct Table::Disagreement {
+  enum Kind { kListed, kLacking, kVanished } kind;
+  CdxEntry entry;                 // listed: in the tag; lacking: what the record gives
+  std::uint32_t recordCount = 0;  // the record count when it was seen
+};
+
+struct Table::Disagreements {
+  std::vector<std::pair<const TagState*, Disagreement>> found;  // the first ones
+  std::vector<std::uint64_t> counts;                            // how many, per tag
+};
+
+// Walks the tag and the records' keys side by side, under the caller's index lock.
+std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(const Disagreement&)>& found) {
   CdxTag* t = index_->FindTag(tag.info.name);
   if (!t) {
-    report("tag " + tag.info.name + " vanished from the index");
+    found({Disagreement::kVanished, {}, header_.recordCount});
     return 1;
   }
   auto expected = CollectEntries(tag);
@@ -651,11 +669,6 @@ std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(co
       if (firsts.empty() || firsts.back().key != e.key) firsts.push_back(std::move(e));
     expected = std::move(firsts);
   }
-  auto describe = [](const CdxEntry& e) {
-    std::string key = e.key;
-    while (!key.empty() && key.back() == ' ') key.pop_back();
-    return Format("record %u with key \"%s\"", e.recno, key.c_str());
-  };
   std::size_t i = 0;
   std::uint64_t mismatches = 0;
   for (auto actual = t->First(); actual || i < expected.size();) {
@@ -664,22 +677,82 @@ std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(co
       ++i;
     } else if (actual && (i >= expected.size() || CdxLess(*actual, expected[i]))) {
       ++mismatches;
-      if (actual->recno > header_.recordCount)
-        report(Format("tag %s lists record %u, but the table has only %u records", tag.info.name.c_str(),
-                      actual->recno, header_.recordCount));
-      else
-        report("tag " + tag.info.name + " lists " + describe(*actual) + ", which the record does not give");
+      found({Disagreement::kListed, *actual, header_.recordCount});
       actual = t->Next(*actual);
     } else {
       ++mismatches;
-      report("tag " + tag.info.name + " lacks " + describe(expected[i]));
+      found({Disagreement::kLacking, expected[i], header_.recordCount});
       ++i;
     }
   }
-  if (mismatches > 0)
-    report(Format("tag %s disagrees with the table in %llu entries", tag.info.name.c_str(),
-                  static_cast<unsigned long long>(mismatches)));
   return mismatches;
+}
+
+std::string Table::Describe(const TagState& tag, const Disagreement& d) {
+  std::string key = d.entry.key;
+  while (!key.empty() && key.back() == ' ') key.pop_back();
+  const std::string entry = Format("record %u with key \"%s\"", d.entry.recno, key.c_str());
+  switch (d.kind) {
+    case Disagreement::kVanished:
+      return "tag " + tag.info.name + " vanished from the index";
+    case Disagreement::kListed:
+      if (d.entry.recno > d.recordCount)
+        return Format("tag %s lists record %u, but the table has only %u records", tag.info.name.c_str(),
+                      d.entry.recno, d.recordCount);
+      return "tag " + tag.info.name + " lists " + entry + ", which the record does not give";
+    case Disagreement::kLacking:
+      break;
+  }
+  return "tag " + tag.info.name + " lacks " + entry;
+}
+
+// Another xBase program writes a record first and adds its key later, under the
+// record's lock but under no lock of the index: a disagreement seen beside it may be
+// that change half done. It is looked at again once the record's lock can be had (the
+// writer has let go); only one that persists stands. A record still locked at the end
+// of the wait leaves the question open, and that is no verdict of damage either.
+bool Table::Persists(const TagState& tag, const Disagreement& d, int waitMs) {
+  if (options_.mode == ShareMode::kExclusive || d.kind == Disagreement::kVanished || tag.info.unique) return true;
+  if (d.entry.recno == 0 || d.entry.recno >= kDbfLockBase) return true;
+  FileLock recordLock(*this, RecordLockOffset(d.entry.recno), "", true, waitMs, LockKind::kShared);
+  if (!recordLock.Held()) return false;
+  CdxLock lock(*index_, LockKind::kShared);
+  ReadHeaderCount();
+  const bool given = d.entry.recno <= header_.recordCount && KeyOf(tag, ReadRecord(d.entry.recno)) == d.entry.key;
+  CdxTag* t = index_->FindTag(tag.info.name);
+  const bool listed = t && t->SeekEntry(d.entry.key, d.entry.recno) == d.entry;
+  return given != listed;
+}
+
+// Every tag compared with the records under one shared index lock; then, beside
+// other writers, each disagreement looked at again on its own (see Persists). More
+// than a few are no change in flight: those stand as they are.
+Table::Disagreements Table::StandingDisagreements(int waitMs, std::size_t keep) {
+  constexpr std::uint64_t kMostInFlight = 32;
+  Disagreements seen;
+  seen.counts.assign(tags_.size(), 0);
+  std::uint64_t total = 0;
+  {
+    CdxLock lock(*index_, LockKind::kShared);
+    ReadHeaderCount();
+    for (std::size_t i = 0; i < tags_.size(); ++i) {
+      const TagState& tag = tags_[i];
+      if (!tag.problem.empty()) continue;
+      seen.counts[i] = CompareTag(tag, [&](const Disagreement& d) {
+        if (seen.found.size() < std::max<std::size_t>(keep, kMostInFlight)) seen.found.emplace_back(&tag, d);
+      });
+      total += seen.counts[i];
+    }
+  }
+  if (total == 0 || total > kMostInFlight || options_.mode == ShareMode::kExclusive) return seen;
+  Disagreements standing;
+  standing.counts.assign(tags_.size(), 0);
+  for (const auto& [tag, d] : seen.found) {
+    if (!Persists(*tag, d, waitMs)) continue;
+    standing.found.emplace_back(tag, d);
+    ++standing.counts[static_cast<std::size_t>(tag - tags_.data())];
+  }
+  return standing;
 }
 
 void Table::VerifyIndexAgainstRecords() {
@@ -687,16 +760,10 @@ void Table::VerifyIndexAgainstRecords() {
   // rather than made against a table in the middle of a change.
   FileLock headerLock(*this, kDbfLockBase, "the header", true, kVerifyLockWaitMs);
   if (!headerLock.Held()) return;
-  CdxLock lock(*index_, LockKind::kShared);
-  ReadHeaderCount();
-  std::string first;
-  for (const auto& tag : tags_) {
-    if (!tag.problem.empty()) continue;
-    CompareTag(tag, [&](const std::string& text) {
-      if (first.empty()) first = text;
-    });
-    if (!first.empty()) throw CdxDamaged("the index disagrees with the table: " + first);
-  }
+  const Disagreements standing = StandingDisagreements(kVerifyLockWaitMs, 1);
+  if (!standing.found.empty())
+    throw CdxDamaged("the index disagrees with the table: " +
+                     Describe(*standing.found.front().first, standing.found.front().second));
 }
 
 std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
@@ -716,17 +783,18 @@ std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
     return problems;
   }
   try {
-    // The count is read under the index lock: a writer holds it from its record write
-    // to its last key, so records, count and keys are seen all before or all after.
-    CdxLock lock(*index_, LockKind::kShared);
-    ReadHeaderCount();
     index_->Check();
-    for (const auto& tag : tags_) {
-      if (!tag.problem.empty()) {
-        report("tag " + tag.info.name + " cannot be checked: " + tag.problem);
-        continue;
-      }
-      CompareTag(tag, report);
+    for (const auto& tag : tags_)
+      if (!tag.problem.empty()) report("tag " + tag.info.name + " cannot be checked: " + tag.problem);
+    // The count is read under the index lock: a writer of ours holds it from its record
+    // write to its last key, so records, count and keys are seen all before or after.
+    const Disagreements standing = StandingDisagreements(options_.lockTimeoutMs, maxReports);
+    for (std::size_t i = 0; i < tags_.size(); ++i) {
+      if (standing.counts[i] == 0) continue;
+      for (const auto& [tag, d] : standing.found)
+        if (tag == &tags_[i]) report(Describe(*tag, d));
+      report(Format("tag %s disagrees with the table in %llu entries", tags_[i].info.name.c_str(),
+                    static_cast<unsigned long long>(standing.counts[i])));
     }
   } catch (const CdxDamaged& e) {
     report(std::string("the index is damaged: ") + e.what());

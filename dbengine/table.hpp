@@ -167,7 +167,12 @@ class Table {
   void MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
   std::vector<CdxEntry> CollectEntries(const TagState& tag);
   CdxKeyBlock CollectKeys(const TagState& tag);
-  std::uint64_t CompareTag(const TagState& tag, const std::function<void(const std::string&)>& report);
+  struct Disagreement;
+  struct Disagreements;
+  std::uint64_t CompareTag(const TagState& tag, const std::function<void(const Disagreement&)>& found);
+  static std::string Describe(const TagState& tag, const Disagreement& d);
+  bool Persists(const TagState& tag, const Disagreement& d, int waitMs);
+  Disagreements StandingDisagreements(int waitMs, std::size_t keep);
   void VerifyIndexAgainstRecords();
   void BuildTag(const IndexTagSpec& tagDef, bool setOrder);
   // The tag's definition checked and compiled, with its key length worked out.

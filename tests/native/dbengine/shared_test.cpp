@@ -402,6 +402,107 @@ TEST(TableLocks, AReadOnlyReaderTakesTheIndexLock) {
   EXPECT_EQ(Walk(*reader), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Al"}, {1, "Kim"}}));
 }
 
+// Runs `step` once, the first time an opener of `target` is refused a lock it tries.
+class RefusedLockFileSystem : public FileSystem {
+ public:
+  RefusedLockFileSystem(FileSystem& inner, std::string target, std::function<void()> step)
+      : inner_(inner), target_(std::move(target)), step_(std::move(step)) {}
+  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+    auto f = inner_.Open(path, mode);
+    if (path != target_) return f;
+    return std::make_unique<Hooked>(std::move(f), *this);
+  }
+  bool Exists(const std::string& path) override { return inner_.Exists(path); }
+  void Rename(const std::string& from, const std::string& to) override { inner_.Rename(from, to); }
+  void Remove(const std::string& path) override { inner_.Remove(path); }
+  int Refusals() const { return refusals_; }
+
+ private:
+  class Hooked : public File {
+   public:
+    Hooked(std::unique_ptr<File> inner, RefusedLockFileSystem& fs) : inner_(std::move(inner)), fs_(fs) {}
+    std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override { return inner_->ReadAt(offset, buf, n); }
+    void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override { inner_->WriteAt(offset, buf, n); }
+    std::uint64_t Size() override { return inner_->Size(); }
+    void Truncate(std::uint64_t size) override { inner_->Truncate(size); }
+    void Flush() override { inner_->Flush(); }
+    bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
+      if (inner_->TryLock(offset, length, kind)) return true;
+      if (fs_.refusals_++ == 0) fs_.step_();
+      return false;
+    }
+    void Unlock(std::uint64_t offset, std::uint64_t length) override { inner_->Unlock(offset, length); }
+    const std::string& Path() const override { return inner_->Path(); }
+
+   private:
+    std::unique_ptr<File> inner_;
+    RefusedLockFileSystem& fs_;
+  };
+  FileSystem& inner_;
+  std::string target_;
+  std::function<void()> step_;
+  int refusals_ = 0;
+};
+
+// Another xBase program appends as such programs do: it locks the new record, writes
+// it and the count, and adds the key later, still under the record lock. An opener
+// that comes in between sees a record without its key; that is not damage.
+TEST(TableShared, AnOpenerBetweenAForeignRecordAndItsKeyDeclaresNoDamage) {
+  for (ShareMode mode : {ShareMode::kShared, ShareMode::kReadOnly}) {
+    TempDir dir;
+    const std::string path = dir / "VZPB.DBF";
+    MakePhoneTable(path, FixedDate());
+    {
+      auto t = Table::Open(path, FixedDate());
+      t->Append(PhoneRecord(*t, "Kim", "1"));
+    }
+    auto dbf = OpenHostFile(path, OpenMode::kReadWrite);
+    ASSERT_TRUE(dbf->TryLock(0x7FFFFFFE - 2, 1, LockKind::kExclusive));
+    std::string rec(61, ' ');
+    rec.replace(1, 2, "Al");
+    rec += '\x1a';
+    dbf->WriteAt(98 + 61, rec.data(), rec.size());
+    const unsigned char two[4] = {2, 0, 0, 0};
+    dbf->WriteAt(4, two, 4);
+    auto addKey = [&] {
+      auto cdx = CdxIndex::Open(OpenHostFile(dir / "VZPB.CDX", OpenMode::kReadWrite));
+      std::string key = "Al";
+      key.resize(35, ' ');
+      cdx->FindTag("NAME")->Insert(key, 2);
+      dbf->Unlock(0x7FFFFFFE - 2, 1);
+    };
+    RefusedLockFileSystem fs(HostFileSystem(), path, addKey);
+    auto opener = Table::Open(path, FixedDate(mode, &fs));
+    EXPECT_EQ(fs.Refusals(), 1);  // it waited for the record, once
+    EXPECT_EQ(opener->DamageReason(), "");
+    EXPECT_TRUE(opener->HasIndex());
+    EXPECT_TRUE(BadCopies(dir).empty());
+    PhoneView(*opener);
+    EXPECT_EQ(Walk(*opener), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Al"}, {1, "Kim"}}));
+    EXPECT_TRUE(opener->CheckIndex().empty());
+  }
+}
+
+// Without a writer to wait for, a record without its key is damage all the same.
+TEST(TableShared, ADisagreementThatPersistsUnderTheRecordLockIsDamage) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto t = Table::Open(path, FixedDate());
+  t->Append(PhoneRecord(*t, "Kim", "1"));
+  t.reset();
+  std::string dbf = ReadAll(path);
+  dbf.replace(98 + 1, 3, "Zed");
+  WriteAll(path, dbf);
+  auto ro = Table::Open(path, FixedDate(ShareMode::kReadOnly));
+  EXPECT_EQ(ro->DamageReason(),
+            "the index disagrees with the table: tag NAME lists record 1 with key \"Kim\", which the record does not "
+            "give");
+  auto shared = Table::Open(path, FixedDate());
+  EXPECT_NE(shared->DamageReason(), "");
+  EXPECT_TRUE(shared->CheckIndex().empty());
+}
+
 TEST(TableShared, TwoProcessesAppendingAndDeletingLoseNothing) {
   TempDir dir;
   const std::string path = dir / "VZPB.DBF";
