@@ -48,6 +48,10 @@ bool Win32ControllerEnv::DirectoryExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool Win32ControllerEnv::EntryExists(const std::string& path) {
+  return !path.empty() && ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool Win32ControllerEnv::MakeDirectory(const std::string& path) {
   return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
 }
@@ -82,7 +86,7 @@ bool Win32ControllerEnv::RemoveFile(const std::string& path) {
 
 void Win32ControllerEnv::ShowInfo(const std::string& text) { showInfo_(text); }
 
-bool Win32ControllerEnv::ListFileNames(const std::string& folder, const std::string& pattern,
+bool Win32ControllerEnv::ListEntryNames(const std::string& folder, const std::string& pattern,
                                        std::vector<std::string>& names) {
   names.clear();
   const std::string search = folder + pattern;
@@ -94,7 +98,8 @@ bool Win32ControllerEnv::ListFileNames(const std::string& folder, const std::str
     find.Reset(::FindFirstFileA(search.c_str(), &data));
   if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.emplace_back(data.cFileName);
+    const std::string name = data.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
   } while (::FindNextFileA(find.Get(), &data));
   return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
