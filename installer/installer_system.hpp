@@ -79,7 +79,7 @@ class InstallerSystem {
   virtual std::optional<std::string> SystemDirectory() = 0;
   virtual std::optional<std::string> WindowsDirectory() = 0;
   virtual std::optional<std::uint32_t> FileAttributes(const std::string& path) = 0;
-  virtual bool SetCurrentDirectory(const std::string& path) = 0;
+  virtual bool ChangeDirectory(const std::string& path) = 0;
 
   // Profile files (INI, INF). A value is read through a 1024-character buffer,
   // "" when missing; quotes around the whole value are removed by the reader.
@@ -88,7 +88,7 @@ class InstallerSystem {
   // The keys of a section in file order (duplicates as they come), read through
   // an 8192-byte buffer.
   virtual std::vector<std::string> ReadProfileKeys(const std::string& file, const std::string& section) = 0;
-  virtual bool WriteProfileString(const std::string& file, const std::string& section, const std::string& key,
+  virtual bool WriteProfileValue(const std::string& file, const std::string& section, const std::string& key,
                                   const std::string& value) = 0;
   // A whole text file; nullopt when it cannot be opened.
   virtual std::optional<std::string> ReadTextFile(const std::string& path) = 0;
@@ -97,16 +97,16 @@ class InstallerSystem {
 
   // Spooler calls on the local machine; each returns 0 or the system error number.
   // AddPrinter closes the handle it gets.
-  virtual std::uint32_t AddPrinterDriver(const DriverInfo2& info) = 0;
-  virtual std::uint32_t AddMonitor(const MonitorInfo2& info) = 0;
-  virtual std::uint32_t AddPrinter(const PrinterInfo2& info) = 0;
+  virtual std::uint32_t SpoolerAddDriver(const DriverInfo2& info) = 0;
+  virtual std::uint32_t SpoolerAddMonitor(const MonitorInfo2& info) = 0;
+  virtual std::uint32_t SpoolerAddPrinter(const PrinterInfo2& info) = 0;
 
   // VerInstallFileA without flags: the file name as source and destination name;
   // returns its result bits.
-  virtual std::uint32_t VerInstallFile(const std::string& fileName, const std::string& sourceDir,
+  virtual std::uint32_t InstallVersionedFile(const std::string& fileName, const std::string& sourceDir,
                                        const std::string& destDir) = 0;
   // LoadLibraryA; null and the system error number when it fails.
-  virtual std::unique_ptr<LoadedLibrary> LoadLibrary(const std::string& path, std::uint32_t& error) = 0;
+  virtual std::unique_ptr<LoadedLibrary> OpenLibrary(const std::string& path, std::uint32_t& error) = 0;
   // CreateICA with no device mode; true when a context was made (it is deleted at once).
   virtual bool CreateInformationContext(const std::string& driver, const std::string& device,
                                         const std::string& output) = 0;

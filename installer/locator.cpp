@@ -128,7 +128,7 @@ std::optional<std::string> Locator::Prompt(std::size_t index, const UnidriverFil
   std::optional<std::string> chosen = sys_.OpenFile(request);
   // The files after this one are looked for by bare name beside the chosen one;
   // the dialog does not always leave the current directory there.
-  if (chosen) sys_.SetCurrentDirectory(DirectoryOf(*chosen));
+  if (chosen) sys_.ChangeDirectory(DirectoryOf(*chosen));
   return chosen;
 }
 

@@ -4,9 +4,9 @@
 namespace vz::inst {
 
 void Installer::WriteInstallerIni() {
-  if (!sys_.WriteProfileString(kSettingsFile, "Location", "VZOutPath", installerDir_ + "SEND\\"))
+  if (!sys_.WriteProfileValue(kSettingsFile, "Location", "VZOutPath", installerDir_ + "SEND\\"))
     throw Exception(std::string("Unable to write to ") + kSettingsFile);
-  if (!sys_.WriteProfileString(kSettingsFile, "Location", "VZExecutable", installerDir_ + "VZ.EXE"))
+  if (!sys_.WriteProfileValue(kSettingsFile, "Location", "VZExecutable", installerDir_ + "VZ.EXE"))
     throw Exception(std::string("Unable to write to ") + kSettingsFile);
 }
 

@@ -21,7 +21,7 @@ std::string Installer::DriverDirectoryWithSlash() {
 }
 
 void Installer::InstallFileInto(const std::string& fileName, const std::string& targetDirectory) {
-  const std::uint32_t result = sys_.VerInstallFile(fileName, settings_.sourceDirectory, targetDirectory);
+  const std::uint32_t result = sys_.InstallVersionedFile(fileName, settings_.sourceDirectory, targetDirectory);
   // An older source or a file in use leaves the file already there, which will do.
   if (result == 0 || (result & (kVifSrcOld | kVifFileInUse)) != 0) return;
   if (result & kVifCannotReadSrc) throw NotFoundException();
@@ -45,7 +45,7 @@ void Installer::RegisterFaxPrinter() {
   driver.driverPath = Clip255(driverDir + "RASDD.DLL");
   driver.dataFile = Clip255(driverDir + "APFPDENT.DLL");
   driver.configFile = Clip255(driverDir + "RASDDUI.DLL");
-  const std::uint32_t driverError = sys_.AddPrinterDriver(driver);
+  const std::uint32_t driverError = sys_.SpoolerAddDriver(driver);
   if (driverError != 0 && driverError != kErrorDriverExists)
     throw Exception(Format("Failed to add printer driver. Reason: %d", static_cast<int>(driverError)));
 
@@ -59,7 +59,7 @@ void Installer::RegisterFaxPrinter() {
   printer.comment = settings_.comment;
   printer.printProcessor = settings_.printProcessor;
   printer.datatype = settings_.datatype;
-  const std::uint32_t printerError = sys_.AddPrinter(printer);
+  const std::uint32_t printerError = sys_.SpoolerAddPrinter(printer);
   if (printerError != 0 && printerError != kErrorPrinterExists)
     throw Exception(Format("Failed to add printer. Reason: %d", static_cast<int>(printerError)));
 }
@@ -84,13 +84,13 @@ void Installer::RegisterMonitor() {
   monitor.name = nt35 ? "APFMON35" : "APFMON40";
   monitor.environment = kMonitorEnvironment;
   monitor.dllName = monitorDll;
-  sys_.AddMonitor(monitor);
+  sys_.SpoolerAddMonitor(monitor);
 }
 
 bool Installer::CheckFaxPrinter() {
   const std::string path = DriverDirectoryWithSlash() + "APFPDENT.DLL";
   std::uint32_t error = 0;
-  const std::unique_ptr<LoadedLibrary> library = sys_.LoadLibrary(path, error);
+  const std::unique_ptr<LoadedLibrary> library = sys_.OpenLibrary(path, error);
   if (!library) throw Exception(Format("Unable to load driver DLL. Reason:%d", static_cast<int>(error)));
   return sys_.CreateInformationContext("WINSPOOL", kPrinterName, settings_.portName);
 }
