@@ -79,6 +79,7 @@ class InstallerSystem {
   virtual std::optional<std::string> SystemDirectory() = 0;
   virtual std::optional<std::string> WindowsDirectory() = 0;
   virtual std::optional<std::uint32_t> FileAttributes(const std::string& path) = 0;
+  virtual std::string CurrentDirectory() = 0;
   virtual bool ChangeDirectory(const std::string& path) = 0;
 
   // Profile files (INI, INF). A value is read through a 1024-character buffer,

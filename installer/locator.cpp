@@ -139,6 +139,9 @@ bool Locator::ExpandToDriverDir(const std::string& source, const std::string& ta
 }
 
 std::int32_t Locator::PromptAndExpand(const UnidriverFiles& files) {
+  // The prompts move the current folder to the disk; the driver's own files are
+  // installed from the folder the run started in, so it is put back afterwards.
+  const std::string startFolder = sys_.CurrentDirectory();
   bool givenUp = false;
   // One prompt per disk change; a file on the same disk as the one before is
   // taken by bare name from the folder of the last chosen file.
@@ -151,6 +154,7 @@ std::int32_t Locator::PromptAndExpand(const UnidriverFiles& files) {
     }
     givenUp = !ExpandToDriverDir(source, kFiles[i].driverName);
   }
+  sys_.ChangeDirectory(startFolder);
   return UnidriverFilesPresent(sys_) ? 0 : kErrUnidriverMissing;
 }
 

@@ -52,6 +52,12 @@ std::optional<std::string> DirectoryQuery(Query query) {
   return std::string(buffer, length);
 }
 
+std::string CurrentFolder() {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD length = ::GetCurrentDirectoryA(sizeof(buffer), buffer);
+  return length > 0 && length < sizeof(buffer) ? std::string(buffer, length) : std::string();
+}
+
 class Win32Library : public LoadedLibrary {
  public:
   explicit Win32Library(HMODULE module) : module_(module) {}
@@ -105,6 +111,8 @@ std::optional<std::uint32_t> Win32InstallerSystem::FileAttributes(const std::str
   if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   return attributes;
 }
+
+std::string Win32InstallerSystem::CurrentDirectory() { return CurrentFolder(); }
 
 bool Win32InstallerSystem::ChangeDirectory(const std::string& path) {
   return ::SetCurrentDirectoryA(path.c_str()) != FALSE;
@@ -210,8 +218,12 @@ std::uint32_t Win32InstallerSystem::InstallVersionedFile(const std::string& file
                                                    const std::string& destDir) {
   char tempName[kTempNameBuffer] = {};
   UINT tempLength = kTempNameBuffer;
+  // The call joins the source folder and name with '\': an empty folder would
+  // name the root of the drive, so the current folder is given instead.
+  std::string source = sourceDir.empty() ? CurrentFolder() : sourceDir;
+  if (source.size() > 1 && source.back() == '\\') source.pop_back();
   // The call takes writable buffers for texts it only reads.
-  std::string name = fileName, source = sourceDir, dest = destDir, current;
+  std::string name = fileName, dest = destDir, current;
   const DWORD result = ::VerInstallFileA(0, name.data(), name.data(), source.data(), dest.data(), current.data(),
                                          tempName, &tempLength);
   // A refused install can leave its temporary copy in the target folder.

@@ -13,6 +13,7 @@ class Win32InstallerSystem : public InstallerSystem {
   std::optional<std::string> SystemDirectory() override;
   std::optional<std::string> WindowsDirectory() override;
   std::optional<std::uint32_t> FileAttributes(const std::string& path) override;
+  std::string CurrentDirectory() override;
   bool ChangeDirectory(const std::string& path) override;
   std::string ReadProfileString(const std::string& file, const std::string& section, const std::string& key) override;
   std::vector<std::string> ReadProfileKeys(const std::string& file, const std::string& section) override;

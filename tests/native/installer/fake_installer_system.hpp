@@ -75,7 +75,8 @@ class FakeInstallerSystem : public InstallerSystem {
     if (it == files_.end()) return std::nullopt;
     return it->second;
   }
-  bool SetCurrentDirectory(const std::string& path) override {
+  std::string CurrentDirectory() override { return currentDir; }
+  bool ChangeDirectory(const std::string& path) override {
     log.push_back("cd " + path);
     currentDir = path;
     return true;
@@ -91,7 +92,7 @@ class FakeInstallerSystem : public InstallerSystem {
     for (const auto& [k, v] : Section(file, section)) keys.push_back(k);
     return keys;
   }
-  bool WriteProfileString(const std::string& file, const std::string& section, const std::string& key,
+  bool WriteProfileValue(const std::string& file, const std::string& section, const std::string& key,
                           const std::string& value) override {
     log.push_back("profile " + file + " [" + section + "] " + key);
     if (failingProfileKeys.count(key)) return false;
@@ -110,22 +111,22 @@ class FakeInstallerSystem : public InstallerSystem {
     return true;
   }
 
-  std::uint32_t AddPrinterDriver(const DriverInfo2& info) override {
+  std::uint32_t SpoolerAddDriver(const DriverInfo2& info) override {
     log.push_back("AddPrinterDriver");
     drivers.push_back(info);
     return driverError;
   }
-  std::uint32_t AddMonitor(const MonitorInfo2& info) override {
+  std::uint32_t SpoolerAddMonitor(const MonitorInfo2& info) override {
     log.push_back("AddMonitor");
     monitors.push_back(info);
     return monitorError;
   }
-  std::uint32_t AddPrinter(const PrinterInfo2& info) override {
+  std::uint32_t SpoolerAddPrinter(const PrinterInfo2& info) override {
     log.push_back("AddPrinter");
     printers.push_back(info);
     return printerError;
   }
-  std::uint32_t VerInstallFile(const std::string& fileName, const std::string& sourceDir,
+  std::uint32_t InstallVersionedFile(const std::string& fileName, const std::string& sourceDir,
                                const std::string& destDir) override {
     log.push_back("install " + fileName + " from '" + sourceDir + "' to " + destDir);
     const auto forced = verResults.find(fileName);
@@ -134,7 +135,7 @@ class FakeInstallerSystem : public InstallerSystem {
     AddFile(destDir + "\\" + fileName);
     return 0;
   }
-  std::unique_ptr<LoadedLibrary> LoadLibrary(const std::string& path, std::uint32_t& error) override {
+  std::unique_ptr<LoadedLibrary> OpenLibrary(const std::string& path, std::uint32_t& error) override {
     log.push_back("load " + path);
     error = loadError;
     if (loadError != 0) return nullptr;

@@ -60,7 +60,8 @@ TEST_F(MissingFiles, OneDiskNeedsOnePromptAndTakesTheRestBesideIt) {
                                          Expand("Rasddui.hl_", "Rasddui.hlp"),
                                          Expand("Rasddui.dl_", "Rasddui.dll")};
   EXPECT_EQ(sys.commandLines, runs);
-  EXPECT_EQ(sys.Calls("cd"), std::vector<std::string>{"cd D:\\I386\\"});
+  // The folder the run started in is current again for the driver's own files.
+  EXPECT_EQ(sys.Calls("cd"), (std::vector<std::string>{"cd D:\\I386\\", "cd C:\\FAXPROD\\"}));
   // The warning comes once, before any prompt; then the run goes on as a success.
   const auto warning = std::find(sys.log.begin(), sys.log.end(), "warning");
   const auto prompt = std::find(sys.log.begin(), sys.log.end(), std::string("prompt ") + kCdTitle);
@@ -91,7 +92,8 @@ TEST_F(MissingFiles, SecondDiskPromptIsFollowedByBareNameFromItsFolder) {
   EXPECT_EQ(LocateUnidriverFiles(sys), 0);
   EXPECT_EQ(sys.prompts.size(), 2u);
   EXPECT_EQ(sys.commandLines[2], Expand("Rasddui.dl_", "Rasddui.dll"));
-  EXPECT_EQ(sys.currentDir, "A:\\");
+  EXPECT_EQ(sys.Calls("cd")[1], "cd A:\\");
+  EXPECT_EQ(sys.currentDir, "C:\\FAXPROD\\");
 }
 
 TEST_F(MissingFiles, LastFileOnAnotherDiskGetsTheOnlySecondPrompt) {
