@@ -33,6 +33,7 @@ done
 check_outputs
 spoolinfo | grep -qx 'printer VelmorFAX Printer Driver|VelmorFAX APF Printer Driver|PRINTFAX:' || fail "printer not registered"
 spoolinfo | grep -q '^driver VelmorFAX APF Printer Driver|.*RASDD.DLL|.*APFPDENT.DLL|.*RASDDUI.DLL$' || fail "driver not registered"
+spoolinfo | grep -qx 'monitor APFMON40' || fail "monitor not registered"
 [ -f "$windir/system32/APFMON40.DLL" ] && [ -f "$windir/system32/APFAXCNV.DLL" ] || fail "monitor files not installed"
 
 echo "-- second run on the installed system: nothing shown, outputs written again"
