@@ -6,10 +6,10 @@
 #include <winver.h>
 
 #include <array>
-#include <limits>
 
 #include "common/text.hpp"
 #include "installer/pdwarn.hpp"
+#include "platform/files.hpp"
 #include "platform/handles.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/dialogs.hpp"
@@ -159,15 +159,7 @@ std::optional<std::string> Win32InstallerSystem::ReadTextFile(const std::string&
 }
 
 bool Win32InstallerSystem::WriteWholeFile(const std::string& path, const std::string& bytes) {
-  if (bytes.size() > std::numeric_limits<DWORD>::max()) return false;
-  win::Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
-  if (!file) return false;
-  DWORD written = 0;
-  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-      written != bytes.size())
-    return false;
-  return ::CloseHandle(file.Release()) != FALSE;
+  return win::WriteWholeFile(path, bytes);
 }
 
 std::uint32_t Win32InstallerSystem::SpoolerAddDriver(const DriverInfo2& info) {
