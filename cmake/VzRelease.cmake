@@ -35,5 +35,13 @@ function(vz_add_release_resources target)
   set_source_files_properties(${dir}/${target}_version.rc PROPERTIES OBJECT_DEPENDS ${dir}/${target}.manifest
     INCLUDE_DIRECTORIES ${dir})
   target_sources(${target} PRIVATE ${dir}/${target}_version.rc)
+  # The same sources give the same program: no link time in the PE header.
+  target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
 endfunction()
 set(VZ_RELEASE_TEMPLATES ${CMAKE_CURRENT_LIST_DIR})
+
+# Nothing of the checkout's place enters the Windows programs (file names that
+# __FILE__ or an assertion would carry are taken relative to the source tree).
+if(WIN32)
+  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
+endif()
