@@ -89,6 +89,12 @@ class TrayIconTest : public ::testing::Test {
     icon->Icon().LoadFromResourceName(GetModuleHandleA(nullptr), kTrayIconFax);
     return icon;
   }
+  // Counts the icon's clicks (and double clicks when `doubles` is given), then activates it.
+  static void CountClicks(TTrayIcon95* icon, int& clicks, int* doubles) {
+    icon->OnClick = [&clicks](TComponent*) { ++clicks; };
+    if (doubles != nullptr) icon->OnDblClick = [doubles](TComponent*) { ++*doubles; };
+    icon->SetActive(true);
+  }
   static HWND MsgWindow() { return FindWindowA("TTrayIconMsgWindow", nullptr); }
   // What the shell sends: the mouse message in lParam.
   static void Notify(UINT mouseMessage) { PostMessageA(MsgWindow(), 1124, 42, mouseMessage); }
@@ -330,9 +336,7 @@ TEST_F(TrayIconTest, RightButtonWithoutAutoPopupIsAClick) {
 TEST_F(TrayIconTest, WithOnDblClickADoubleClickFiresOnlyOnDblClick) {
   TTrayIcon95* icon = MakeIcon();
   int clicks = 0, doubles = 0;
-  icon->OnClick = [&](TComponent*) { ++clicks; };
-  icon->OnDblClick = [&](TComponent*) { ++doubles; };
-  icon->SetActive(true);
+  CountClicks(icon, clicks, &doubles);
   Notify(WM_LBUTTONDOWN);
   Notify(WM_LBUTTONUP);
   Notify(WM_LBUTTONDBLCLK);
@@ -352,9 +356,7 @@ TEST_F(TrayIconTest, WithOnDblClickADoubleClickFiresOnlyOnDblClick) {
 TEST_F(TrayIconTest, TwoPressesASecondApartAreTwoClicks) {
   TTrayIcon95* icon = MakeIcon();
   int clicks = 0, doubles = 0;
-  icon->OnClick = [&](TComponent*) { ++clicks; };
-  icon->OnDblClick = [&](TComponent*) { ++doubles; };
-  icon->SetActive(true);
+  CountClicks(icon, clicks, &doubles);
   Notify(WM_LBUTTONDOWN);
   ASSERT_TRUE(PumpUntil([&] { return clicks == 1; }));
   const DWORD first = GetTickCount();
@@ -367,8 +369,7 @@ TEST_F(TrayIconTest, TwoPressesASecondApartAreTwoClicks) {
 TEST_F(TrayIconTest, WithoutOnDblClickEachPressIsAClickAndTheDoubleClickAddsNone) {
   TTrayIcon95* icon = MakeIcon();
   int clicks = 0;
-  icon->OnClick = [&](TComponent*) { ++clicks; };
-  icon->SetActive(true);
+  CountClicks(icon, clicks, nullptr);
   Notify(WM_LBUTTONDOWN);
   ASSERT_TRUE(PumpUntil([&] { return clicks == 1; }));
   EXPECT_FALSE(icon->Timers()->TimerRunning());
