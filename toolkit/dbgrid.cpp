@@ -268,7 +268,20 @@ bool TDBGrid::Notify(NMHDR& header, LRESULT& result) {
     }
     case LVN_ODFINDITEMA: {
       const auto& find = reinterpret_cast<NMLVFINDITEMA&>(header);
-      result = (find.lvfi.flags & LVFI_STRING) ? FindRow(find.lvfi.psz) : -1;
+      result = (find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) ? FindRow(find.lvfi.psz) : -1;
+      return true;
+    }
+    case LVN_ODFINDITEMW: {
+      // Typed letters come in wide characters from some ListViews, whatever the
+      // notification format, flagged partial without the string flag: back to the
+      // ANSI code page the table is written in.
+      const auto& find = reinterpret_cast<NMLVFINDITEMW&>(header);
+      result = -1;
+      if ((find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) && find.lvfi.psz != nullptr) {
+        char text[256] = {};
+        if (WideCharToMultiByte(CP_ACP, 0, find.lvfi.psz, -1, text, sizeof(text) - 1, nullptr, nullptr) > 0)
+          result = FindRow(text);
+      }
       return true;
     }
     case NM_CUSTOMDRAW:

@@ -5,7 +5,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
+#include <stdexcept>
 #include <functional>
 #include <memory>
 #include <string>
@@ -109,11 +112,28 @@ void PostCall(std::function<void()> call) {
   PostMessageA(Poster(), WM_APP, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(call))));
 }
 
+// Set once a step has failed and the windows are being closed: the script stops at
+// its next call to the GUI thread, which may be waiting for the script to end.
+std::atomic<bool> gEscaped{false};
+
+void StopIfEscaped() {
+  if (gEscaped) throw std::runtime_error("stopped after a failed step");
+}
+
 template <typename F>
 auto OnGui(F f) {
+  StopIfEscaped();
   decltype(f()) value{};
   App().Synchronize([&] { value = f(); });
   return value;
+}
+
+// A message to a window of the GUI thread, from the robot thread.
+LRESULT SendGui(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  StopIfEscaped();
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(wnd, msg, wp, lp, SMTO_NORMAL, 5000, &result)) throw std::runtime_error("no answer");
+  return static_cast<LRESULT>(result);
 }
 
 std::string WindowText(HWND wnd) {
@@ -158,6 +178,7 @@ class PhoneBookWinTest : public ::testing::Test {
     viewer_.Reset(CreateWindowExA(0, "MS_WINHELP", "Help", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                   GetModuleHandleA(nullptr), nullptr));
     gHelp = HelpRequest{};
+    gEscaped = false;
   }
   void TearDown() override {
     dbe_SetFileSystem(nullptr);
@@ -214,6 +235,7 @@ class PhoneBookWinTest : public ::testing::Test {
 
   // Closes whatever the browser has open, after a failed step.
   static void Escape() {
+    gEscaped = true;
     if (HWND box = FindBox("Delete")) PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
     if (HWND box = FindBox(kAppTitle)) PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
     if (HWND editor = FindWindowA(nullptr, kEditorTitle)) PostMessageA(editor, WM_CLOSE, 0, 0);
@@ -236,8 +258,8 @@ class PhoneBookWinTest : public ::testing::Test {
     if (editor == nullptr) return;
     HWND nameBox = GetDlgItem(editor, IDC_PB_NAME);
     HWND numberBox = GetDlgItem(editor, IDC_PB_NUMBER);
-    SendMessageA(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    SendMessageA(numberBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(phone.c_str()));
+    SendGui(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    SendGui(numberBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(phone.c_str()));
     PostMessageA(nameBox, WM_KEYDOWN, accept ? VK_RETURN : VK_ESCAPE, 0);
     r.Expect([] { return robot::FindVisible(nullptr, kEditorTitle) == nullptr; }, "the editor to close");
   }
@@ -471,7 +493,7 @@ TEST_F(PhoneBookWinTest, HelpOpensTopic1019AndTheEditorsHelp1020LeavesItOpen) {
     Press(s.Addbutton);
     HWND editor = WaitEditor(r);
     if (editor == nullptr) return;
-    SendMessageA(GetDlgItem(editor, IDC_PB_NAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("typed"));
+    SendGui(GetDlgItem(editor, IDC_PB_NAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("typed"));
     PostMessageA(GetDlgItem(editor, IDC_PB_NAME), WM_SYSCHAR, 'h', 1 << 29);  // Alt+H
     r.Expect([] { return gHelp.count == 2; }, "the editor's help");
     EXPECT_EQ(gHelp.data, 1020);
@@ -568,4 +590,143 @@ TEST_F(PhoneBookWinTest, TheEditorHasItsClientSizeBoxesAndNoTitleBarButtons) {
   EXPECT_EQ(e.Number->Hint(), "Type the fax number here");
   EXPECT_TRUE(e.OKButton->Default());
   EXPECT_TRUE(e.Cancelbutton->Cancel());
+}
+
+// ---- the grid ----
+
+namespace {
+
+std::string Numbered(int i) {
+  char name[16];
+  std::snprintf(name, sizeof(name), "Name %05d", i);
+  return name;
+}
+
+// The row the ListView has focused, read from the robot thread.
+int FocusedRow(TDBGrid* grid) {
+  return static_cast<int>(SendGui(grid->Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+}
+
+}  // namespace
+
+TEST_F(PhoneBookWinTest, TheCurrentRecordFollowsKeysAndClicksAndTheGridFollowsTheTable) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 99; i >= 0; --i) entries.emplace_back(Numbered(i), std::to_string(i));
+  AddEntries(entries);
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    auto current = [&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }); };
+    auto key = [&](WPARAM vk, const std::string& expected) {
+      PostMessageA(grid->Handle(), WM_KEYDOWN, vk, 1);
+      r.Expect([&] { return current() == expected; }, "the current record " + expected);
+      EXPECT_EQ(FocusedRow(grid), std::stoi(expected.substr(5)));
+    };
+    r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 100; }, "100 rows");
+    EXPECT_EQ(current(), Numbered(0));
+    EXPECT_EQ(FocusedRow(grid), 0);
+    key(VK_DOWN, Numbered(1));
+    const int page = static_cast<int>(SendGui(grid->Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_NEXT, 1);
+    r.Expect([&] { return current() != Numbered(1); }, "a page down");
+    EXPECT_EQ(current(), Numbered(FocusedRow(grid)));
+    EXPECT_GE(FocusedRow(grid), page - 1);
+    key(VK_END, Numbered(99));
+    key(VK_HOME, Numbered(0));
+    // A click on a row.
+    SetForegroundWindow(s.Handle());
+    RECT row{};
+    row.left = LVIR_BOUNDS;
+    SendGui(grid->Handle(), LVM_GETITEMRECT, 5, reinterpret_cast<LPARAM>(&row));
+    POINT p{(row.left + row.right) / 2, (row.top + row.bottom) / 2};
+    ClientToScreen(grid->Handle(), &p);
+    robot::MoveMouse(p);
+    robot::LeftDown();
+    robot::LeftUp();
+    r.Expect([&] { return current() == Numbered(5); }, "the clicked record");
+    // The table moved by the program: the grid selects and shows its row.
+    PostCall([&s] { s.PhoneTable.Last(); });
+    r.Expect([&] { return FocusedRow(grid) == 99; }, "the last row focused");
+    const int top = static_cast<int>(SendGui(grid->Handle(), LVM_GETTOPINDEX, 0, 0));
+    EXPECT_LE(top, 99);
+    EXPECT_GT(top + page, 99);
+    // A posted entry appears in name order and becomes current.
+    PostCall([&s] {
+      s.PhoneTable.Append();
+      s.PhoneTableNAME->SetAsString("Name 00049a");
+      s.PhoneTable.Post();
+    });
+    r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 101; }, "101 rows");
+    r.Expect([&] { return FocusedRow(grid) == 50; }, "the new row focused");
+    Press(s.Cancelbutton);
+  });
+}
+
+// Letters typed into the grid jump to the first name starting with them, in any case.
+TEST_F(PhoneBookWinTest, TypeAheadFindsTheFirstNameInAnyLetterCase) {
+  AddEntries({{"bobby", "1"}, {"Carol", "2"}, {"alice", "3"}, {"Bob", "4"}, {"ALAN", "5"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    auto current = [&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }); };
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 5; }, "5 rows")) return;
+    EXPECT_EQ(current(), "ALAN");  // name order is the stored bytes: capitals first
+    PostMessageA(grid->Handle(), WM_CHAR, 'b', 1);
+    PostMessageA(grid->Handle(), WM_CHAR, 'O', 1);
+    if (!r.Expect([&] { return current() == "Bob"; }, "Bob")) return;
+    if (!r.Expect([&] { return FocusedRow(grid) == 1; }, "Bob's row focused")) return;
+    auto find = [&](const char* text) {
+      LVFINDINFOA info{};
+      info.flags = LVFI_STRING | LVFI_PARTIAL;
+      info.psz = text;
+      return static_cast<int>(SendGui(grid->Handle(), LVM_FINDITEMA, static_cast<WPARAM>(-1),
+                                      reinterpret_cast<LPARAM>(&info)));
+    };
+    EXPECT_EQ(find("aLi"), 3);
+    EXPECT_EQ(current(), "alice");
+    EXPECT_EQ(find("bobb"), 4);
+    EXPECT_EQ(current(), "bobby");
+    EXPECT_EQ(find("x"), -1);
+    EXPECT_EQ(current(), "bobby");  // nothing found: nothing moved
+    Press(s.Cancelbutton);
+  });
+}
+
+// The grid reads the rows it shows: jumping to the end of a large phone book reads
+// a screenful, not the table.
+TEST_F(PhoneBookWinTest, TheEndOfALargePhoneBookIsShownWithoutReadingTheTable) {
+  const std::string csv = dir_ + "\\many.csv";
+  {
+    FILE* f = std::fopen(csv.c_str(), "wb");
+    for (int i = 0; i < 20000; ++i) std::fprintf(f, "%s,%d\r\n", Numbered(i).c_str(), i);
+    std::fclose(f);
+  }
+  AddEntries({});
+  std::string line = "\"" + DbfToolPath() + "\" import \"" + Dbf() + "\" \"" + csv + "\"";
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi));
+  WaitForSingleObject(pi.hProcess, 60000);
+  DWORD code = 99;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  ASSERT_EQ(code, 0u);
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 20000; }, "20000 rows", 20000)) return;
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_END, 1);
+    if (!r.Expect([&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }) == Numbered(19999); }, "the last"))
+      return;
+    OnGui([&] {
+      UpdateWindow(grid->Handle());
+      return 0;
+    });
+    const long read = OnGui([&] { return grid->RowsRead(); });
+    EXPECT_GT(read, 0);
+    EXPECT_LT(read, 200);
+    Press(s.Cancelbutton);
+  });
 }
