@@ -156,6 +156,29 @@ std::string BoxText(HWND box) {
   return out;
 }
 
+// The build's dbftool, as Wine names it.
+std::string DbfToolPath() {
+  std::string path = std::string("Z:") + VZ_DBFTOOL;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+// A second opener of the phone book, as another program has it: its own table,
+// data source and adapter.
+struct Opener {
+  vz::data::TTable table;
+  vz::data::TDataSource source;
+  vz::phonebook::TDataEngine engine;
+  explicit Opener(PhoneBookUi& ui) {
+    vz::phonebook::AddPhoneFields(table);
+    source.SetDataSet(&table);
+    engine.SetDataSource(&source);
+    opened = vz::phonebook::OpenPhoneDBF(table, engine, ui);
+  }
+  bool opened = false;
+};
+
 // ---- fixture: a scratch program directory with its phone book ----
 
 class PhoneBookWinTest : public ::testing::Test {
@@ -189,15 +212,31 @@ class PhoneBookWinTest : public ::testing::Test {
 
   std::string Dbf() const { return dir_ + "\\VZPB.DBF"; }
 
+  // dbftool, another program, imports name,phone rows into the phone book; its exit code.
+  DWORD ImportWithDbfTool(const std::string& rows) {
+    const std::string csv = dir_ + "\\import.csv";
+    FILE* f = std::fopen(csv.c_str(), "wb");
+    std::fputs(rows.c_str(), f);
+    std::fclose(f);
+    std::string line = "\"" + DbfToolPath() + "\" import \"" + Dbf() + "\" \"" + csv + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+      return 98;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 99;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+  }
+
   // Entries written through the engine, as another program would.
   void AddEntries(const std::vector<std::pair<std::string, std::string>>& entries) {
-    vz::data::TTable table;
-    vz::phonebook::TDataEngine engine;
-    vz::data::TDataSource source;
-    vz::phonebook::AddPhoneFields(table);
-    source.SetDataSet(&table);
-    engine.SetDataSource(&source);
-    ASSERT_TRUE(vz::phonebook::OpenPhoneDBF(table, engine, *ui_));
+    Opener other(*ui_);
+    ASSERT_TRUE(other.opened);
+    vz::data::TTable& table = other.table;
     for (const auto& [name, phone] : entries) {
       table.Append();
       table.FieldByName("NAME").SetAsString(name);
@@ -208,16 +247,11 @@ class PhoneBookWinTest : public ::testing::Test {
 
   // The visible entries on disk, in name order: "NAME|PHONE" with the stored padding cut.
   std::vector<std::string> StoredEntries() {
-    vz::data::TTable table;
-    vz::phonebook::TDataEngine engine;
-    vz::data::TDataSource source;
-    vz::phonebook::AddPhoneFields(table);
-    source.SetDataSet(&table);
-    engine.SetDataSource(&source);
+    Opener other(*ui_);
     std::vector<std::string> out;
-    if (!vz::phonebook::OpenPhoneDBF(table, engine, *ui_)) return {"<cannot open>"};
-    table.First();
-    for (const auto& row : table.PeekRows(100000)) out.push_back(row[0] + "|" + row[1]);
+    if (!other.opened) return {"<cannot open>"};
+    other.table.First();
+    for (const auto& row : other.table.PeekRows(100000)) out.push_back(row[0] + "|" + row[1]);
     return out;
   }
 
@@ -270,13 +304,6 @@ class PhoneBookWinTest : public ::testing::Test {
   std::unique_ptr<TMainScreen> screen_;
 };
 
-// The build's dbftool, as Wine names it.
-std::string DbfToolPath() {
-  std::string path = std::string("Z:") + VZ_DBFTOOL;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
-}
 
 }  // namespace
 
@@ -335,22 +362,7 @@ TEST_F(PhoneBookWinTest, DecliningTheDeleteQuestionWithEnterKeepsTheEntryAndStil
   const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
     if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
     r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 1; }, "one row");
-    const std::string csv = dir_ + "\\more.csv";
-    FILE* f = std::fopen(csv.c_str(), "wb");
-    std::fputs("Albrecht Bruno,2\r\nZeller Paul,3\r\n", f);
-    std::fclose(f);
-    const std::string cmd = "\"" + DbfToolPath() + "\" import \"" + Dbf() + "\" \"" + csv + "\"";
-    STARTUPINFOA si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
-    std::string line = cmd;
-    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi));
-    WaitForSingleObject(pi.hProcess, 30000);
-    DWORD code = 99;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(ImportWithDbfTool("Albrecht Bruno,2\r\nZeller Paul,3\r\n"), 0u);
     EXPECT_EQ(OnGui([&] { return s.PhoneGrid->RowCount(); }), 1);  // not yet re-read
     Press(s.Deletebutton);
     HWND box = r.WaitForWindow("#32770", "Delete");
@@ -430,15 +442,9 @@ TEST_F(PhoneBookWinTest, EditOnAnEntryDeletedElsewhereRefreshesInsteadOfWriting)
     if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
     r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 2; }, "two rows");
     OnGui([&] {
-      vz::data::TTable other;
-      vz::phonebook::TDataEngine engine;
-      vz::data::TDataSource source;
-      vz::phonebook::AddPhoneFields(other);
-      source.SetDataSet(&other);
-      engine.SetDataSource(&source);
-      vz::phonebook::OpenPhoneDBF(other, engine, *ui_);
-      other.First();
-      other.Delete();  // Albrecht Hugo, current in the browser
+      Opener other(*ui_);
+      other.table.First();
+      other.table.Delete();  // Albrecht Hugo, current in the browser
       return 0;
     });
     Press(s.Modifybutton);
@@ -695,24 +701,10 @@ TEST_F(PhoneBookWinTest, TypeAheadFindsTheFirstNameInAnyLetterCase) {
 // The grid reads the rows it shows: jumping to the end of a large phone book reads
 // a screenful, not the table.
 TEST_F(PhoneBookWinTest, TheEndOfALargePhoneBookIsShownWithoutReadingTheTable) {
-  const std::string csv = dir_ + "\\many.csv";
-  {
-    FILE* f = std::fopen(csv.c_str(), "wb");
-    for (int i = 0; i < 20000; ++i) std::fprintf(f, "%s,%d\r\n", Numbered(i).c_str(), i);
-    std::fclose(f);
-  }
+  std::string rows;
+  for (int i = 0; i < 20000; ++i) rows += Numbered(i) + "," + std::to_string(i) + "\r\n";
   AddEntries({});
-  std::string line = "\"" + DbfToolPath() + "\" import \"" + Dbf() + "\" \"" + csv + "\"";
-  STARTUPINFOA si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi));
-  WaitForSingleObject(pi.hProcess, 60000);
-  DWORD code = 99;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  ASSERT_EQ(code, 0u);
+  ASSERT_EQ(ImportWithDbfTool(rows), 0u);
   RunBrowser([&](robot::Robot& r, TMainScreen& s) {
     if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
     TDBGrid* grid = s.PhoneGrid;
