@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include <limits>
 
 #include "controller/settings.hpp"
+#include "platform/files.hpp"
 #include "platform/handles.hpp"
 #include "toolkit/dialogs.hpp"
 
@@ -65,15 +65,7 @@ std::string Win32ControllerEnv::ReadProfileString(const std::string& section,
 }
 
 bool Win32ControllerEnv::WriteWholeFile(const std::string& path, std::string_view bytes) {
-  if (bytes.size() > std::numeric_limits<DWORD>::max()) return false;
-  win::Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  DWORD written = 0;
-  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-      written != bytes.size())
-    return false;
-  return ::CloseHandle(file.Release()) != FALSE;
+  return win::WriteWholeFile(path, bytes);
 }
 
 bool Win32ControllerEnv::RenameReplacing(const std::string& from, const std::string& to) {

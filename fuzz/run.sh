@@ -9,7 +9,7 @@ fixtures=$root/tests/fixtures/xbase
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
   -DVZ_FUZZ=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
-for target in pipe_fuzz dbf_fuzz cdx_fuzz; do
+for target in pipe_fuzz dbf_fuzz cdx_fuzz inf_fuzz; do
   corpus=$build/corpus-$target
   mkdir -p "$corpus"
   case $target in
@@ -17,6 +17,10 @@ for target in pipe_fuzz dbf_fuzz cdx_fuzz; do
       cp "$fixtures/small/VZPB.dbf" "$corpus/small-dbf"
       { cat "$fixtures/small/VZPB.dbf"; printf VZCDXSEP; cat "$fixtures/small/VZPB.cdx"; } >"$corpus/small-pair" ;;
     cdx_fuzz) cp "$fixtures/small/VZPB.cdx" "$corpus/small-cdx" ;;
+    inf_fuzz)
+      for inf in "$root"/tools/standins/inf/*.INF; do
+        { cat "$inf"; printf '\0%%cdname%%,,,\\i386'; } >"$corpus/$(basename "$inf")"
+      done ;;
   esac
   echo "fuzz $target: ${seconds}s"
   "$build/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 \
