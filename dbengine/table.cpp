@@ -1105,6 +1105,11 @@ void Table::Refresh() {
 
 // ---- changes --------------------------------------------------------------------
 
+void Table::Flush() {
+  file_->Flush();
+  if (index_) index_->GetFile().Flush();
+}
+
 std::uint32_t Table::Append(const std::string& record) {
   CheckWritable();
   if (record.size() != header_.recordLength)

@@ -151,6 +151,10 @@ class Table {
   // Puts text into a field of a record buffer, blank-padded; refuses longer text.
   void SetFieldText(std::string& record, int field, std::string_view text) const;
 
+  // Pushes the table and its index to the device: for a batch of changes made without
+  // the durable option, one flush at the end.
+  void Flush();
+
   // Changes. Each reaches the file and every tag before it returns.
   std::uint32_t Append(const std::string& record);
   void Update(std::uint32_t recno, const std::string& record);

@@ -317,7 +317,9 @@ int Import(const std::string& path, const std::string& csvPath) {
     t->SetFieldText(rec, phoneField, row.fields[1]);
     records.push_back(std::move(rec));
   }
+  // Appended without a flush each; one flush at the end puts them all on the device.
   for (const auto& rec : records) t->Append(rec);
+  t->Flush();
   std::printf("imported %zu entries into %s\n", records.size(), path.c_str());
   return kExitOk;
 }

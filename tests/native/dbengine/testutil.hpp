@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 
 namespace vz::db::test {
@@ -150,6 +151,56 @@ inline std::vector<std::size_t> InnerLeafPages(const std::string& cdx) {
     if (cdx[at] == 2 && cdx[at + 1] == 0) out.push_back(at);
   return out;
 }
+
+// Files of another file system as a power cut would leave them: each file holds what
+// it held at its last Flush (nothing before the first one).
+class PowerCutFileSystem : public FileSystem {
+ public:
+  explicit PowerCutFileSystem(FileSystem& inner) : inner_(inner) {}
+  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+    return std::make_unique<Tracked>(inner_.Open(path, mode), path, *this);
+  }
+  bool Exists(const std::string& path) override { return inner_.Exists(path); }
+  void Rename(const std::string& from, const std::string& to) override { inner_.Rename(from, to); }
+  void Remove(const std::string& path) override { inner_.Remove(path); }
+  // What survives of a file (by the path it was opened with).
+  std::string Survivor(const std::string& path) const {
+    const auto it = synced_.find(path);
+    return it == synced_.end() ? std::string() : it->second;
+  }
+  int Flushes() const { return flushes_; }
+
+ private:
+  class Tracked : public File {
+   public:
+    Tracked(std::unique_ptr<File> inner, std::string path, PowerCutFileSystem& fs)
+        : inner_(std::move(inner)), path_(std::move(path)), fs_(fs) {}
+    std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override { return inner_->ReadAt(offset, buf, n); }
+    void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override { inner_->WriteAt(offset, buf, n); }
+    std::uint64_t Size() override { return inner_->Size(); }
+    void Truncate(std::uint64_t size) override { inner_->Truncate(size); }
+    void Flush() override {
+      inner_->Flush();
+      std::string bytes(inner_->Size(), '\0');
+      bytes.resize(inner_->ReadAt(0, bytes.data(), bytes.size()));
+      fs_.synced_[path_] = std::move(bytes);
+      ++fs_.flushes_;
+    }
+    bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
+      return inner_->TryLock(offset, length, kind);
+    }
+    void Unlock(std::uint64_t offset, std::uint64_t length) override { inner_->Unlock(offset, length); }
+    const std::string& Path() const override { return inner_->Path(); }
+
+   private:
+    std::unique_ptr<File> inner_;
+    std::string path_;
+    PowerCutFileSystem& fs_;
+  };
+  FileSystem& inner_;
+  std::map<std::string, std::string> synced_;
+  int flushes_ = 0;
+};
 
 // Copies a golden table and its index into dir (writable copies; never the originals).
 inline std::string CopyGolden(const std::string& name, const TempDir& dir) {

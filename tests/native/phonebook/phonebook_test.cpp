@@ -183,6 +183,30 @@ TEST_F(PhoneBookTest, OpeningAnExistingPhoneBookRewritesNeitherFile) {
   EXPECT_EQ(ReadAll(Cdx()), cdx);
 }
 
+// A posted entry is on the device when the post returns: a power cut right after it
+// leaves files that hold the entry, in the index too.
+TEST_F(PhoneBookTest, APostedEntrySurvivesAPowerCut) {
+  db::test::PowerCutFileSystem fs(db::HostFileSystem());
+  dbe_SetFileSystem(&fs);
+  Browser b;
+  ASSERT_TRUE(OpenPhoneDBF(b.table, b.engine, ui_));
+  b.Add("Kim", "1");
+  b.Add("Al", "2");
+  TempDir after;
+  WriteAll(after / "VZPB.DBF", fs.Survivor(ProgramDir(ui_) + "VZPB.DBF"));
+  WriteAll(after / "VZPB.CDX", fs.Survivor(ProgramDir(ui_) + "VZPB.CDX"));
+  dbe_SetFileSystem(nullptr);
+  db::TableOptions o;
+  o.mode = db::ShareMode::kReadOnly;
+  auto t = db::Table::Open(after / "VZPB.DBF", o);
+  EXPECT_EQ(t->DamageReason(), "");
+  t->SetOrder(t->TagOrder("NAME"));
+  std::vector<std::string> names;
+  for (bool ok = t->GoTop(); ok; ok = t->Skip(1)) names.push_back(db::test::Trimmed(t->FieldText(0)));
+  EXPECT_EQ(names, (std::vector<std::string>{"Al", "Kim"}));
+  EXPECT_TRUE(t->CheckIndex().empty());
+}
+
 TEST_F(PhoneBookTest, ADamagedIndexIsKeptAsideAndRebuilt) {
   {
     Browser b;
