@@ -1,5 +1,5 @@
 // The table engine on Windows: LockFileEx locks, backslash paths, mending a damaged
-// index aside, the golden tables and the phone book, under Wine.
+// index in place, the golden tables and the phone book, under Wine.
 #include <gtest/gtest.h>
 #include <windows.h>
 
