@@ -207,6 +207,27 @@ TEST_F(PhoneBookTest, APostedEntrySurvivesAPowerCut) {
   EXPECT_TRUE(t->CheckIndex().empty());
 }
 
+// Browsing that meets a damaged index stops with the engine's error naming it; the
+// index is mended where it lies, so the next look shows every entry in order.
+TEST_F(PhoneBookTest, BrowsingThatMeetsDamageStopsAndTheNextLookIsWhole) {
+  Browser b;
+  ASSERT_TRUE(OpenPhoneDBF(b.table, b.engine, ui_));
+  for (const char* n : {"Cy", "Al", "Bo"}) b.Add(n, "1");
+  std::string cdx = ReadAll(Cdx());
+  cdx.replace(496, 4, "PUZV");  // another program's update of several pages broke off
+  WriteAll(Cdx(), cdx);
+  try {
+    b.table.First();
+    ADD_FAILURE() << "browsed a damaged index without a word";
+  } catch (const data::EDatabaseError& e) {
+    EXPECT_EQ(std::string(e.what()), "Database Error : 7");
+    EXPECT_NE(e.Detail().find("VZPB.CDX is damaged"), std::string::npos) << e.Detail();
+  }
+  b.table.First();
+  EXPECT_EQ(b.Names(), (std::vector<std::string>{"Al", "Bo", "Cy"}));
+  EXPECT_EQ(ReadAll(Cdx() + ".BAD"), cdx);
+}
+
 TEST_F(PhoneBookTest, ADamagedIndexIsKeptAsideAndRebuilt) {
   {
     Browser b;
