@@ -480,6 +480,43 @@ TEST(TableShared, ADisagreementThatPersistsUnderTheRecordLockIsDamage) {
   EXPECT_TRUE(shared->CheckIndex().empty());
 }
 
+// Checks read-only beside a writer in another process, over and over: never a
+// disagreement that is not there.
+TEST(TableShared, ChecksBesideAWriterFindNothingWrong) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int rc = 0;
+    try {
+      auto t = Table::Open(path, FixedDate());
+      for (int i = 0; i < 400; ++i) {
+        const std::uint32_t r = t->Append(PhoneRecord(*t, "W" + std::to_string(1000 + i), "1"));
+        if (i % 3 == 0) t->Update(r, PhoneRecord(*t, "V" + std::to_string(1000 + i), "2"));
+        if (i % 7 == 0) t->Delete(r);
+      }
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "writer: %s\n", e.what());
+      rc = 1;
+    }
+    ::_exit(rc);
+  }
+  int checks = 0, status = 0;
+  std::vector<std::string> wrong;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    auto t = Table::Open(path, FixedDate(ShareMode::kReadOnly));
+    if (!t->DamageReason().empty()) wrong.push_back(t->DamageReason());
+    for (const auto& p : t->CheckIndex()) wrong.push_back(p);
+    ++checks;
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_GT(checks, 0);
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " reports in " << checks << " checks, first: " << wrong.front();
+  EXPECT_TRUE(Table::Open(path, FixedDate())->CheckIndex().empty());
+}
+
 TEST(TableShared, TwoProcessesAppendingAndDeletingLoseNothing) {
   TempDir dir;
   const std::string path = dir / "VZPB.DBF";
