@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "common/text.hpp"
-#include "controller/settings.hpp"
 #include "test_files.hpp"
 #include "tools/driverclient.hpp"
 
@@ -26,6 +25,13 @@ using vz::test::IsFile;
 using vz::test::ReadBytes;
 using vz::test::RemoveTree;
 using vz::test::WriteBytes;
+
+constexpr char kMissingOutputDir[] =
+    "VelmorFAX initialization file error (VZPD.INI).\rMissing entry for fax file output.\r\r"
+    "Please run VelmorFAX to recreate this file.";
+constexpr char kEmptyExecutable[] =
+    "VelmorFAX initialization file error (VZPD.INI).\rMissing or bad entry for VZ.EXE path.\r()\r"
+    "Please run VelmorFAX to recreate this file.";
 
 // Reads and closes every "Information" box that appears, in order.
 class BoxCloser {
@@ -150,15 +156,15 @@ TEST_F(ControllerEndToEndTest, MissingSettingsFileGivesOneBoxAndTheFallbackName)
   DeleteFileA(iniPath_.c_str());
   BoxCloser boxes;
   EXPECT_EQ(vz::tools::PipeDocStart("Letter"), "c:\\vz.apf");
-  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{vz::MissingSettingsFileText(iniPath_)});
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Missing VelmorFAX initialization file\r\r" + iniPath_ +
+                                                     "\r\rPlease run VelmorFAX to create or recreate this file."});
 }
 
 TEST_F(ControllerEndToEndTest, EmptyEntriesGiveTwoBoxesInOrder) {
   WriteBytes(iniPath_, "[Location]\r\nVZOutPath=\r\n");
   BoxCloser boxes;
   EXPECT_EQ(vz::tools::PipeDocStart("Letter"), "\\FAX00000.APF");
-  EXPECT_EQ(boxes.Texts(),
-            (std::vector<std::string>{vz::MissingOutputDirText(), vz::BadExecutableText("")}));
+  EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{kMissingOutputDir, kEmptyExecutable}));
 }
 
 // The controller is closed while a driver keeps starting documents: it ends with
