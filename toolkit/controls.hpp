@@ -184,6 +184,10 @@ class TWinControl : public TControl {
   TControl* Controls(std::size_t index) const { return controls_.at(index); }
   // The topmost visible graphic child at a client point (enabled ones only unless asked).
   TControl* ControlAtPos(POINT p, bool allowDisabled) const;
+  // The child control the mouse was last seen over (it has had MouseEnter), or null.
+  TControl* MouseControl() const noexcept { return mouseControl_; }
+  // True while the system has yet to report that the mouse left this window.
+  bool TrackingMouseLeave() const noexcept { return trackingLeave_; }
 
   bool TabStop() const noexcept { return tabStop_; }
   void SetTabStop(bool value);
@@ -228,6 +232,9 @@ class TWinControl : public TControl {
   virtual void DescribeWindow(CreateParams& params);
   // WM_COMMAND sent by this control's own window to its parent; true when handled.
   virtual bool Command(WORD notifyCode);
+  // WM_NOTIFY sent by this control's own window to its parent; true when handled,
+  // with the answer in `result`.
+  virtual bool Notify(NMHDR& header, LRESULT& result);
   // WM_CTLCOLOR* for this control; null for the default colours.
   virtual HBRUSH ControlColor(HDC dc);
   // Background: the default fills the client area with Color.

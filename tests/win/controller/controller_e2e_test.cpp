@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -13,7 +16,6 @@
 #include <vector>
 
 #include "common/text.hpp"
-#include "controller/settings.hpp"
 #include "test_files.hpp"
 #include "tools/driverclient.hpp"
 
@@ -23,6 +25,13 @@ using vz::test::IsFile;
 using vz::test::ReadBytes;
 using vz::test::RemoveTree;
 using vz::test::WriteBytes;
+
+constexpr char kMissingOutputDir[] =
+    "VelmorFAX initialization file error (VZPD.INI).\rMissing entry for fax file output.\r\r"
+    "Please run VelmorFAX to recreate this file.";
+constexpr char kEmptyExecutable[] =
+    "VelmorFAX initialization file error (VZPD.INI).\rMissing or bad entry for VZ.EXE path.\r()\r"
+    "Please run VelmorFAX to recreate this file.";
 
 // Reads and closes every "Information" box that appears, in order.
 class BoxCloser {
@@ -71,6 +80,27 @@ class BoxCloser {
   std::vector<std::string> texts_;
   std::thread thread_;
 };
+
+// Polls `condition` until it holds; false after `timeoutMs`.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (GetTickCount64() > end) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+// The controller's hidden main form, a window of class "TMainForm" in its process.
+HWND MainFormOf(DWORD processId) {
+  for (HWND wnd = FindWindowExA(nullptr, nullptr, "TMainForm", nullptr); wnd != nullptr;
+       wnd = FindWindowExA(nullptr, wnd, "TMainForm", nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(wnd, &owner);
+    if (owner == processId) return wnd;
+  }
+  return nullptr;
+}
 
 class ControllerEndToEndTest : public vz::test::SettingsFileFixture {
  protected:
@@ -126,15 +156,48 @@ TEST_F(ControllerEndToEndTest, MissingSettingsFileGivesOneBoxAndTheFallbackName)
   DeleteFileA(iniPath_.c_str());
   BoxCloser boxes;
   EXPECT_EQ(vz::tools::PipeDocStart("Letter"), "c:\\vz.apf");
-  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{vz::MissingSettingsFileText(iniPath_)});
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Missing VelmorFAX initialization file\r\r" + iniPath_ +
+                                                     "\r\rPlease run VelmorFAX to create or recreate this file."});
 }
 
 TEST_F(ControllerEndToEndTest, EmptyEntriesGiveTwoBoxesInOrder) {
   WriteBytes(iniPath_, "[Location]\r\nVZOutPath=\r\n");
   BoxCloser boxes;
   EXPECT_EQ(vz::tools::PipeDocStart("Letter"), "\\FAX00000.APF");
-  EXPECT_EQ(boxes.Texts(),
-            (std::vector<std::string>{vz::MissingOutputDirText(), vz::BadExecutableText("")}));
+  EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{kMissingOutputDir, kEmptyExecutable}));
+}
+
+// The controller is closed while a driver keeps starting documents: it ends with
+// exit code 0, and every start gets a reply, a connection let go without one, or
+// no controller; none hangs.
+TEST_F(ControllerEndToEndTest, ClosingWhileDocumentStartsArriveEndsWithExitCodeZero) {
+  const std::string out = root_ + "\\SEND";
+  WriteBytes(iniPath_, "[Location]\r\nVZOutPath=" + out + "\r\nVZExecutable=" + exe_ + "\r\n");
+  BoxCloser boxes;
+  std::atomic<int> replies{0};
+  auto driver = std::async(std::launch::async, [&] {
+    vz::tools::PipeClientOptions options;
+    options.timeoutMs = 1000;
+    std::vector<vz::tools::DocStartOutcome> outcomes;
+    do {
+      outcomes.push_back(vz::tools::TryPipeDocStart("Letter", options));
+      if (outcomes.back().kind == vz::tools::DocStartOutcome::kReply) ++replies;
+    } while (outcomes.back().kind != vz::tools::DocStartOutcome::kRefused);
+    return outcomes;
+  });
+  HWND form = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return replies > 0 && (form = MainFormOf(controller_.dwProcessId)); }));
+  PostMessageA(form, WM_CLOSE, 0, 0);
+  ASSERT_EQ(WaitForSingleObject(controller_.hProcess, 20000), WAIT_OBJECT_0) << "the controller hangs";
+  DWORD exitCode = 99;
+  GetExitCodeProcess(controller_.hProcess, &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+  ASSERT_EQ(driver.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "a driver hangs";
+  for (const auto& outcome : driver.get())
+    if (outcome.kind == vz::tools::DocStartOutcome::kReply) {
+      EXPECT_EQ(outcome.fileName, out + "\\FAX00000.APF");
+    }
+  EXPECT_TRUE(boxes.Texts().empty());
 }
 
 }  // namespace
