@@ -2,12 +2,18 @@
 #include <windows.h>
 
 #include <exception>
+#include <memory>
 
 #include "controller/ifmain.hpp"
+#include "controller/justone.hpp"
 #include "toolkit/application.hpp"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Every failure of the start-up ends the program without a message.
   try {
+    // Before anything else exists: a second copy hands over to the first and ends.
+    PreviousInstance();
+    std::make_unique<TJustOne>(nullptr).reset();
     TApplication application;
     application.SetTitle("VelmorFAX NT Print To Fax");
     // Owned by the application: freed with it, which stops the pipe thread.
@@ -15,9 +21,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The controller lives hidden; closing the main form ends it.
     application.SetShowMainForm(false);
     return application.Run();
-  } catch (const std::exception&) {
-    // A failure while the form and its components are created ends the program
-    // without a message.
+  } catch (...) {
     return 1;
   }
 }

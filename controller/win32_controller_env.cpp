@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "common/text.hpp"
 #include "controller/settings.hpp"
 #include "platform/handles.hpp"
 #include "toolkit/dialogs.hpp"
@@ -61,23 +62,44 @@ std::string Win32ControllerEnv::ReadProfileString(const std::string& section,
 }
 
 bool Win32ControllerEnv::WriteWholeFile(const std::string& path, std::string_view bytes) {
-  if (bytes.size() > std::numeric_limits<DWORD>::max()) return false;
+  if (bytes.size() > std::numeric_limits<DWORD>::max()) return Failed(ERROR_FILE_TOO_LARGE);
   win::Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
+  if (!file) return Failed(::GetLastError());
   DWORD written = 0;
-  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-      written != bytes.size())
-    return false;
-  return ::CloseHandle(file.Release()) != FALSE;
+  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+    return Failed(::GetLastError());
+  if (written != bytes.size()) return Failed(ERROR_DISK_FULL);
+  if (!::CloseHandle(file.Release())) return Failed(::GetLastError());
+  return true;
 }
 
 bool Win32ControllerEnv::RenameReplacing(const std::string& from, const std::string& to) {
-  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  return Failed(::GetLastError());
 }
 
 bool Win32ControllerEnv::RemoveFile(const std::string& path) {
-  return ::DeleteFileA(path.c_str()) != FALSE;
+  if (::DeleteFileA(path.c_str())) return true;
+  return Failed(::GetLastError());
+}
+
+bool Win32ControllerEnv::Failed(unsigned long error) {
+  lastError_ = error;
+  return false;
+}
+
+std::string Win32ControllerEnv::LastErrorText() { return SystemErrorText(lastError_); }
+
+std::string SystemErrorText(unsigned long error) {
+  char buffer[512] = {};
+  const DWORD length =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                       buffer, sizeof(buffer), nullptr);
+  std::string text(buffer, length);
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+    text.pop_back();
+  return text.empty() ? vz::Format("System error %lu.", error) : text;
 }
 
 void Win32ControllerEnv::ShowInfo(const std::string& text) { showInfo_(text); }
