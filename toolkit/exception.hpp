@@ -19,3 +19,9 @@ class EInvalidOperation : public Exception {
  public:
   using Exception::Exception;
 };
+
+// A file that cannot be opened.
+class EFOpenError : public Exception {
+ public:
+  using Exception::Exception;
+};
