@@ -6,11 +6,13 @@
 #include "controller/win32_controller_env.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/dialogs.hpp"
+#include "widgets/res/trayicons.hpp"
 
 namespace {
 constexpr int kFormWidth = 288;
 constexpr int kFormHeight = 126;
 constexpr char kAboutText[] = "VelmorFAX NT Print To Fax Controller";
+constexpr char kTrayHint[] = "VelmorFAX NT Print To Fax";
 
 // Handles the messages that waited while a document end ran, whatever its outcome.
 struct ProcessMessagesAfter {
@@ -27,7 +29,8 @@ TMainForm::TMainForm(TComponent* owner, TDriverTransport transport) : TForm(owne
   SetName("MainForm");
   SetCaption("MainForm");
   SetBounds(Left(), Top(), kFormWidth, kFormHeight);
-  SetIcon(LoadIconA(GetModuleHandleA(nullptr), "MAINICON"));
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  SetIcon(LoadIconA(instance, kTrayIconFax));
 
   BeginLoading();
   // First, so that the pipe listens before anything else of the program exists.
@@ -37,11 +40,19 @@ TMainForm::TMainForm(TComponent* owner, TDriverTransport transport) : TForm(owne
   FaxConvController1->OnDocStart = [this](TComponent* sender) { FaxConvController1DocStart(sender); };
   FaxConvController1->OnDocEnd = [this](TComponent* sender) { FaxConvController1DocEnd(sender); };
 
+  TrayIcon951 = new TTrayIcon95(this);
+  TrayIcon951->SetName("TrayIcon951");
+  TrayIcon951->Icon().LoadFromResourceName(instance, kTrayIconFax);
+  TrayIcon951->SetActive(true);
+  TrayIcon951->SetAutoPopup(true);
+  TrayIcon951->SetHint(kTrayHint);
+
   PopupMenu1 = new TPopupMenu(this);
   PopupMenu1->SetName("PopupMenu1");
   PopupMenu1->Add("Close", [this](TComponent* sender) { CloseVelmorFaxNTDriver1Click(sender); });
   PopupMenu1->Add("About", [this](TComponent* sender) { About1Click(sender); });
   PopupMenu1->Add("Start VelmorFAX", [this](TComponent* sender) { StartVelmorFAX1Click(sender); });
+  TrayIcon951->SetPopupMenu(PopupMenu1);
   EndLoading();
   FormCreate(this);
 }
@@ -56,6 +67,7 @@ TMainForm::~TMainForm() {
 void TMainForm::FormCreate(TComponent*) {
   try {
     Application->ProcessMessages();
+    TrayIcon951->MinimizeToTray();
   } catch (const std::exception& e) {
     Application->HandleException(e);
   }

@@ -4,6 +4,7 @@
 #include "driverlink/adfaxctl.hpp"
 #include "toolkit/forms.hpp"
 #include "toolkit/menus.hpp"
+#include "widgets/trayicon.hpp"
 
 class TMainForm : public TForm {
  public:
@@ -12,6 +13,7 @@ class TMainForm : public TForm {
   ~TMainForm() override;
 
   TApdFaxDriverInterface* FaxConvController1 = nullptr;
+  TTrayIcon95* TrayIcon951 = nullptr;
   TPopupMenu* PopupMenu1 = nullptr;
   // Indexes of the menu's items.
   static constexpr std::size_t CloseVelmorFaxNTDriver1 = 0;
