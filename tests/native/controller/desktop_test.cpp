@@ -57,7 +57,7 @@ TEST(InstanceNamesTest, TitleIsTheFileNameWithoutExeInCapitalsOnly) {
   EXPECT_EQ(names.windowTitle, "");
   EXPECT_EQ(names.mutexName, "vzntctl.exe");
   names = vz::InstanceNamesFromPath("D:VZ.EXE.BAK");
-  EXPECT_EQ(names.windowTitle, "VZ.EXE.");
+  EXPECT_EQ(names.windowTitle, "VZ.EXE");
   EXPECT_EQ(names.mutexName, "VZ.EXE.BAK");
 }
 
