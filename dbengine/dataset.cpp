@@ -1,6 +1,7 @@
 #include "dbengine/dataset.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "common/text.hpp"
@@ -111,7 +112,15 @@ void TField::SetAsString(std::string_view text) {
 
 // ---- data source ----------------------------------------------------------------
 
-TDataSource::~TDataSource() { SetDataSet(nullptr); }
+TDataLink::~TDataLink() {
+  if (linkedSource_) linkedSource_->RemoveLink(this);
+}
+
+TDataSource::~TDataSource() {
+  for (TDataLink* l : links_) l->linkedSource_ = nullptr;
+  links_.clear();
+  SetDataSet(nullptr);
+}
 
 void TDataSource::SetDataSet(TTable* table) {
   if (dataSet_ == table) return;
@@ -121,10 +130,20 @@ void TDataSource::SetDataSet(TTable* table) {
 }
 
 void TDataSource::AddLink(TDataLink* link) {
-  if (std::find(links_.begin(), links_.end(), link) == links_.end()) links_.push_back(link);
+  if (link->linkedSource_ == this) return;
+  if (link->linkedSource_) link->linkedSource_->RemoveLink(link);
+  links_.push_back(link);
+  link->linkedSource_ = this;
 }
 
-void TDataSource::RemoveLink(TDataLink* link) { std::erase(links_, link); }
+void TDataSource::RemoveLink(TDataLink* link) {
+  std::erase(links_, link);
+  if (link->linkedSource_ == this) link->linkedSource_ = nullptr;
+}
+
+bool TDataSource::HasLink(const TDataLink* link) const {
+  return std::find(links_.begin(), links_.end(), link) != links_.end();
+}
 
 // ---- table ----------------------------------------------------------------------
 
@@ -240,6 +259,7 @@ void TTable::Open() {
     throw;
   }
   state_ = TDataSetState::dsBrowse;
+  ++changes_;
   NotifyActive();
   NotifyState();
 }
@@ -255,6 +275,7 @@ void TTable::Close() {
   recno_ = 0;
   bof_ = eof_ = true;
   for (auto& f : fields_) f->fieldNo_ = 0;
+  ++changes_;
   NotifyActive();
   NotifyState();
 }
@@ -294,6 +315,7 @@ void TTable::SetIndexName(std::string tag) {
   AreaScope scope(*this);
   ApplyIndexName();
   Load();
+  ++changes_;
   NotifyData();
 }
 
@@ -418,6 +440,97 @@ std::vector<std::vector<std::string>> TTable::PeekRows(int count) {
   return rows;
 }
 
+std::vector<int> TTable::OrderRecNos() {
+  CheckActive();
+  AreaScope scope(*this);
+  std::vector<int> out;
+  if (!indexName_.empty()) {
+    // The header's count bounds the tag's entries unless others append meanwhile.
+    for (int capacity = std::max(dbe_RecCount(), 0) + 64;;) {
+      out.resize(static_cast<std::size_t>(capacity));
+      const int n = dbe_OrderRecNos(out.data(), capacity);
+      if (n < 0) RaiseEngineError("dbe_OrderRecNos");
+      if (n <= capacity) {
+        out.resize(static_cast<std::size_t>(n));
+        return out;
+      }
+      capacity = n + 64;
+    }
+  }
+  if (state_ == TDataSetState::dsInsert) return out;
+  for (bool more = dbe_GoTop() != 0; more && !dbe_Eof(); more = dbe_Skip(1) != 0) out.push_back(dbe_RecNo());
+  CheckError("dbe_Skip");
+  if (recno_ > 0) dbe_Go(recno_);
+  return out;
+}
+
+std::vector<std::vector<std::string>> TTable::ReadRows(const std::vector<int>& recnos) {
+  CheckActive();
+  std::vector<std::vector<std::string>> rows(recnos.size());
+  if (state_ == TDataSetState::dsInsert) return rows;
+  AreaScope scope(*this);
+  const int size = dbe_RecSize();
+  std::string buf(static_cast<std::size_t>(size) + 1, ' ');
+  for (std::size_t i = 0; i < recnos.size(); ++i) {
+    if (!dbe_Go(recnos[i]) || !dbe_GetRecord(buf.data())) continue;
+    for (const auto& f : fields_)
+      rows[i].push_back(RTrim(buf.substr(static_cast<std::size_t>(f->offset_), static_cast<std::size_t>(f->width_))));
+  }
+  if (recno_ > 0) dbe_Go(recno_);
+  return rows;
+}
+
+namespace {
+
+// Letters in both cases (upper first: it sorts first in a binary key), else the character.
+std::string CaseVariants(char c) {
+  const auto u = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto l = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return u == l ? std::string(1, c) : std::string{u, l};
+}
+
+// The smallest key prefix, over every case variant of `rest` after `head`, that some
+// entry starts with. Variants are tried smallest first and a dead branch is dropped
+// after one seek, so a search costs about two seeks per character.
+bool SeekCaseless(std::string& head, std::string_view rest) {
+  if (rest.empty()) return true;
+  for (char c : CaseVariants(rest.front())) {
+    head.push_back(c);
+    if (dbe_Seek(head.c_str()) && SeekCaseless(head, rest.substr(1))) return true;
+    head.pop_back();
+  }
+  return false;
+}
+
+}  // namespace
+
+bool TTable::FindNearestCaseless(std::string_view prefix) {
+  CheckBrowse("FindNearestCaseless");
+  if (prefix.empty() || indexName_.empty()) return false;
+  {
+    AreaScope scope(*this);
+    std::string head;
+    const bool found = SeekCaseless(head, prefix);  // the last seek made is the one found
+    if (!found) {
+      if (recno_ > 0) dbe_Go(recno_);
+      return false;
+    }
+    Load();
+  }
+  NotifyData();
+  return true;
+}
+
+bool TTable::RecheckCurrent() {
+  CheckActive();
+  if (recno_ <= 0) return false;
+  AreaScope scope(*this);
+  if (!dbe_Go(recno_)) return false;
+  if (dbe_Deleted()) return false;
+  Load();
+  return true;
+}
+
 void TTable::Append() {
   CheckBrowse("Append");
   if (readOnly_) throw EDatabaseError("Cannot modify a read-only dataset");
@@ -458,6 +571,7 @@ void TTable::Post() {
     }
     Load();
   }
+  ++changes_;
   SetState(TDataSetState::dsBrowse);
   NotifyData();
 }
@@ -495,6 +609,7 @@ void TTable::Delete() {
     }
     Load();
   }
+  ++changes_;
   NotifyData();
 }
 
@@ -514,6 +629,7 @@ void TTable::Refresh() {
     CheckError("dbe_Skip");
     Load();
   }
+  ++changes_;
   NotifyData();
 }
 
@@ -526,28 +642,22 @@ void TTable::SetState(TDataSetState state) {
   NotifyState();
 }
 
-void TTable::NotifyActive() {
+// A link may unbind itself, or a source go, while it is being told; only those still
+// bound when their turn comes are told.
+void TTable::NotifyLinks(void (TDataLink::*notice)(TTable&)) {
+  const auto bound = [this](const TDataSource* s) {
+    return std::find(sources_.begin(), sources_.end(), s) != sources_.end();
+  };
   const auto sources = sources_;
   for (TDataSource* s : sources) {
-    const auto links = s->links_;
-    for (TDataLink* l : links) l->ActiveChanged(*this);
+    const auto links = bound(s) ? s->links_ : std::vector<TDataLink*>{};
+    for (TDataLink* l : links)
+      if (bound(s) && s->HasLink(l)) (l->*notice)(*this);
   }
 }
 
-void TTable::NotifyData() {
-  const auto sources = sources_;
-  for (TDataSource* s : sources) {
-    const auto links = s->links_;
-    for (TDataLink* l : links) l->DataSetChanged(*this);
-  }
-}
-
-void TTable::NotifyState() {
-  const auto sources = sources_;
-  for (TDataSource* s : sources) {
-    const auto links = s->links_;
-    for (TDataLink* l : links) l->StateChanged(*this);
-  }
-}
+void TTable::NotifyActive() { NotifyLinks(&TDataLink::ActiveChanged); }
+void TTable::NotifyData() { NotifyLinks(&TDataLink::DataSetChanged); }
+void TTable::NotifyState() { NotifyLinks(&TDataLink::StateChanged); }
 
 }  // namespace vz::data

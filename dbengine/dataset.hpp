@@ -76,13 +76,26 @@ class TStringField : public TField {
   using TField::TField;
 };
 
-// Something bound to a data source: the grid, the adapter.
+class TDataSource;
+
+// Something bound to a data source: the grid, the adapter. A link and its source may
+// be destroyed in either order: the source unbinds its links when it goes, and a
+// link unbinds from its source when it goes first.
 class TDataLink {
  public:
-  virtual ~TDataLink() = default;
+  TDataLink() = default;
+  TDataLink(const TDataLink&) = delete;
+  TDataLink& operator=(const TDataLink&) = delete;
+  virtual ~TDataLink();
+  // The source this link is bound to, or null.
+  TDataSource* LinkedSource() const { return linkedSource_; }
   virtual void ActiveChanged(TTable&) {}   // opened or closed
   virtual void DataSetChanged(TTable&) {}  // moved, refreshed, posted, deleted
   virtual void StateChanged(TTable&) {}    // browse, edit, insert
+
+ private:
+  friend class TDataSource;
+  TDataSource* linkedSource_ = nullptr;
 };
 
 class TDataSource {
@@ -94,8 +107,10 @@ class TDataSource {
 
   TTable* DataSet() const { return dataSet_; }
   void SetDataSet(TTable* table);
+  // Binds a link to this source, unbinding it from any other first.
   void AddLink(TDataLink* link);
   void RemoveLink(TDataLink* link);
+  bool HasLink(const TDataLink* link) const;
 
  private:
   friend class TTable;
@@ -137,6 +152,9 @@ class TTable {
   void Close();
   int WorkArea() const { return area_; }
   TDataSetState State() const { return state_; }
+  // Counts what can change the set of records or their order as this table sees it
+  // (open, close, order, post, delete, refresh), so a link can tell them from moves.
+  unsigned ChangeCount() const { return changes_; }
 
   void First();
   void Last();
@@ -154,6 +172,19 @@ class TTable {
   // Up to count visible records from the current one on, as field texts of the field
   // components; the current record stays current.
   std::vector<std::vector<std::string>> PeekRows(int count);
+  // The record numbers in the current order, from the index alone when there is an
+  // index order (no record read); in record order the visible records are walked.
+  std::vector<int> OrderRecNos();
+  // The field texts of the given records, the current record staying current. While
+  // a new record is pending nothing is read (empty rows).
+  std::vector<std::vector<std::string>> ReadRows(const std::vector<int>& recnos);
+  // Moves to the first record, in the current index order, whose key starts with
+  // `prefix` in any mix of letter case; false (nothing moved) when there is none.
+  // Only seeks are made, never a walk of the table.
+  bool FindNearestCaseless(std::string_view prefix);
+  // Reads the current record again from the file: false when another program has
+  // deleted it meanwhile (it stays current, unchanged in the buffer).
+  bool RecheckCurrent();
 
   void Append();
   void Insert() { Append(); }
@@ -180,6 +211,7 @@ class TTable {
   void CheckBrowse(const char* what);
   void Load();
   void SetState(TDataSetState state);
+  void NotifyLinks(void (TDataLink::*notice)(TTable&));
   void NotifyActive();
   void NotifyData();
   void NotifyState();
@@ -197,6 +229,7 @@ class TTable {
   TDataSetState state_ = TDataSetState::dsInactive;
   std::string buffer_;
   int recno_ = 0;
+  unsigned changes_ = 0;
   bool bof_ = true;
   bool eof_ = true;
 };

@@ -1,5 +1,6 @@
 #include "dbengine/dbe.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -403,6 +404,16 @@ int dbe_Reindex() {
 
 int dbe_Seek(const char* key) {
   return Guard(kDbeErrIndex, [&] { return Settled().Seek(Str(key)) ? 1 : 0; });
+}
+
+int dbe_OrderRecNos(int* buffer, int capacity) {
+  const int n = Guard(kDbeErrIndex, [&] {
+    const std::vector<std::uint32_t> recnos = Settled().OrderRecNos();
+    const std::size_t copy = std::min(recnos.size(), static_cast<std::size_t>(std::max(capacity, 0)));
+    for (std::size_t i = 0; i < copy; ++i) buffer[i] = static_cast<int>(recnos[i]);
+    return static_cast<int>(recnos.size()) + 1;
+  });
+  return n - 1;
 }
 
 int dbe_Query(const char* expression) {

@@ -74,6 +74,10 @@ int dbe_SetOrder(int order);  // 0: record order
 int dbe_Order();
 int dbe_Reindex();
 int dbe_Seek(const char* key);
+// Record numbers of the current order in order, read from the index alone: writes up
+// to `capacity` of them and returns how many there are (-1 on failure, 0 without an
+// order). Call with capacity 0 to learn the number.
+int dbe_OrderRecNos(int* buffer, int capacity);
 
 // Filter.
 int dbe_Query(const char* expression);  // empty: no filter

@@ -838,6 +838,22 @@ bool Table::Go(std::uint32_t recno) {
   return true;
 }
 
+std::vector<std::uint32_t> Table::OrderRecNos() {
+  return WithIndex(
+      [&] {
+        std::vector<std::uint32_t> out;
+        if (!HasOrderTag()) return out;
+        CdxLock lock(*index_, LockKind::kShared);
+        CdxTag* tag = OrderTag();
+        if (!tag) return out;
+        const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
+        for (auto e = desc ? tag->Last() : tag->First(); e; e = desc ? tag->Prev(*e) : tag->Next(*e))
+          out.push_back(e->recno);
+        return out;
+      },
+      [] { return std::vector<std::uint32_t>{}; });
+}
+
 bool Table::Seek(std::string_view key) {
   bof_ = false;
   return WithIndex(

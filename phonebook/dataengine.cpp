@@ -24,17 +24,17 @@ void CheckError(const char* call) {
 
 }  // namespace
 
-TDataEngine::~TDataEngine() { SetDataSource(nullptr); }
-
 void TDataEngine::SetDataSource(data::TDataSource* source) {
-  if (dataSource_) dataSource_->RemoveLink(this);
-  dataSource_ = source;
-  if (dataSource_) dataSource_->AddLink(this);
+  if (source)
+    source->AddLink(this);
+  else if (LinkedSource())
+    LinkedSource()->RemoveLink(this);
 }
 
 data::TTable& TDataEngine::Table() const {
-  if (!dataSource_ || !dataSource_->DataSet()) throw data::EDatabaseError("TDataEngine has no data source with a table");
-  data::TTable& table = *dataSource_->DataSet();
+  data::TDataSource* source = DataSource();
+  if (!source || !source->DataSet()) throw data::EDatabaseError("TDataEngine has no data source with a table");
+  data::TTable& table = *source->DataSet();
   if (!table.Active()) throw data::EDatabaseError("Cannot perform this operation on a closed dataset");
   return table;
 }

@@ -11,12 +11,9 @@ namespace vz::phonebook {
 class TDataEngine : public data::TDataLink {
  public:
   TDataEngine() = default;
-  ~TDataEngine() override;
-  TDataEngine(const TDataEngine&) = delete;
-  TDataEngine& operator=(const TDataEngine&) = delete;
 
   // Published properties.
-  data::TDataSource* DataSource() const { return dataSource_; }
+  data::TDataSource* DataSource() const { return LinkedSource(); }
   void SetDataSource(data::TDataSource* source);
   // Index files opened beside the production index: this engine serves only the
   // production index, so the property is kept for the form's settings alone.
@@ -51,7 +48,6 @@ class TDataEngine : public data::TDataLink {
   data::TTable& Table() const;
   void ApplyFilter(data::TTable& table);
 
-  data::TDataSource* dataSource_ = nullptr;
   std::string extraIndexes_;
   std::string filter_;
   bool fastRead_ = false;

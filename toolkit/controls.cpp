@@ -569,6 +569,13 @@ LRESULT TWinControl::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         if (child != nullptr && child != this && child->Command(HIWORD(wp))) return 0;
       }
       break;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lp);
+      TWinControl* child = header != nullptr ? FromHandle(header->hwndFrom) : nullptr;
+      LRESULT result = 0;
+      if (child != nullptr && child != this && child->Notify(*header, result)) return result;
+      break;
+    }
     case WM_CTLCOLOREDIT: case WM_CTLCOLORSTATIC: case WM_CTLCOLORBTN: case WM_CTLCOLORLISTBOX: {
       TWinControl* child = FromHandle(reinterpret_cast<HWND>(lp));
       if (child != nullptr && child != this) {
@@ -622,6 +629,7 @@ LRESULT TWinControl::DefaultHandler(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 bool TWinControl::Command(WORD) { return false; }
+bool TWinControl::Notify(NMHDR&, LRESULT&) { return false; }
 HBRUSH TWinControl::ControlColor(HDC) { return nullptr; }
 
 void TWinControl::EraseBackground(HDC dc) {

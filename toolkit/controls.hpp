@@ -228,6 +228,9 @@ class TWinControl : public TControl {
   virtual void DescribeWindow(CreateParams& params);
   // WM_COMMAND sent by this control's own window to its parent; true when handled.
   virtual bool Command(WORD notifyCode);
+  // WM_NOTIFY sent by this control's own window to its parent; true when handled,
+  // with the answer in `result`.
+  virtual bool Notify(NMHDR& header, LRESULT& result);
   // WM_CTLCOLOR* for this control; null for the default colours.
   virtual HBRUSH ControlColor(HDC dc);
   // Background: the default fills the client area with Color.

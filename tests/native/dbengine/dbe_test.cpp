@@ -338,5 +338,56 @@ TEST_F(DataSetTest, TwoTablesOnOneFileSeeEachOthersPostsOnRefresh) {
   EXPECT_EQ(table_.RecordBuffer()[0], '*');
 }
 
+// Links and sources destroyed in either order, as form members and owned components
+// are: neither side touches the other after it has gone (AddressSanitizer watches).
+TEST_F(DataSetTest, ALinkThatGoesFirstUnbindsFromItsSource) {
+  table_.Open();
+  {
+    Counter early;
+    source_.AddLink(&early);
+    EXPECT_EQ(early.LinkedSource(), &source_);
+  }
+  Add("A", "1");  // the source tells only the links still bound
+  EXPECT_GT(counter_.data, 0);
+  EXPECT_TRUE(source_.HasLink(&counter_));
+}
+
+TEST_F(DataSetTest, ASourceThatGoesFirstUnbindsItsLinks) {
+  table_.Open();
+  auto link = std::make_unique<Counter>();
+  {
+    data::TDataSource early;
+    early.SetDataSet(&table_);
+    early.AddLink(link.get());
+    Add("A", "1");
+    EXPECT_EQ(link->data, 1);
+  }
+  EXPECT_EQ(link->LinkedSource(), nullptr);
+  Add("B", "2");  // the table no longer knows the gone source
+  EXPECT_EQ(link->data, 1);
+  link.reset();  // nothing to unbind from
+}
+
+TEST_F(DataSetTest, ALinkMovesBetweenSourcesAndMayUnbindWhileBeingTold) {
+  data::TDataSource second;
+  second.SetDataSet(&table_);
+  Counter moving;
+  source_.AddLink(&moving);
+  second.AddLink(&moving);  // one source at a time
+  EXPECT_FALSE(source_.HasLink(&moving));
+  EXPECT_EQ(moving.LinkedSource(), &second);
+  struct Leaving : Counter {
+    void ActiveChanged(data::TTable& t) override {
+      Counter::ActiveChanged(t);
+      if (LinkedSource()) LinkedSource()->RemoveLink(this);
+    }
+  } leaving;
+  source_.AddLink(&leaving);
+  table_.Open();
+  table_.Close();
+  EXPECT_EQ(leaving.active, 1);  // told once, then gone
+  EXPECT_EQ(moving.active, 2);
+}
+
 }  // namespace
 }  // namespace vz::db

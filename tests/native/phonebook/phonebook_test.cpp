@@ -264,5 +264,21 @@ TEST_F(PhoneBookTest, TwoBrowsersShareThePhoneBook) {
   EXPECT_TRUE(one.Names().empty());
 }
 
+// Form members go in reverse order of declaration: here the adapter outlives the
+// data source it was bound to.
+TEST_F(PhoneBookTest, TheAdapterMayOutliveItsDataSource) {
+  data::TTable table;
+  TDataEngine engine;
+  {
+    data::TDataSource source;
+    AddPhoneFields(table);
+    source.SetDataSet(&table);
+    engine.SetDataSource(&source);
+    ASSERT_TRUE(OpenPhoneDBF(table, engine, ui_));
+  }
+  EXPECT_EQ(engine.DataSource(), nullptr);
+  EXPECT_THROW(engine.QueryRecCount(), data::EDatabaseError);
+}
+
 }  // namespace
 }  // namespace vz::phonebook

@@ -1,0 +1,211 @@
+#include "phonebook/mainscreen.hpp"
+
+#include "phonebook/buttonlook.hpp"
+#include "phonebook/mainscreen_ids.hpp"
+#include "phonebook/phonebe.hpp"
+#include "toolkit/application.hpp"
+#include "toolkit/dbgrid.hpp"
+#include "toolkit/dialogs.hpp"
+#include "toolkit/stdctrls.hpp"
+#include "widgets/explbtn.hpp"
+#include "widgets/res/buttonbitmaps.hpp"
+
+namespace vz::phonebook {
+
+std::string Win32PhoneBookUi::ProgramPath() {
+  char path[MAX_PATH + 1] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return std::string(path, n < MAX_PATH ? n : MAX_PATH);
+}
+
+void Win32PhoneBookUi::ShowInfo(const std::string& text) { ::ShowInfo(text); }
+
+void Win32PhoneBookUi::Terminate() {
+  if (Application != nullptr) Application->Terminate();
+}
+
+}  // namespace vz::phonebook
+
+namespace {
+
+constexpr int kOuterWidth = 434;
+constexpr int kOuterHeight = 402;
+constexpr int kGridBorder = 20;
+constexpr int kBarHeight = 50;
+constexpr const char* kHelpFileName = "VZ.hlp";
+constexpr const char* kDeleteQuestion = "Delete the current phone book entry?:\r";
+
+TPhoneBookEditor* NewEditor() {
+  return new TPhoneBookEditor(Application);
+}
+
+}  // namespace
+
+TMainScreen::TMainScreen(TComponent* owner)
+    : TMainScreen(owner, *new vz::phonebook::Win32PhoneBookUi, true) {}
+
+TMainScreen::TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui) : TMainScreen(owner, ui, false) {}
+
+TMainScreen::TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui, bool ownsUi)
+    : TForm((RegisterDBGrid(), owner), MAKEINTRESOURCEA(IDD_MAINSCREEN)),
+      ownUi_(ownsUi ? &ui : nullptr),
+      ui_(ui) {
+  Build();
+  FormCreate(this);
+}
+
+TMainScreen::~TMainScreen() {
+  // The grid goes with the form's controls, after the data source: unbind it now so
+  // nothing it does on its way out reaches the table.
+  if (PhoneGrid != nullptr) PhoneGrid->SetDataSource(nullptr);
+}
+
+void TMainScreen::Build() {
+  vz::phonebook::AddPhoneFields(PhoneTable);
+  PhoneTableNAME = static_cast<vz::data::TStringField*>(&PhoneTable.FieldByName("NAME"));
+  PhoneTablePHONE = static_cast<vz::data::TStringField*>(&PhoneTable.FieldByName("PHONE"));
+  PhoneDataSource.SetDataSet(&PhoneTable);
+  PhoneEngine.SetDataSource(&PhoneDataSource);
+
+  GridPanel = ControlById<TPanel>(IDC_MS_GRIDPANEL);
+  ButtonBar = ControlById<TPanel>(IDC_MS_BAR);
+  PhoneGrid = ControlById<TDBGrid>(IDC_MS_GRID);
+  vz::phonebook::StyleButtonBar(*ButtonBar);
+  ButtonBar->SetHeight(kBarHeight);
+  ButtonBar->SetAlign(alBottom);
+  GridPanel->SetBorderWidth(kGridBorder);
+  GridPanel->SetAlign(alClient);
+  PhoneGrid->SetAlign(alClient);
+  PhoneGrid->SetDataSource(&PhoneDataSource);
+  SetUpButtons();
+  SetShowHint(true);
+  SetPosition(poScreenCenter);
+  SetBounds(Left(), Top(), kOuterWidth, kOuterHeight);
+  SetActiveControl(PhoneGrid);
+  RefreshHints();
+}
+
+void TMainScreen::SetUpButtons() {
+  using vz::phonebook::StyleButton;
+  Addbutton = ControlById<TExplorerButton>(IDC_MS_ADD);
+  Modifybutton = ControlById<TExplorerButton>(IDC_MS_MODIFY);
+  Deletebutton = ControlById<TExplorerButton>(IDC_MS_DELETE);
+  Helpbutton = ControlById<TExplorerButton>(IDC_MS_HELP);
+  OKButton = ControlById<TExplorerButton>(IDC_MS_OK);
+  Cancelbutton = ControlById<TExplorerButton>(IDC_MS_CANCEL);
+  StyleButton(*Addbutton, kBitmapNew, "Create a new phone book entry");
+  StyleButton(*Modifybutton, kBitmapEdit, "Edit the currently selected phone book entry");
+  StyleButton(*Deletebutton, kBitmapDelete, "Delete the currently selected phone book entry");
+  StyleButton(*Helpbutton, kBitmapHelp, "Get Windows help for Phonebook Browser");
+  StyleButton(*OKButton, kBitmapAccept, "Use this phone book entry for the current fax");
+  StyleButton(*Cancelbutton, kBitmapCancel, "Cancel - do not use any of these phone book entries\rfor the current fax");
+  OKButton->SetDefault(true);
+  Cancelbutton->SetCancel(true);
+  Addbutton->OnClick = [this](TComponent* s) { AddbuttonClick(s); };
+  Modifybutton->OnClick = [this](TComponent* s) { ModifybuttonClick(s); };
+  Deletebutton->OnClick = [this](TComponent* s) { DeletebuttonClick(s); };
+  Helpbutton->OnClick = [this](TComponent* s) { HelpbuttonClick(s); };
+  OKButton->OnClick = [this](TComponent* s) { OKButtonClick(s); };
+  Cancelbutton->OnClick = [this](TComponent* s) { CancelbuttonClick(s); };
+}
+
+bool TMainScreen::MakePhoneDBF(vz::phonebook::TDataEngine& engine) { return vz::phonebook::MakePhoneDBF(engine, ui_); }
+
+bool TMainScreen::OpenPhoneDBF(vz::data::TTable& table, vz::phonebook::TDataEngine& engine) {
+  return vz::phonebook::OpenPhoneDBF(table, engine, ui_);
+}
+
+void TMainScreen::FormCreate(TComponent*) {
+  ChosenName.clear();
+  ChosenPhone.clear();
+  if (Application != nullptr) Application->SetHelpFile(vz::phonebook::ProgramDir(ui_) + kHelpFileName);
+  if (!OpenPhoneDBF(PhoneTable, PhoneEngine)) {
+    ui_.ShowInfo(vz::phonebook::kOpenFailedMessage);
+    ui_.Terminate();
+  }
+}
+
+void TMainScreen::OKButtonClick(TComponent*) {
+  const bool any = PhoneTable.Active() && !PhoneTable.IsEmpty();
+  ChosenName = any ? PhoneTableNAME->AsString() : std::string();
+  ChosenPhone = any ? PhoneTablePHONE->AsString() : std::string();
+  SetModalResult(mrOk);
+}
+
+void TMainScreen::CancelbuttonClick(TComponent*) { Close(); }
+
+void TMainScreen::HelpbuttonClick(TComponent*) {
+  if (Application != nullptr) Application->HelpContext(kHelpTopic);
+}
+
+bool TMainScreen::RunEditor(std::string& name, std::string& phone) {
+  std::unique_ptr<TPhoneBookEditor> editor(NewEditor());
+  editor->Name->SetText(name);
+  editor->Number->SetText(phone);
+  CenterOverMainForm(editor.get());
+  if (editor->ShowModal() != mrOk) return false;
+  name = editor->Name->Text();
+  phone = editor->Number->Text();
+  return true;
+}
+
+void TMainScreen::PostEntry(const std::string& name, const std::string& phone) {
+  try {
+    PhoneTableNAME->SetAsString(name);
+    PhoneTablePHONE->SetAsString(phone);
+    PhoneTable.Post();
+  } catch (...) {
+    PhoneTable.Cancel();
+    throw;
+  }
+}
+
+void TMainScreen::AddbuttonClick(TComponent*) {
+  std::string name;
+  std::string phone;
+  if (RunEditor(name, phone)) {
+    PhoneTable.Append();
+    PostEntry(name, phone);
+  }
+  if (Application != nullptr) Application->ProcessMessages();
+  UpdateButtons();
+}
+
+// Edit re-reads the entry first: one that another program deleted since the grid
+// last read it is not written into; the list is refreshed instead, with a beep.
+void TMainScreen::ModifybuttonClick(TComponent*) {
+  if (PhoneEngine.QueryRecCount() == 0 || PhoneTable.IsEmpty()) {
+    MessageBeep(0);
+    return;
+  }
+  if (!PhoneTable.RecheckCurrent()) {
+    MessageBeep(0);
+    PhoneTable.Refresh();
+    if (Application != nullptr) Application->ProcessMessages();
+    UpdateButtons();
+    return;
+  }
+  std::string name = PhoneTableNAME->AsString();
+  std::string phone = PhoneTablePHONE->AsString();
+  if (!RunEditor(name, phone)) return;
+  PhoneTable.Edit();
+  PostEntry(name, phone);
+}
+
+void TMainScreen::DeletebuttonClick(TComponent*) {
+  if (PhoneEngine.QueryRecCount() == 0 || PhoneTable.IsEmpty()) {
+    MessageBeep(0);
+    return;
+  }
+  if (AskYesNo(kDeleteQuestion + PhoneTableNAME->AsString(), "Delete")) PhoneTable.Delete();
+  PhoneTable.Refresh();
+  if (Application != nullptr) Application->ProcessMessages();
+  UpdateButtons();
+}
+
+void TMainScreen::UpdateButtons() {
+  const bool any = PhoneEngine.QueryRecCount() > 0;
+  Modifybutton->SetEnabled(any);
+  Deletebutton->SetEnabled(any);
+  if (OKButton->Visible()) OKButton->SetEnabled(any);
+}

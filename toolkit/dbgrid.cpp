@@ -1,0 +1,294 @@
+#include "toolkit/dbgrid.hpp"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "platform/handles.hpp"
+#include "toolkit/application.hpp"
+#include "toolkit/forms.hpp"
+
+namespace {
+
+// Posted to the grid's own window: the table changed, read its order again.
+constexpr UINT kWmRebuild = WM_APP + 0x210;
+constexpr int kIndicatorWidth = 12;
+constexpr int kCellPadding = 8;
+// Rows kept in memory beyond those the ListView asks for.
+constexpr std::size_t kCacheLimit = 512;
+
+int CharWidth(HWND wnd, HFONT font) {
+  vz::win::WindowDc dc(wnd);
+  vz::win::SelectGuard select(dc.Get(), font);
+  SIZE size{};
+  GetTextExtentPoint32A(dc.Get(), "0", 1, &size);
+  return size.cx > 0 ? size.cx : 6;
+}
+
+}  // namespace
+
+TDBGrid::TDBGrid(TComponent* owner) : TWinControl(owner) { SetTabStop(true); }
+
+TDBGrid::~TDBGrid() {
+  // The window goes with the control; nothing more may be asked of the table.
+  if (DataSource() != nullptr) DataSource()->RemoveLink(this);
+}
+
+void TDBGrid::SetDataSource(vz::data::TDataSource* source) {
+  if (source != nullptr)
+    source->AddLink(this);
+  else if (DataSource() != nullptr)
+    DataSource()->RemoveLink(this);
+  ScheduleRebuild();
+}
+
+vz::data::TTable* TDBGrid::Table() const {
+  vz::data::TTable* table = DataSource() != nullptr ? DataSource()->DataSet() : nullptr;
+  return table != nullptr && table->Active() ? table : nullptr;
+}
+
+void TDBGrid::DescribeWindow(CreateParams& p) {
+  p.className = WC_LISTVIEWA;
+  p.ownClass = false;
+  p.style |= LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_VSCROLL | WS_HSCROLL;
+  p.exStyle |= WS_EX_CLIENTEDGE;
+}
+
+void TDBGrid::SetParent(TWinControl* parent) {
+  TWinControl::SetParent(parent);
+  if (Handle() == nullptr) return;
+  SendMessageA(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
+               LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+  ScheduleRebuild();
+}
+
+// The indicator column, then one column per field component in field order, titled
+// with its display label and as wide as its display width in characters of the font.
+void TDBGrid::SetUpColumns() {
+  vz::data::TTable* table = DataSource() != nullptr ? DataSource()->DataSet() : nullptr;
+  if (Handle() == nullptr || table == nullptr || columnsMade_) return;
+  const int charWidth = CharWidth(Handle(), Font().Handle());
+  LVCOLUMNA column{};
+  column.mask = LVCF_WIDTH | LVCF_TEXT;
+  column.cx = kIndicatorWidth;
+  column.pszText = const_cast<char*>("");
+  SendMessageA(Handle(), LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
+  int index = 1;
+  for (const auto& field : table->Fields()) {
+    std::string title = field->DisplayLabel().empty() ? field->FieldName() : field->DisplayLabel();
+    column.cx = field->DisplayWidth() * charWidth + kCellPadding;
+    column.pszText = title.data();
+    SendMessageA(Handle(), LVM_INSERTCOLUMNA, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&column));
+  }
+  columnsMade_ = true;
+}
+
+void TDBGrid::ScheduleRebuild() {
+  if (Handle() == nullptr || rebuildPending_) return;
+  rebuildPending_ = true;
+  PostMessageA(Handle(), kWmRebuild, 0, 0);
+}
+
+void TDBGrid::Rebuild() {
+  rebuildPending_ = false;
+  SetUpColumns();
+  vz::data::TTable* table = Table();
+  cache_.clear();
+  rowRecNos_ = table != nullptr ? table->OrderRecNos() : std::vector<int>{};
+  rowOfRecNo_.assign(rowRecNos_.empty() ? 0 : static_cast<std::size_t>(*std::max_element(rowRecNos_.begin(), rowRecNos_.end())) + 1, -1);
+  for (std::size_t i = 0; i < rowRecNos_.size(); ++i)
+    if (rowRecNos_[i] > 0) rowOfRecNo_[static_cast<std::size_t>(rowRecNos_[i])] = static_cast<int>(i);
+  seenChanges_ = table != nullptr ? table->ChangeCount() : ~0u;
+  if (Handle() == nullptr) return;
+  SendMessageA(Handle(), LVM_SETITEMCOUNT, rowRecNos_.size(), 0);
+  InvalidateRect(Handle(), nullptr, TRUE);
+  ShowCurrent();
+}
+
+int TDBGrid::CurrentRow() const {
+  vz::data::TTable* table = Table();
+  if (table == nullptr || table->IsEmpty()) return -1;
+  const int recno = table->RecNo();
+  if (recno <= 0 || static_cast<std::size_t>(recno) >= rowOfRecNo_.size()) return -1;
+  return rowOfRecNo_[static_cast<std::size_t>(recno)];
+}
+
+// Selects and shows the current record's row, and moves the indicator there.
+void TDBGrid::ShowCurrent() {
+  if (Handle() == nullptr) return;
+  const int row = CurrentRow();
+  following_ = true;
+  LVITEMA state{};
+  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  state.state = 0;
+  SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+  if (row >= 0) {
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+    SendMessageA(Handle(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+  }
+  following_ = false;
+  InvalidateRect(Handle(), nullptr, FALSE);
+}
+
+void TDBGrid::ActiveChanged(vz::data::TTable&) { ScheduleRebuild(); }
+
+void TDBGrid::DataSetChanged(vz::data::TTable& table) {
+  if (table.ChangeCount() != seenChanges_)
+    ScheduleRebuild();
+  else if (!rebuildPending_)
+    ShowCurrent();
+}
+
+void TDBGrid::FillCache(int from, int to) {
+  vz::data::TTable* table = Table();
+  if (table == nullptr) return;
+  from = std::max(from, 0);
+  to = std::min(to, RowCount() - 1);
+  if (cache_.size() > kCacheLimit) cache_.clear();
+  std::vector<int> rows;
+  std::vector<int> recnos;
+  for (int row = from; row <= to; ++row) {
+    if (cache_.count(row) != 0) continue;
+    rows.push_back(row);
+    recnos.push_back(rowRecNos_[static_cast<std::size_t>(row)]);
+  }
+  if (recnos.empty()) return;
+  auto read = table->ReadRows(recnos);
+  rowsRead_ += static_cast<long>(recnos.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) cache_[rows[i]] = std::move(read[i]);
+}
+
+const std::vector<std::string>* TDBGrid::Row(int row) {
+  if (row < 0 || row >= RowCount()) return nullptr;
+  if (cache_.count(row) == 0) FillCache(row, row);
+  const auto it = cache_.find(row);
+  return it != cache_.end() ? &it->second : nullptr;
+}
+
+void TDBGrid::GetDisplayText(NMLVDISPINFOA& info) {
+  if (!(info.item.mask & LVIF_TEXT) || info.item.pszText == nullptr || info.item.cchTextMax <= 0) return;
+  displayText_.clear();
+  const std::vector<std::string>* row = info.item.iSubItem > 0 ? Row(info.item.iItem) : nullptr;
+  if (row != nullptr && static_cast<std::size_t>(info.item.iSubItem) <= row->size())
+    displayText_ = (*row)[static_cast<std::size_t>(info.item.iSubItem) - 1];
+  const std::size_t n = std::min(displayText_.size(), static_cast<std::size_t>(info.item.cchTextMax - 1));
+  displayText_.copy(info.item.pszText, n);
+  info.item.pszText[n] = '\0';
+}
+
+void TDBGrid::RowChosen(int row) {
+  vz::data::TTable* table = Table();
+  if (table == nullptr || row < 0 || row >= RowCount()) return;
+  const int recno = rowRecNos_[static_cast<std::size_t>(row)];
+  if (table->RecNo() == recno) return;
+  table->GotoBookmark(recno);
+}
+
+int TDBGrid::FindRow(const char* text) {
+  vz::data::TTable* table = Table();
+  if (table == nullptr || text == nullptr || rebuildPending_) return -1;
+  if (!table->FindNearestCaseless(text)) return -1;
+  return CurrentRow();
+}
+
+// The indicator column is drawn here: a small triangle on the current record's row.
+LRESULT TDBGrid::CustomDraw(NMLVCUSTOMDRAW& draw) {
+  const DWORD stage = draw.nmcd.dwDrawStage;
+  if (stage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+  if (stage == CDDS_ITEMPREPAINT) return CDRF_NOTIFYSUBITEMDRAW;
+  const int row = static_cast<int>(draw.nmcd.dwItemSpec);
+  if (stage != (CDDS_ITEMPREPAINT | CDDS_SUBITEM) || draw.iSubItem != 0) return CDRF_DODEFAULT;
+  RECT box = CellRect(row, 0);
+  box.right -= 1;
+  box.bottom -= 1;
+  vz::gfx::FillRectColor(draw.nmcd.hdc, box, clBtnFace);
+  if (row == CurrentRow()) {
+    const int midY = (box.top + box.bottom) / 2;
+    const int x = box.left + 3;
+    POINT tri[3] = {{x, midY - 4}, {x + 4, midY}, {x, midY + 4}};
+    vz::win::Brush brush(CreateSolidBrush(RGB(0, 0, 0)));
+    vz::win::SelectGuard selBrush(draw.nmcd.hdc, brush.Get());
+    vz::win::SelectGuard selPen(draw.nmcd.hdc, GetStockObject(BLACK_PEN));
+    Polygon(draw.nmcd.hdc, tri, 3);
+  }
+  return CDRF_SKIPDEFAULT;
+}
+
+// A cell's rectangle in client coordinates (column 0 is the indicator).
+RECT TDBGrid::CellRect(int row, int column) const {
+  RECT r{};
+  ListView_GetItemRect(Handle(), row, &r, LVIR_BOUNDS);
+  int left = r.left;
+  for (int c = 0; c < column; ++c) left += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
+  const int width = static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, column, 0));
+  return RECT{left, r.top, left + width, r.bottom};
+}
+
+// Row and column lines over the rows on screen, drawn after the ListView has painted:
+// the ListView's own lines take the button face colour, too faint on some desktops.
+void TDBGrid::DrawGridLines() const {
+  vz::win::WindowDc dc(Handle());
+  const int top = static_cast<int>(SendMessageA(Handle(), LVM_GETTOPINDEX, 0, 0));
+  const int page = static_cast<int>(SendMessageA(Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
+  for (int row = top; row <= top + page && row < RowCount(); ++row) DrawRowLines(dc.Get(), row);
+}
+
+void TDBGrid::DrawRowLines(HDC dc, int row) const {
+  RECT r{};
+  ListView_GetItemRect(Handle(), row, &r, LVIR_BOUNDS);
+  vz::win::Pen pen(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW)));
+  vz::win::SelectGuard select(dc, pen.Get());
+  MoveToEx(dc, r.left, r.bottom - 1, nullptr);
+  LineTo(dc, r.right, r.bottom - 1);
+  int x = r.left;
+  const int columns = static_cast<int>(SendMessageA(ListView_GetHeader(Handle()), HDM_GETITEMCOUNT, 0, 0));
+  for (int c = 0; c < columns; ++c) {
+    x += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
+    MoveToEx(dc, x - 1, r.top, nullptr);
+    LineTo(dc, x - 1, r.bottom);
+  }
+}
+
+bool TDBGrid::Notify(NMHDR& header, LRESULT& result) {
+  switch (header.code) {
+    case LVN_GETDISPINFOA:
+      GetDisplayText(reinterpret_cast<NMLVDISPINFOA&>(header));
+      return true;
+    case LVN_ODCACHEHINT: {
+      const auto& hint = reinterpret_cast<NMLVCACHEHINT&>(header);
+      FillCache(hint.iFrom, hint.iTo);
+      return true;
+    }
+    case LVN_ITEMCHANGED: {
+      const auto& change = reinterpret_cast<NMLISTVIEW&>(header);
+      if (!following_ && change.iItem >= 0 && (change.uNewState & LVIS_FOCUSED) && !(change.uOldState & LVIS_FOCUSED))
+        RowChosen(change.iItem);
+      return true;
+    }
+    case LVN_ODFINDITEMA: {
+      const auto& find = reinterpret_cast<NMLVFINDITEMA&>(header);
+      result = (find.lvfi.flags & LVFI_STRING) ? FindRow(find.lvfi.psz) : -1;
+      return true;
+    }
+    case NM_CUSTOMDRAW:
+      result = CustomDraw(reinterpret_cast<NMLVCUSTOMDRAW&>(header));
+      return true;
+    default:
+      return false;
+  }
+}
+
+LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kWmRebuild) {
+    if (rebuildPending_) Rebuild();
+    return 0;
+  }
+  const LRESULT result = TWinControl::OnMessage(msg, wp, lp);
+  if (msg == WM_PAINT) DrawGridLines();
+  return result;
+}
+
+void RegisterDBGrid() {
+  RegisterControlClass("TDBGrid", [](TComponent* owner) { return new TDBGrid(owner); });
+}

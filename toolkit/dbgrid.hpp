@@ -1,0 +1,72 @@
+#pragma once
+// TDBGrid: a read-only grid of a data source's table, on the report-style ListView of
+// the common controls in owner-data mode. The ListView addresses rows by number and a
+// CDX page holds no count of the keys beneath it, so the grid keeps the table's order
+// as a map from row to record number, read from the index alone (one walk of the
+// leaves) whenever the set of records changes; the rows themselves are read only when
+// they come on screen. The current record and the selected row follow each other.
+// Typing letters jumps to the first name starting with them, through index seeks.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dbengine/dataset.hpp"
+#include "toolkit/controls.hpp"
+
+class TDBGrid : public TWinControl, public vz::data::TDataLink {
+ public:
+  explicit TDBGrid(TComponent* owner);
+  ~TDBGrid() override;
+
+  vz::data::TDataSource* DataSource() const { return LinkedSource(); }
+  void SetDataSource(vz::data::TDataSource* source);
+
+  void SetParent(TWinControl* parent) override;
+
+  // Rows known to the grid, and the row of the current record (-1: none).
+  int RowCount() const { return static_cast<int>(rowRecNos_.size()); }
+  int CurrentRow() const;
+  // Rows read from the table since the grid was made (what painting cost).
+  long RowsRead() const { return rowsRead_; }
+  // Reads the table's order again at once (normally done after a change, when idle).
+  void Rebuild();
+
+  void ActiveChanged(vz::data::TTable& table) override;
+  void DataSetChanged(vz::data::TTable& table) override;
+
+ protected:
+  void DescribeWindow(CreateParams& params) override;
+  bool Notify(NMHDR& header, LRESULT& result) override;
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+ private:
+  vz::data::TTable* Table() const;
+  void SetUpColumns();
+  void ScheduleRebuild();
+  void ShowCurrent();
+  void FillCache(int from, int to);
+  const std::vector<std::string>* Row(int row);
+  void GetDisplayText(NMLVDISPINFOA& info);
+  void RowChosen(int row);
+  int FindRow(const char* text);
+  LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
+  RECT CellRect(int row, int column) const;
+  void DrawGridLines() const;
+  void DrawRowLines(HDC dc, int row) const;
+
+  std::vector<int> rowRecNos_;
+  std::vector<int> rowOfRecNo_;  // by record number; -1 for records not shown
+  std::map<int, std::vector<std::string>> cache_;
+  std::string displayText_;
+  unsigned seenChanges_ = ~0u;
+  bool rebuildPending_ = false;
+  bool following_ = false;  // moving the selection to the current record
+  bool columnsMade_ = false;
+  long rowsRead_ = 0;
+};
+
+// Makes TDBGrid known to form templates.
+void RegisterDBGrid();

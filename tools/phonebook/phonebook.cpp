@@ -1,0 +1,93 @@
+// Opens the phone book browser modally on the phone book (VZPB.DBF) in FOLDER, as
+// the fax details dialog does, and prints the modal result and the chosen entry:
+//   phonebook FOLDER [--row N] [--click CAPTION] [--hold-ms N]
+// prints "result 1", "name <text>", "phone <text>" on separate lines. --row makes the
+// entry in row N (from 0) current; --click presses the button with that caption
+// once the browser shows; --hold-ms ends the browser with Cancel after N ms (for
+// screenshots and unattended runs).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+#include "common/text.hpp"
+#include "phonebook/mainscreen.hpp"
+#include "toolkit/application.hpp"
+#include "toolkit/dialogs.hpp"
+#include "widgets/explbtn.hpp"
+
+namespace {
+
+// The phone book's view of this program: it lives in FOLDER, as if run from there.
+class FolderUi : public vz::phonebook::PhoneBookUi {
+ public:
+  explicit FolderUi(std::string folder) : folder_(std::move(folder)) {}
+  std::string ProgramPath() override { return vz::JoinPath(folder_, "VZNTCTL.EXE"); }
+  void ShowInfo(const std::string& text) override { ::ShowInfo(text); }
+  void Terminate() override { Application->Terminate(); }
+
+ private:
+  std::string folder_;
+};
+
+TMainScreen* holdScreen = nullptr;
+TExplorerButton* clickButton = nullptr;
+
+void CALLBACK EndHold(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (holdScreen != nullptr) holdScreen->SetModalResult(mrCancel);
+}
+
+void CALLBACK ClickLater(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (clickButton != nullptr) clickButton->Click();
+}
+
+TExplorerButton* ButtonByCaption(TMainScreen& screen, const std::string& caption) {
+  for (TExplorerButton* b : {screen.Addbutton, screen.Modifybutton, screen.Deletebutton, screen.Helpbutton,
+                             screen.OKButton, screen.Cancelbutton}) {
+    std::string plain = b->Caption();
+    std::erase(plain, '&');
+    if (plain == caption) return b;
+  }
+  throw std::runtime_error("no button captioned " + caption);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argv[1][0] == '-') {
+    std::fprintf(stderr, "usage: phonebook FOLDER [--hold-ms N]\n");
+    return 2;
+  }
+  try {
+    TApplication app;
+    app.SetTitle("Phone Book");
+    FolderUi ui(argv[1]);
+    TMainScreen screen(&app, ui);
+    for (int i = 2; i + 1 < argc; i += 2) {
+      const std::string option = argv[i];
+      const std::string value = argv[i + 1];
+      if (option == "--hold-ms") {
+        holdScreen = &screen;
+        SetTimer(nullptr, 0, static_cast<UINT>(std::atoi(value.c_str())), &EndHold);
+      } else if (option == "--row") {
+        screen.PhoneTable.First();
+        screen.PhoneTable.MoveBy(std::atoi(value.c_str()));
+      } else if (option == "--click") {
+        clickButton = ButtonByCaption(screen, value);
+        SetTimer(nullptr, 0, 500, &ClickLater);
+      } else {
+        throw std::runtime_error("unknown option " + option);
+      }
+    }
+    const int result = screen.ShowModal();
+    std::printf("result %d\nname %s\nphone %s\n", result, screen.ChosenName.c_str(), screen.ChosenPhone.c_str());
+    return app.Terminated() ? 3 : 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "phonebook: %s\n", e.what());
+    return 1;
+  }
+}
