@@ -1,6 +1,10 @@
 #include "controller/gdform.hpp"
 
+#include <memory>
+
 #include "controller/gdform_ids.hpp"
+#include "phonebook/mainscreen.hpp"
+#include "toolkit/application.hpp"
 
 TGetDataForm::TGetDataForm(TComponent* owner)
     : TForm(owner, MAKEINTRESOURCEA(IDD_GETDATAFORM)),
@@ -12,7 +16,8 @@ TGetDataForm::TGetDataForm(TComponent* owner)
       Subject(ControlById<TEdit>(IDC_SUBJECT)),
       Button1(ControlById<TButton>(IDC_BUTTON1)),
       Button2(ControlById<TButton>(IDC_BUTTON2)),
-      Button3(ControlById<TButton>(IDC_BUTTON3)) {
+      Button3(ControlById<TButton>(IDC_BUTTON3)),
+      PickFromPhoneBook(&PickFromPhoneBrowser) {
   SetName("GetDataForm");
   // Owned by the desktop, not by the hidden application window, so that it has a
   // place of its own among the user's windows.
@@ -48,4 +53,12 @@ void TGetDataForm::Button2Click(TComponent*) {
   if (!PickFromPhoneBook(name, phone)) return;
   Recipient->SetText(name);
   Phone->SetText(phone);
+}
+
+bool PickFromPhoneBrowser(std::string& name, std::string& phone) {
+  const auto browser = std::make_unique<TMainScreen>(Application);
+  if (browser->ShowModal() != mrOk) return false;
+  name = browser->ChosenName;
+  phone = browser->ChosenPhone;
+  return true;
 }

@@ -26,7 +26,7 @@ class TGetDataForm : public TForm {
   TButton* Button2;
   TButton* Button3;
 
-  // What Button2 opens.
+  // What Button2 opens; by default PickFromPhoneBrowser.
   TPhoneBookPicker PickFromPhoneBook;
 
   void FormShow(TComponent* sender);
@@ -35,3 +35,7 @@ class TGetDataForm : public TForm {
   void Button2Click(TComponent* sender);
   void Button3Click(TComponent* sender);
 };
+
+// Opens a new phone book browser owned by the application, modally, and releases
+// it (closing its table) as soon as it has closed.
+bool PickFromPhoneBrowser(std::string& name, std::string& phone);

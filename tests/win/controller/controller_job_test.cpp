@@ -44,9 +44,11 @@ HWND WaitVisible(const char* windowClass, const char* title, int ms = 10000) {
   return found != nullptr && IsWindowVisible(found) ? found : nullptr;
 }
 
+// Asked of the window itself: for another program's edit box the system's copy of
+// the title is not its text.
 std::string Text(HWND wnd) {
   char text[1024] = {};
-  GetWindowTextA(wnd, text, sizeof text);
+  SendMessageA(wnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
   return text;
 }
 
@@ -354,6 +356,60 @@ TEST_F(JobTest, SecondCopyRenamesOneTitledWindowRestoresTheOtherAndEndsAtOnce) {
   DestroyWindow(second);
   // The first copy goes on serving.
   EXPECT_EQ(vz::tools::PipeDocStart("x"), out_ + "\\FAX00000.APF");
+}
+
+// The controller runs from the scratch folder, where its phone book is: one entry.
+class PhoneBookJobTest : public JobTest {
+ protected:
+  std::string ControllerProgram() override {
+    const std::string program = root_ + "\\VZNTCTL.EXE";
+    EXPECT_TRUE(CopyFileA(ControllerPath().c_str(), program.c_str(), FALSE));
+    const std::string dbftool = WindowsPath(VZ_DBFTOOL_EXE);
+    WriteBytes(root_ + "\\book.csv", "Jane Roe,+1 555 0100\r\n");
+    EXPECT_EQ(RunAndWait(dbftool, "create-phonebook VZPB.DBF"), 0u);
+    EXPECT_EQ(RunAndWait(dbftool, "import VZPB.DBF book.csv"), 0u);
+    return program;
+  }
+
+  // Opens the phone book from the dialog and ends it with the key `key`.
+  void UsePhoneBook(HWND dialog, WPARAM key) {
+    PostMessageA(GetDlgItem(dialog, 208), BM_CLICK, 0, 0);
+    HWND browser = WaitVisible(nullptr, "VelmorFax Printer Driver - Select Phone Number ");
+    ASSERT_NE(browser, nullptr);
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    ASSERT_TRUE(WaitFor([&] {
+      return GetGUIThreadInfo(GetWindowThreadProcessId(browser, nullptr), &gui) && gui.hwndFocus != nullptr &&
+             (gui.hwndFocus == browser || IsChild(browser, gui.hwndFocus));
+    }));
+    PressKey(gui.hwndFocus, key);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(browser); }));
+  }
+};
+
+TEST_F(PhoneBookJobTest, AcceptedEntryReplacesNumberAndRecipientAndCancelKeepsThem) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "999");
+  Type(dialog, kRecipient, "typed by hand");
+  Type(dialog, kSubject, "Subject stays");
+  UsePhoneBook(dialog, VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kPhone)) == "+1 555 0100"; }));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Jane Roe");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kSubject)), "Subject stays");
+
+  Type(dialog, kPhone, "777");
+  UsePhoneBook(dialog, VK_ESCAPE);
+  EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "777");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Jane Roe");
+
+  PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "777\r\nJane Roe\r\nSubject stays\r\n");
 }
 
 }  // namespace

@@ -104,8 +104,30 @@ class ControllerEndToEndTest : public SettingsFileFixture {
     return process;
   }
 
+  // The program the test runs; by default the one built.
+  virtual std::string ControllerProgram() { return ControllerPath(); }
+
+  // Runs `command` in the scratch folder and waits for it; its exit code.
+  DWORD RunAndWait(const std::string& program, const std::string& arguments) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string command = "\"" + program + "\" " + arguments;
+    if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, root_.c_str(),
+                        &startup, &process))
+      return GetLastError();
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
+  }
+
   void StartController() {
-    controller_ = StartProcess(ControllerPath());
+    const std::string program = ControllerProgram();
+    if (HasFatalFailure()) return;
+    controller_ = StartProcess(program);
     ASSERT_NE(controller_.hProcess, nullptr);
     for (int i = 0; i < 200; ++i) {
       if (WaitNamedPipeA(vz::driverlink::kPipeName, 50)) return;
