@@ -412,4 +412,58 @@ TEST_F(PhoneBookJobTest, AcceptedEntryReplacesNumberAndRecipientAndCancelKeepsTh
   EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "777\r\nJane Roe\r\nSubject stays\r\n");
 }
 
+// The tray menu as the user opens it: a right-button press on the icon, then the
+// item `downs` steps down, chosen with Enter.
+class TrayMenuTest : public JobTest {
+ protected:
+  // The controller's own tray icon window: one of an ended test may linger a while.
+  HWND TrayWindow() {
+    for (HWND wnd = FindWindowExA(nullptr, nullptr, "TTrayIconMsgWindow", nullptr); wnd != nullptr;
+         wnd = FindWindowExA(nullptr, wnd, "TTrayIconMsgWindow", nullptr)) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(wnd, &pid);
+      if (pid == controller_.dwProcessId) return wnd;
+    }
+    return nullptr;
+  }
+
+  void Choose(int downs) {
+    HWND tray = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (tray = TrayWindow()) != nullptr; }));
+    SetCursorPos(600, 500);
+    PostMessageA(tray, WM_USER + 100, 42, WM_MOUSEMOVE);
+    PostMessageA(tray, WM_USER + 100, 42, WM_RBUTTONDOWN);
+    HWND menu = WaitVisible("#32768", nullptr);
+    ASSERT_NE(menu, nullptr);
+    for (int i = 0; i < downs; ++i) PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(WaitFor([] { return WaitVisible("#32768", nullptr, 0) == nullptr; }));
+  }
+};
+
+TEST_F(TrayMenuTest, AboutShowsItsBoxAndTheControllerGoesOn) {
+  Choose(2);
+  HWND box = WaitVisible("#32770", "Information");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)), "VelmorFAX NT Print To Fax Controller");
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(vz::tools::PipeDocStart("after About"), out_ + "\\FAX00000.APF");
+}
+
+TEST_F(TrayMenuTest, StartVelmorFaxStartsTheProgramWhenItIsNotRunning) {
+  Choose(3);
+  ASSERT_NE(WaitVisible(nullptr, "VelmorFAX"), nullptr);
+  EXPECT_NE(ReadBytes(stubLog_).find(" in " + root_ + "\r\n"), std::string::npos);
+}
+
+TEST_F(TrayMenuTest, CloseEndsTheProgramWithCodeZeroAndThePipeGoes) {
+  Choose(1);
+  ASSERT_EQ(WaitForSingleObject(controller_.hProcess, 10000), WAIT_OBJECT_0);
+  DWORD code = 99;
+  GetExitCodeProcess(controller_.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_FALSE(WaitNamedPipeA(vz::driverlink::kPipeName, 100));
+  EXPECT_EQ(TrayWindow(), nullptr);
+}
+
 }  // namespace
