@@ -165,6 +165,7 @@ TEST_F(JobTest, OkWritesTheDescriptorAsTypedAndNoStartsNothing) {
   // Asked only once the descriptor is there.
   EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "+49 (30) 123-456\r\n  Jane Roe, Sales \r\nOffer \"Q3\"; 50% off\r\n");
   EXPECT_EQ(Text(GetDlgItem(question, 0xFFFF)), "Switch to VelmorFAX now?");
+  EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == question; })) << "the question is not in front";
   EXPECT_EQ(GetWindowLongPtrA(GetDlgItem(question, IDYES), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
   EXPECT_NE(GetDlgItem(question, IDNO), nullptr);
   EXPECT_NE(SendDlgItemMessageA(question, 0x0440, STM_GETICON, 0, 0), 0);
