@@ -16,6 +16,8 @@ class ControllerEnv {
   // True when `path` names an existing file; a directory or an empty path is not one.
   virtual bool FileExists(const std::string& path) = 0;
   virtual bool DirectoryExists(const std::string& path) = 0;
+  // True when anything of that name is there, file or folder.
+  virtual bool EntryExists(const std::string& path) = 0;
   // One directory level; the parent must exist.
   virtual bool MakeDirectory(const std::string& path) = 0;
   // A value of VZPD.INI in the Windows directory: at most 255 characters, "" when missing.
@@ -29,11 +31,11 @@ class ControllerEnv {
   virtual std::string LastErrorText() = 0;
   // The information box (caption "Information", information icon, OK).
   virtual void ShowInfo(const std::string& text) = 0;
-  // Names of the files (not directories) in `folder` that match the wildcard
+  // Names of the entries (files and folders) in `folder` that match the wildcard
   // `pattern`, without the folder; `folder` ends in '\'. The list may hold more
   // names than match (the system also matches short names): callers filter.
   // False when the folder cannot be read.
-  virtual bool ListFileNames(const std::string& folder, const std::string& pattern,
+  virtual bool ListEntryNames(const std::string& folder, const std::string& pattern,
                              std::vector<std::string>& names) = 0;
 };
 

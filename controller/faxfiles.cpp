@@ -69,17 +69,17 @@ void ForceOutputDir(ControllerEnv& env, const std::string& dir) {
 std::string ProbeFaxFileName(ControllerEnv& env, const std::string& outputDir, int first) {
   int number = first;
   std::string name = FaxFileName(outputDir, number);
-  while (env.FileExists(name) && number < kLastFaxNumber) name = FaxFileName(outputDir, ++number);
+  while (env.EntryExists(name) && number < kLastFaxNumber) name = FaxFileName(outputDir, ++number);
   return name;
 }
 
 std::string ChooseFaxFileName(ControllerEnv& env, const std::string& outputDir) {
   for (int number = 0; number < kProbesBeforeListing; ++number) {
     std::string name = FaxFileName(outputDir, number);
-    if (!env.FileExists(name)) return name;
+    if (!env.EntryExists(name)) return name;
   }
   std::vector<std::string> names;
-  if (!env.ListFileNames(outputDir + "\\", kFaxPattern, names))
+  if (!env.ListEntryNames(outputDir + "\\", kFaxPattern, names))
     return ProbeFaxFileName(env, outputDir, kProbesBeforeListing);
   std::vector<bool> taken(kLastFaxNumber + 1, false);
   for (const std::string& name : names) {

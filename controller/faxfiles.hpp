@@ -17,8 +17,9 @@ std::string FaxFileName(const std::string& outputDir, int number);
 // Creates `dir` with every missing parent; failures are ignored.
 void ForceOutputDir(ControllerEnv& env, const std::string& dir);
 
-// The smallest number whose FAXnnnnn.APF file does not exist in outputDir, or
-// 99999 when all are taken. Reads the folder once instead of probing each name.
+// The smallest number with no FAXnnnnn.APF entry in outputDir, or 99999 when all
+// are taken. A folder of that name takes the number as a file does: the driver
+// could not write there. Reads the folder once instead of probing each name.
 std::string ChooseFaxFileName(ControllerEnv& env, const std::string& outputDir);
 // The same result by testing name after name from `first` on.
 std::string ProbeFaxFileName(ControllerEnv& env, const std::string& outputDir, int first = 0);

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include <limits>
 
 #include "common/text.hpp"
 #include "controller/settings.hpp"
+#include "platform/files.hpp"
 #include "platform/handles.hpp"
 #include "toolkit/dialogs.hpp"
 
@@ -49,6 +49,10 @@ bool Win32ControllerEnv::DirectoryExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool Win32ControllerEnv::EntryExists(const std::string& path) {
+  return !path.empty() && ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool Win32ControllerEnv::MakeDirectory(const std::string& path) {
   return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
 }
@@ -62,16 +66,10 @@ std::string Win32ControllerEnv::ReadProfileString(const std::string& section,
 }
 
 bool Win32ControllerEnv::WriteWholeFile(const std::string& path, std::string_view bytes) {
-  if (bytes.size() > std::numeric_limits<DWORD>::max()) return Failed(ERROR_FILE_TOO_LARGE);
-  win::Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return Failed(::GetLastError());
-  DWORD written = 0;
-  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
-    return Failed(::GetLastError());
-  if (written != bytes.size()) return Failed(ERROR_DISK_FULL);
-  if (!::CloseHandle(file.Release())) return Failed(::GetLastError());
-  return true;
+  if (win::WriteWholeFile(path, bytes)) return true;
+  // A short write leaves no error of the system's own.
+  const DWORD error = ::GetLastError();
+  return Failed(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
 }
 
 bool Win32ControllerEnv::RenameReplacing(const std::string& from, const std::string& to) {
@@ -104,7 +102,7 @@ std::string SystemErrorText(unsigned long error) {
 
 void Win32ControllerEnv::ShowInfo(const std::string& text) { showInfo_(text); }
 
-bool Win32ControllerEnv::ListFileNames(const std::string& folder, const std::string& pattern,
+bool Win32ControllerEnv::ListEntryNames(const std::string& folder, const std::string& pattern,
                                        std::vector<std::string>& names) {
   names.clear();
   const std::string search = folder + pattern;
@@ -116,7 +114,8 @@ bool Win32ControllerEnv::ListFileNames(const std::string& folder, const std::str
     find.Reset(::FindFirstFileA(search.c_str(), &data));
   if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.emplace_back(data.cFileName);
+    const std::string name = data.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
   } while (::FindNextFileA(find.Get(), &data));
   return ::GetLastError() == ERROR_NO_MORE_FILES;
 }

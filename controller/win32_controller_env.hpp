@@ -17,6 +17,7 @@ class Win32ControllerEnv : public ControllerEnv {
   std::string WindowsDirectory() override;
   bool FileExists(const std::string& path) override;
   bool DirectoryExists(const std::string& path) override;
+  bool EntryExists(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   std::string ReadProfileString(const std::string& section, const std::string& key) override;
   bool WriteWholeFile(const std::string& path, std::string_view bytes) override;
@@ -24,7 +25,7 @@ class Win32ControllerEnv : public ControllerEnv {
   bool RemoveFile(const std::string& path) override;
   std::string LastErrorText() override;
   void ShowInfo(const std::string& text) override;
-  bool ListFileNames(const std::string& folder, const std::string& pattern,
+  bool ListEntryNames(const std::string& folder, const std::string& pattern,
                      std::vector<std::string>& names) override;
 
  private:

@@ -409,13 +409,18 @@ class IndexImpl : public CdxIndex {
 
   void Clear() override {
     CdxLock lock(*this, LockKind::kExclusive);
-    const std::uint32_t counter = GetBE32(store_.Get(0) + kHdrCounter) + 1;
+    // The counter straight from the file: the cached header may be stale or damaged.
+    std::uint32_t counter = knownCounter_;
+    unsigned char old[kHdrCounter + 4];
+    if (file_->ReadAt(0, old, sizeof old) == sizeof old) counter = std::max(counter, GetBE32(old + kHdrCounter));
+    ++counter;
     store_.Discard();
     WriteEmptyFile(counter);
     store_.Reset();
     // The moved counter tells other openers to drop what they hold; this hold has
     // moved it already.
     knownCounter_ = counter;
+    mustRefresh_ = false;
     bumped_ = true;
     ++foreignGen_;
   }
@@ -518,7 +523,7 @@ class IndexImpl : public CdxIndex {
   std::uint64_t ForeignGen() const { return foreignGen_; }
 
  protected:
-  void AcquireLock(LockKind kind) override {
+  void AcquireLock(LockKind kind, bool check) override {
     if (lockDepth_ > 0) {
       if (kind == LockKind::kExclusive && held_ == LockKind::kShared) {
         if (options_.shared) {
@@ -540,6 +545,11 @@ class IndexImpl : public CdxIndex {
     if (options_.shared) TakeFileLock(kind);
     held_ = kind;
     bumped_ = false;
+    if (!check) {
+      mustRefresh_ = true;
+      lockDepth_ = 1;
+      return;
+    }
     try {
       Refresh();
     } catch (...) {
@@ -699,6 +709,10 @@ std::unique_ptr<CdxIndex> CdxIndex::Open(std::unique_ptr<File> file, const CdxOp
   auto index = std::make_unique<IndexImpl>(std::move(file), options);
   index->Tags();
   return index;
+}
+
+std::unique_ptr<CdxIndex> CdxIndex::OpenUnread(std::unique_ptr<File> file, const CdxOptions& options) {
+  return std::make_unique<IndexImpl>(std::move(file), options);
 }
 
 std::unique_ptr<CdxIndex> CdxIndex::Create(std::unique_ptr<File> file, const CdxOptions& options) {

@@ -159,6 +159,9 @@ class CdxIndex {
   // Writes a new compound index with no tags over `file` (its old contents are cut off;
   // the change counter continues from the old file's, so other openers notice).
   static std::unique_ptr<CdxIndex> Create(std::unique_ptr<File> file, const CdxOptions& options = {});
+  // Opens an index without reading it, for Clear() and a rebuild of a file that
+  // cannot be read.
+  static std::unique_ptr<CdxIndex> OpenUnread(std::unique_ptr<File> file, const CdxOptions& options = {});
 
   // Tags in directory order (ascending by name); order numbers are 1-based positions.
   virtual std::vector<CdxTagInfo> Tags() = 0;
@@ -180,6 +183,8 @@ class CdxIndex {
   // compound index (its change counter goes on, so other openers drop what they
   // hold). For rebuilding all tags, under an exclusive CdxLock held across the
   // Clear and the AddTag calls that follow, so that no opener sees the index between.
+  // Reads nothing but the old counter, so it also mends a damaged file (under a lock
+  // taken with CdxLock::kUnchecked).
   virtual void Clear() = 0;
 
   // Check() of the directory and of every tag, plus the free page list (no loops, no
@@ -195,7 +200,8 @@ class CdxIndex {
  protected:
   CdxIndex() = default;
   friend class CdxLock;
-  virtual void AcquireLock(LockKind kind) = 0;
+  // `check`: refuse (CdxDamaged) an index that another writer left half updated.
+  virtual void AcquireLock(LockKind kind, bool check) = 0;
   virtual void ReleaseLock() = 0;
 };
 
@@ -206,7 +212,10 @@ class CdxIndex {
 // mode the change counter moves once per outermost exclusive hold that changed something.
 class CdxLock {
  public:
-  CdxLock(CdxIndex& index, LockKind kind) : index_(index) { index_.AcquireLock(kind); }
+  // Taken to rebuild a damaged index: the lock is had without reading the file.
+  enum Unchecked { kUnchecked };
+  CdxLock(CdxIndex& index, LockKind kind) : index_(index) { index_.AcquireLock(kind, true); }
+  CdxLock(CdxIndex& index, LockKind kind, Unchecked) : index_(index) { index_.AcquireLock(kind, false); }
   ~CdxLock() { index_.ReleaseLock(); }
   CdxLock(const CdxLock&) = delete;
   CdxLock& operator=(const CdxLock&) = delete;

@@ -57,6 +57,7 @@ void Tree::SetRoot(std::uint32_t root) { PutLE32(store_.Mutable(header_) + kHdrR
 
 bool Tree::Descend(const Probe& probe, bool forInsert, std::vector<Step>* path, std::uint32_t& leaf) {
   std::uint32_t off = Root();
+  parentKey_.clear();
   for (int depth = 0;; ++depth) {
     if (depth > kMaxDepth) Damaged("tree deeper than possible (loop)");
     const unsigned char* page = store_.Get(off);
@@ -83,8 +84,20 @@ bool Tree::Descend(const Probe& probe, bool forInsert, std::vector<Step>* path, 
       lo = n - 1;
     }
     if (path) path->push_back({off, lo});
-    off = GetBE32(InteriorEntry(page, lo, keyLength_) + keyLength_ + 4);
+    const unsigned char* chosen = InteriorEntry(page, lo, keyLength_);
+    parentKey_.assign(reinterpret_cast<const char*>(chosen), static_cast<std::size_t>(keyLength_));
+    parentRecno_ = GetBE32(chosen + keyLength_);
+    off = GetBE32(chosen + keyLength_ + 4);
   }
+}
+
+// A leaf reached from an interior entry ends with that entry. One that does not was
+// overwritten (by another page, say): reading on would skip or repeat keys.
+void Tree::CheckLeafEnd(const EntryList& leaf) {
+  if (parentKey_.empty() || leaf.Size() == 0) return;
+  const std::size_t last = leaf.Size() - 1;
+  if (leaf.recnos[last] != parentRecno_ || leaf.KeyView(last) != parentKey_)
+    Damaged("a leaf does not end with its parent's entry");
 }
 
 const EntryList& Tree::LoadLeaf(std::uint32_t offset, NodeHead& head) {
@@ -155,6 +168,7 @@ std::optional<CdxEntry> Tree::LowerBound(const Probe& probe) {
   if (!Descend(probe, false, nullptr, leaf)) return std::nullopt;
   NodeHead h;
   const EntryList& l = LoadLeaf(leaf, h);
+  CheckLeafEnd(l);
   const std::size_t i = cdx::LowerBound(l, probe);
   std::optional<CdxEntry> e = i < l.Size() ? MakeEntry(l, i) : EntryAt(h.right, 0);
   // Keys out of order would otherwise let a caller stepping forward go round for ever.
@@ -181,6 +195,7 @@ std::optional<CdxEntry> Tree::BeforeSlow(const Probe& probe) {
   if (!Descend(probe, false, nullptr, leaf)) return Last();
   NodeHead h;
   const EntryList& l = LoadLeaf(leaf, h);
+  CheckLeafEnd(l);
   const std::size_t i = cdx::LowerBound(l, probe);
   if (i > 0) return MakeEntry(l, i - 1);
   std::uint32_t left = h.left;

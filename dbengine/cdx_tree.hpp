@@ -57,6 +57,7 @@ class Tree {
   void SetRoot(std::uint32_t root);
   bool Descend(const Probe& probe, bool forInsert, std::vector<Step>* path, std::uint32_t& leaf);
   const EntryList& LoadLeaf(std::uint32_t offset, NodeHead& head);
+  void CheckLeafEnd(const EntryList& leaf);
   std::optional<CdxEntry> BeforeSlow(const Probe& probe);
   std::optional<CdxEntry> EntryAt(std::uint32_t leaf, std::size_t index);
   std::uint32_t Edge(bool last);
@@ -75,6 +76,9 @@ class Tree {
   bool unique_;
   std::size_t interiorCap_;
 
+  // The interior entry the last Descend took to its leaf (empty key: the root is a leaf).
+  std::string parentKey_;
+  std::uint64_t parentRecno_ = 0;
   // Last decoded leaf, valid while the store's generation is unchanged.
   std::uint64_t leafGen_ = 0;
   std::uint32_t leafOff_ = 0;

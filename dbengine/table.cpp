@@ -36,21 +36,25 @@ struct Table::TagState {
   std::string problem;  // non-empty: the tag cannot be kept up to date by this engine
 };
 
-// One lock byte held for the duration of a change (shared mode only).
+// One lock byte held for the duration of a change (shared mode only), or a shared
+// hold that waits out another program's change (shared and read-only openers).
 class Table::FileLock {
  public:
   // A lock that cannot be had within the wait throws, unless `optional`: then Held()
-  // tells. Only shared openers lock; the others are alone with the file.
-  FileLock(Table& table, std::uint64_t offset, const std::string& what, bool optional = false, int waitMs = -1)
+  // tells. Exclusive openers are alone with the file and lock nothing.
+  FileLock(Table& table, std::uint64_t offset, const std::string& what, bool optional = false, int waitMs = -1,
+           LockKind kind = LockKind::kExclusive)
       : table_(table), offset_(offset) {
-    if (table_.options_.mode != ShareMode::kShared) {
+    const ShareMode mode = table_.options_.mode;
+    locks_ = mode == ShareMode::kShared || (mode == ShareMode::kReadOnly && kind == LockKind::kShared);
+    if (!locks_) {
       held_ = true;
       return;
     }
     const int wait = waitMs >= 0 ? waitMs : table_.options_.lockTimeoutMs;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
     int pauseUs = 50;
-    while (!table_.file_->TryLock(offset_, 1, LockKind::kExclusive)) {
+    while (!table_.file_->TryLock(offset_, 1, kind)) {
       if (std::chrono::steady_clock::now() >= deadline) {
         if (optional) return;
         throw DbError(what + " of " + table_.path_ + " is locked by another user");
@@ -61,7 +65,7 @@ class Table::FileLock {
     held_ = true;
   }
   ~FileLock() {
-    if (held_ && table_.options_.mode == ShareMode::kShared) table_.file_->Unlock(offset_, 1);
+    if (held_ && locks_) table_.file_->Unlock(offset_, 1);
   }
   bool Held() const { return held_; }
   FileLock(const FileLock&) = delete;
@@ -70,6 +74,7 @@ class Table::FileLock {
  private:
   Table& table_;
   std::uint64_t offset_;
+  bool locks_ = false;
   bool held_ = false;
 };
 
@@ -257,23 +262,38 @@ auto Table::WithIndex(F&& f, G&& fallback) -> decltype(f()) {
   try {
     return f();
   } catch (const CdxDamaged& e) {
-    DropDamagedIndex(e);
+    MendIndex(e);
   }
   return fallback();
 }
 
-void Table::OpenIndex(bool checkNow) {
+// A walk or seek that meets damage stops: going on in record order would show records
+// twice, out of order, or deleted ones as live. A writable opener mends the index first,
+// so the next walk can start again.
+template <class F>
+auto Table::WalkIndex(F&& f) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const CdxDamaged& e) {
+    MendIndex(e);
+    throw DbError("the index " + indexPath_ + " is damaged: " + e.what());
+  }
+}
+
+CdxOptions Table::IndexOptions() const {
   CdxOptions o;
   o.shared = options_.mode != ShareMode::kExclusive;
   o.durable = options_.durable;
   o.cachePages = options_.indexCachePages;
   o.lockTimeoutMs = options_.lockTimeoutMs;
-  std::unique_ptr<CdxIndex> idx;
+  return o;
+}
+
+void Table::OpenIndex(bool checkNow) {
   try {
     auto f = Fs().Open(indexPath_, options_.mode == ShareMode::kReadOnly ? OpenMode::kReadOnly : OpenMode::kReadWrite);
     const std::uint64_t size = f->Size();
-    idx = CdxIndex::Open(std::move(f), o);
-    index_ = std::move(idx);
+    index_ = CdxIndex::Open(std::move(f), IndexOptions());
     LoadTags();
     const std::uint64_t tableBytes = std::uint64_t{header_.recordCount} * header_.recordLength;
     if (checkNow && size <= options_.checkIndexOnOpenBytes) {
@@ -281,37 +301,115 @@ void Table::OpenIndex(bool checkNow) {
       if (tableBytes <= options_.checkIndexOnOpenBytes) VerifyIndexAgainstRecords();
     }
   } catch (const CdxDamaged& e) {
-    if (index_) {
-      try {
-        damagedTags_ = index_->Tags();
-      } catch (const DbError&) {
-        damagedTags_.clear();
-      }
-    }
-    DropDamagedIndex(e);
+    MendIndex(e);
   }
 }
 
-void Table::DropDamagedIndex(const CdxDamaged& e) {
-  if (index_ && damagedTags_.empty()) {
-    for (const auto& t : tags_) damagedTags_.push_back(t.info);
+// The tags of an index found damaged: from its directory while that can be read,
+// else as this opener last knew them.
+std::vector<CdxTagInfo> Table::TagsOfDamagedIndex() {
+  std::vector<CdxTagInfo> infos;
+  if (!index_) return damagedTags_;
+  try {
+    infos = index_->Tags();
+  } catch (const DbError&) {
+    for (const auto& t : tags_) infos.push_back(t.info);
   }
+  return infos;
+}
+
+// A writable opener keeps a copy of the damaged file as <index>.BAD and builds the
+// index again in place, under the exclusive index lock: every other opener keeps the
+// same file and carries on with the rebuilt index once it sees the counter move. When
+// that cannot be done (read-only, tags unknown or not buildable here), the index is
+// dropped by this opener; one whose directory could not be read at all is moved aside.
+void Table::MendIndex(const CdxDamaged& e) {
+  damageReason_ = e.what();
+  const std::vector<CdxTagInfo> infos = TagsOfDamagedIndex();
+  if (index_ && !infos.empty() && options_.mode != ShareMode::kReadOnly && header_.Writable()) {
+    try {
+      RebuildTags(&infos, true);
+      damagedIndexPath_ = indexPath_ + ".BAD";
+      damagedTags_.clear();
+      return;
+    } catch (const DbError&) {
+      // Falls back to going on without the index.
+    }
+  }
+  damagedTags_ = infos;
+  DropDamagedIndex(e);
+}
+
+void Table::DropDamagedIndex(const CdxDamaged& e) {
+  const bool unreadable = !index_;
   index_.reset();
   tags_.clear();
   order_ = 0;
   entry_.reset();
   damageReason_ = e.what();
-  damagedIndexPath_ = indexPath_ + ".BAD";
-  if (options_.mode == ShareMode::kReadOnly) {
-    damagedIndexPath_.clear();
-    return;
-  }
+  damagedIndexPath_.clear();
+  if (options_.mode == ShareMode::kReadOnly || !unreadable) return;
   try {
-    Fs().Rename(indexPath_, damagedIndexPath_);
+    Fs().Rename(indexPath_, indexPath_ + ".BAD");
+    damagedIndexPath_ = indexPath_ + ".BAD";
   } catch (const DbError&) {
     // Someone else may have moved it already, or the system refuses: either way the
     // table goes on without the index.
   }
+}
+
+// Copies the index file as it is to <index>.BAD, under the caller's index lock.
+void Table::KeepDamagedCopy() {
+  File& from = index_->GetFile();
+  auto to = Fs().Open(indexPath_ + ".BAD", OpenMode::kCreate);
+  std::string chunk(kScanChunkBytes, '\0');
+  for (std::uint64_t at = 0;; at += chunk.size()) {
+    const std::size_t n = from.ReadAt(at, chunk.data(), chunk.size());
+    if (n > 0) to->WriteAt(at, chunk.data(), n);
+    if (n < chunk.size()) break;
+  }
+  to->Flush();
+}
+
+// Builds the given tags (nullptr: the index's own) again from the records, in the
+// index file started afresh under one exclusive index lock, so that no opener sees
+// the index in between. Mending a damaged file also keeps a copy of it first, unless
+// another opener changed the file since the damage was seen (it has mended it).
+void Table::RebuildTags(const std::vector<CdxTagInfo>* given, bool mending) {
+  std::unique_ptr<CdxLock> lock = mending ? std::make_unique<CdxLock>(*index_, LockKind::kExclusive, CdxLock::kUnchecked)
+                                          : std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
+  if (mending) {
+    unsigned char head[12];
+    if (index_->GetFile().ReadAt(0, head, sizeof head) == sizeof head &&
+        GetBE32(head + 8) != index_->ChangeCounter())
+      return;
+    KeepDamagedCopy();
+  }
+  const std::vector<CdxTagInfo> infos = given ? *given : index_->Tags();
+  if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
+  std::vector<TagState> tags;
+  for (const auto& info : infos)
+    tags.push_back(PrepareTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}));
+  ReadHeaderCount();
+  index_->Clear();
+  for (const TagState& tag : tags) AddBuiltTag(tag);
+  LoadTags();
+  entry_.reset();
+}
+
+// Gives the table an empty production index, held under the exclusive index lock
+// that the caller keeps while it adds the tags. A file already there (left by another
+// program, or one whose move aside was refused) is started afresh in place: truncating
+// it would restart its change counter under other openers' cached pages.
+std::unique_ptr<CdxLock> Table::StartIndex() {
+  if (Fs().Exists(indexPath_)) {
+    index_ = CdxIndex::OpenUnread(Fs().Open(indexPath_, OpenMode::kReadWrite), IndexOptions());
+    auto lock = std::make_unique<CdxLock>(*index_, LockKind::kExclusive, CdxLock::kUnchecked);
+    index_->Clear();
+    return lock;
+  }
+  index_ = CdxIndex::Create(Fs().Open(indexPath_, OpenMode::kCreate), IndexOptions());
+  return std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
 }
 
 Table::TagState Table::CompileTag(const CdxTagInfo& info) const {
@@ -384,6 +482,23 @@ bool Table::HasOrderTag() const {
 CdxTag* Table::OrderTag() {
   if (!index_ || order_ <= 0 || static_cast<std::size_t>(order_) > tags_.size()) return nullptr;
   return index_->FindTag(tags_[static_cast<std::size_t>(order_) - 1].info.name);
+}
+
+// The index lock is had before a change writes anything, so that a lock refused (an
+// index being rebuilt elsewhere) leaves the table as it was; the tags are brought up
+// to date under it, so a tag this engine cannot keep is refused before the write too.
+std::unique_ptr<CdxLock> Table::LockIndexForChange() {
+  for (int attempt = 0; index_ && attempt < 2; ++attempt) {
+    try {
+      auto lock = std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
+      RefreshTagsIfChanged();
+      CheckWritable();
+      return lock;
+    } catch (const CdxDamaged& e) {
+      MendIndex(e);
+    }
+  }
+  return nullptr;
 }
 
 void Table::MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord) {
@@ -476,58 +591,74 @@ void Table::BuildTag(const IndexTagSpec& tagDef, bool setOrder) {
 
   FileLock headerLock(*this, kDbfLockBase, "the header");
   ReadHeaderCount();
-  if (!index_) {
-    CdxOptions o;
-    o.shared = options_.mode != ShareMode::kExclusive;
-    o.durable = options_.durable;
-    o.cachePages = options_.indexCachePages;
-    o.lockTimeoutMs = options_.lockTimeoutMs;
-    index_ = CdxIndex::Create(Fs().Open(indexPath_, OpenMode::kCreate), o);
-    damagedIndexPath_.clear();
-    damagedTags_.clear();
+  {
+    std::unique_ptr<CdxLock> fresh;
+    if (!index_) {
+      fresh = StartIndex();
+      damagedIndexPath_.clear();
+      damagedTags_.clear();
+    }
+    AddBuiltTag(tag);
+    MarkProductionIndex();
+    LoadTags();
   }
-  AddBuiltTag(tag);
-  const unsigned char flags = ReadFlags();
-  if (!(flags & kDbfFlagStructuralCdx)) WriteFlags(static_cast<unsigned char>(flags | kDbfFlagStructuralCdx));
-  LoadTags();
   if (setOrder) {
     order_ = TagOrder(tag.info.name);
     entry_.reset();
   }
 }
 
+void Table::MarkProductionIndex() {
+  const unsigned char flags = ReadFlags();
+  if (!(flags & kDbfFlagStructuralCdx)) WriteFlags(static_cast<unsigned char>(flags | kDbfFlagStructuralCdx));
+}
+
 void Table::Reindex() {
   CheckWritable();
-  const std::string orderName = OrderTagName();
+  FileLock headerLock(*this, kDbfLockBase, "the header");
+  ReadHeaderCount();
   if (!index_) {
     // The index was damaged and set aside: its tags go into a new file.
     const std::vector<CdxTagInfo> infos = damagedTags_;
     if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
-    for (const auto& info : infos)
-      BuildTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}, false);
-  } else {
-    // Every tag again from the records, in a file started afresh: rebuilding tags in
-    // place would leave their old pages behind as free space each time. Other openers
-    // wait for the index lock and then see only the finished tags.
-    FileLock headerLock(*this, kDbfLockBase, "the header");
-    ReadHeaderCount();
-    CdxLock lock(*index_, LockKind::kExclusive);
-    const std::vector<CdxTagInfo> infos = index_->Tags();
-    if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
     std::vector<TagState> tags;
     for (const auto& info : infos)
       tags.push_back(PrepareTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}));
-    index_->Clear();
+    const auto lock = StartIndex();
     for (const TagState& tag : tags) AddBuiltTag(tag);
+    MarkProductionIndex();
+    LoadTags();
+    damagedTags_.clear();
+    return;
   }
-  LoadTags();
-  order_ = orderName.empty() ? 0 : TagOrder(orderName);
+  // Every tag again from the records, in a file started afresh: rebuilding tags in
+  // place would leave their old pages behind as free space each time. Other openers
+  // wait for the index lock and then see only the finished tags.
+  try {
+    RebuildTags(nullptr, false);
+  } catch (const CdxDamaged& e) {
+    MendIndex(e);
+    if (!index_) throw DbError(path_ + ": the index is damaged and could not be rebuilt: " + damageReason_);
+  }
 }
 
-std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(const std::string&)>& report) {
+// A tag entry and a record that do not agree.
+struct Table::Disagreement {
+  enum Kind { kListed, kLacking, kVanished } kind;
+  CdxEntry entry;                 // listed: in the tag; lacking: what the record gives
+  std::uint32_t recordCount = 0;  // the record count when it was seen
+};
+
+struct Table::Disagreements {
+  std::vector<std::pair<const TagState*, Disagreement>> found;  // the first ones
+  std::vector<std::uint64_t> counts;                            // how many, per tag
+};
+
+// Walks the tag and the records' keys side by side, under the caller's index lock.
+std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(const Disagreement&)>& found) {
   CdxTag* t = index_->FindTag(tag.info.name);
   if (!t) {
-    report("tag " + tag.info.name + " vanished from the index");
+    found({Disagreement::kVanished, {}, header_.recordCount});
     return 1;
   }
   auto expected = CollectEntries(tag);
@@ -538,11 +669,6 @@ std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(co
       if (firsts.empty() || firsts.back().key != e.key) firsts.push_back(std::move(e));
     expected = std::move(firsts);
   }
-  auto describe = [](const CdxEntry& e) {
-    std::string key = e.key;
-    while (!key.empty() && key.back() == ' ') key.pop_back();
-    return Format("record %u with key \"%s\"", e.recno, key.c_str());
-  };
   std::size_t i = 0;
   std::uint64_t mismatches = 0;
   for (auto actual = t->First(); actual || i < expected.size();) {
@@ -551,22 +677,82 @@ std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(co
       ++i;
     } else if (actual && (i >= expected.size() || CdxLess(*actual, expected[i]))) {
       ++mismatches;
-      if (actual->recno > header_.recordCount)
-        report(Format("tag %s lists record %u, but the table has only %u records", tag.info.name.c_str(),
-                      actual->recno, header_.recordCount));
-      else
-        report("tag " + tag.info.name + " lists " + describe(*actual) + ", which the record does not give");
+      found({Disagreement::kListed, *actual, header_.recordCount});
       actual = t->Next(*actual);
     } else {
       ++mismatches;
-      report("tag " + tag.info.name + " lacks " + describe(expected[i]));
+      found({Disagreement::kLacking, expected[i], header_.recordCount});
       ++i;
     }
   }
-  if (mismatches > 0)
-    report(Format("tag %s disagrees with the table in %llu entries", tag.info.name.c_str(),
-                  static_cast<unsigned long long>(mismatches)));
   return mismatches;
+}
+
+std::string Table::Describe(const TagState& tag, const Disagreement& d) {
+  std::string key = d.entry.key;
+  while (!key.empty() && key.back() == ' ') key.pop_back();
+  const std::string entry = Format("record %u with key \"%s\"", d.entry.recno, key.c_str());
+  switch (d.kind) {
+    case Disagreement::kVanished:
+      return "tag " + tag.info.name + " vanished from the index";
+    case Disagreement::kListed:
+      if (d.entry.recno > d.recordCount)
+        return Format("tag %s lists record %u, but the table has only %u records", tag.info.name.c_str(),
+                      d.entry.recno, d.recordCount);
+      return "tag " + tag.info.name + " lists " + entry + ", which the record does not give";
+    case Disagreement::kLacking:
+      break;
+  }
+  return "tag " + tag.info.name + " lacks " + entry;
+}
+
+// Another xBase program writes a record first and adds its key later, under the
+// record's lock but under no lock of the index: a disagreement seen beside it may be
+// that change half done. It is looked at again once the record's lock can be had (the
+// writer has let go); only one that persists stands. A record still locked at the end
+// of the wait leaves the question open, and that is no verdict of damage either.
+bool Table::Persists(const TagState& tag, const Disagreement& d, int waitMs) {
+  if (options_.mode == ShareMode::kExclusive || d.kind == Disagreement::kVanished || tag.info.unique) return true;
+  if (d.entry.recno == 0 || d.entry.recno >= kDbfLockBase) return true;
+  FileLock recordLock(*this, RecordLockOffset(d.entry.recno), "", true, waitMs, LockKind::kShared);
+  if (!recordLock.Held()) return false;
+  CdxLock lock(*index_, LockKind::kShared);
+  ReadHeaderCount();
+  const bool given = d.entry.recno <= header_.recordCount && KeyOf(tag, ReadRecord(d.entry.recno)) == d.entry.key;
+  CdxTag* t = index_->FindTag(tag.info.name);
+  const bool listed = t && t->SeekEntry(d.entry.key, d.entry.recno) == d.entry;
+  return given != listed;
+}
+
+// Every tag compared with the records under one shared index lock; then, beside
+// other writers, each disagreement looked at again on its own (see Persists). More
+// than a few are no change in flight: those stand as they are.
+Table::Disagreements Table::StandingDisagreements(int waitMs, std::size_t keep) {
+  constexpr std::uint64_t kMostInFlight = 32;
+  Disagreements seen;
+  seen.counts.assign(tags_.size(), 0);
+  std::uint64_t total = 0;
+  {
+    CdxLock lock(*index_, LockKind::kShared);
+    ReadHeaderCount();
+    for (std::size_t i = 0; i < tags_.size(); ++i) {
+      const TagState& tag = tags_[i];
+      if (!tag.problem.empty()) continue;
+      seen.counts[i] = CompareTag(tag, [&](const Disagreement& d) {
+        if (seen.found.size() < std::max<std::size_t>(keep, kMostInFlight)) seen.found.emplace_back(&tag, d);
+      });
+      total += seen.counts[i];
+    }
+  }
+  if (total == 0 || total > kMostInFlight || options_.mode == ShareMode::kExclusive) return seen;
+  Disagreements standing;
+  standing.counts.assign(tags_.size(), 0);
+  for (const auto& [tag, d] : seen.found) {
+    if (!Persists(*tag, d, waitMs)) continue;
+    standing.found.emplace_back(tag, d);
+    ++standing.counts[static_cast<std::size_t>(tag - tags_.data())];
+  }
+  return standing;
 }
 
 void Table::VerifyIndexAgainstRecords() {
@@ -574,16 +760,10 @@ void Table::VerifyIndexAgainstRecords() {
   // rather than made against a table in the middle of a change.
   FileLock headerLock(*this, kDbfLockBase, "the header", true, kVerifyLockWaitMs);
   if (!headerLock.Held()) return;
-  ReadHeaderCount();
-  CdxLock lock(*index_, LockKind::kShared);
-  std::string first;
-  for (const auto& tag : tags_) {
-    if (!tag.problem.empty()) continue;
-    CompareTag(tag, [&](const std::string& text) {
-      if (first.empty()) first = text;
-    });
-    if (!first.empty()) throw CdxDamaged("the index disagrees with the table: " + first);
-  }
+  const Disagreements standing = StandingDisagreements(kVerifyLockWaitMs, 1);
+  if (!standing.found.empty())
+    throw CdxDamaged("the index disagrees with the table: " +
+                     Describe(*standing.found.front().first, standing.found.front().second));
 }
 
 std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
@@ -592,8 +772,8 @@ std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
     if (problems.size() < maxReports) problems.push_back(text);
   };
   FileLock headerLock(*this, kDbfLockBase, "the header");
-  ReadHeaderCount();
   if (!index_) {
+    ReadHeaderCount();
     if (!damageReason_.empty()) {
       report("the index is damaged: " + damageReason_);
       if (!damagedIndexPath_.empty()) report("the damaged index was moved to " + damagedIndexPath_);
@@ -603,14 +783,18 @@ std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
     return problems;
   }
   try {
-    CdxLock lock(*index_, LockKind::kShared);
     index_->Check();
-    for (const auto& tag : tags_) {
-      if (!tag.problem.empty()) {
-        report("tag " + tag.info.name + " cannot be checked: " + tag.problem);
-        continue;
-      }
-      CompareTag(tag, report);
+    for (const auto& tag : tags_)
+      if (!tag.problem.empty()) report("tag " + tag.info.name + " cannot be checked: " + tag.problem);
+    // The count is read under the index lock: a writer of ours holds it from its record
+    // write to its last key, so records, count and keys are seen all before or after.
+    const Disagreements standing = StandingDisagreements(options_.lockTimeoutMs, maxReports);
+    for (std::size_t i = 0; i < tags_.size(); ++i) {
+      if (standing.counts[i] == 0) continue;
+      for (const auto& [tag, d] : standing.found)
+        if (tag == &tags_[i]) report(Describe(*tag, d));
+      report(Format("tag %s disagrees with the table in %llu entries", tags_[i].info.name.c_str(),
+                    static_cast<unsigned long long>(standing.counts[i])));
     }
   } catch (const CdxDamaged& e) {
     report(std::string("the index is damaged: ") + e.what());
@@ -749,30 +933,28 @@ std::optional<CdxEntry> Table::CurrentEntry() {
 
 bool Table::GoTop() {
   bof_ = false;
-  const bool found = WithIndex(
+  const bool found = WalkIndex(
       [&] {
         if (!HasOrderTag()) return NaturalForward(1);
         CdxLock lock(*index_, LockKind::kShared);
         CdxTag* tag = OrderTag();
         if (!tag) return NaturalForward(1);
         return SettleForward(tags_[static_cast<std::size_t>(order_) - 1].info.descending ? tag->Last() : tag->First());
-      },
-      [&] { return NaturalForward(1); });
+      });
   if (!found) bof_ = true;
   return found;
 }
 
 bool Table::GoBottom() {
   bof_ = false;
-  const bool found = WithIndex(
+  const bool found = WalkIndex(
       [&] {
         if (!HasOrderTag()) return NaturalBackward(UINT32_MAX);
         CdxLock lock(*index_, LockKind::kShared);
         CdxTag* tag = OrderTag();
         if (!tag) return NaturalBackward(UINT32_MAX);
         return SettleBackward(tags_[static_cast<std::size_t>(order_) - 1].info.descending ? tag->First() : tag->Last());
-      },
-      [&] { return NaturalBackward(UINT32_MAX); });
+      });
   if (!found) {
     SetEof();
     bof_ = true;
@@ -788,7 +970,7 @@ bool Table::Skip(long n) {
   for (; n > 0; --n) {
     if (eof_) return false;
     bof_ = false;
-    const bool moved = WithIndex(
+    const bool moved = WalkIndex(
         [&] {
           if (!HasOrderTag()) return NaturalForward(recno_ + 1);
           CdxLock lock(*index_, LockKind::kShared);
@@ -797,8 +979,7 @@ bool Table::Skip(long n) {
           const auto here = CurrentEntry();
           const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
           return SettleForward(desc ? tag->Prev(*here) : tag->Next(*here));
-        },
-        [&] { return NaturalForward(recno_ + 1); });
+        });
     if (!moved) return false;
   }
   for (; n < 0; ++n) {
@@ -806,7 +987,7 @@ bool Table::Skip(long n) {
       if (!GoBottom()) return false;
       continue;
     }
-    const bool moved = WithIndex(
+    const bool moved = WalkIndex(
         [&] {
           if (!HasOrderTag()) return NaturalBackward(recno_ - 1);
           CdxLock lock(*index_, LockKind::kShared);
@@ -815,8 +996,7 @@ bool Table::Skip(long n) {
           const auto here = CurrentEntry();
           const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
           return SettleBackward(desc ? tag->Next(*here) : tag->Prev(*here));
-        },
-        [&] { return NaturalBackward(recno_ - 1); });
+        });
     if (!moved) {
       // Before the first record: stay on the first one, marked as beginning of file.
       GoTop();
@@ -856,7 +1036,7 @@ std::vector<std::uint32_t> Table::OrderRecNos() {
 
 bool Table::Seek(std::string_view key) {
   bof_ = false;
-  return WithIndex(
+  return WalkIndex(
       [&] {
         if (!HasOrderTag()) throw DbError(path_ + ": seeking needs an index order");
         CdxLock lock(*index_, LockKind::kShared);
@@ -872,10 +1052,6 @@ bool Table::Seek(std::string_view key) {
             return true;
           }
         }
-        SetEof();
-        return false;
-      },
-      [&] {
         SetEof();
         return false;
       });
@@ -902,6 +1078,7 @@ std::uint32_t Table::Append(const std::string& record) {
   const std::uint32_t recno = header_.recordCount + 1;
   const std::uint64_t end = header_.RecordOffset(recno) + header_.recordLength + 1;
   if (recno == 0 || end >= RecordLockOffset(recno)) throw DbError(path_ + " is full");
+  const auto indexLock = LockIndexForChange();
   // The record and the end marker first, the count after: a crash in between leaves
   // an uncounted record that the next append overwrites.
   std::string bytes = record;
@@ -929,6 +1106,7 @@ void Table::Modify(std::uint32_t recno, const std::function<std::string(const st
   if (newRecord.size() != header_.recordLength)
     throw DbError(Format("%s: a record is %u bytes, not %zu", path_.c_str(), header_.recordLength, newRecord.size()));
   if (newRecord != oldRecord) {
+    const auto indexLock = LockIndexForChange();
     file_->WriteAt(header_.RecordOffset(recno), newRecord.data(), newRecord.size());
     const DbfDate today = options_.today();
     if (today.year != header_.date.year || today.month != header_.date.month || today.day != header_.date.day) {

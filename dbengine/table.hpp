@@ -7,11 +7,12 @@
 // in this one) through the lock bytes other xBase programs use:
 //   record n: one byte at 0x7FFFFFFE - n; header and append: one byte at 0x7FFFFFFE.
 // Every change takes the record lock (when it changes an existing record), then the
-// header lock, then the index lock, always in that order; it writes the record first and
-// the header count after it, so a crash never leaves a counted record unwritten.
+// header lock, then the index lock, always in that order and all before it writes; it
+// writes the record first, the header count after it and the index last, so a crash
+// never leaves a counted record unwritten, and a refused lock changes nothing.
 //
-// A production index that fails its checks on open is moved aside to <index>.BAD and
-// the table opens without it; a damaged table is refused and never written.
+// A production index found damaged (on open or later) is copied to <index>.BAD and
+// built again in place from the records; a damaged table is refused and never written.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -83,7 +84,8 @@ class Table {
   // Production index.
   bool HasIndex() const { return index_ != nullptr; }
   const std::string& IndexPath() const { return indexPath_; }
-  // Set when the index was found damaged (on open or later) and moved to this path.
+  // Set when the index was found damaged (on open or later) and a copy of it kept at
+  // (or, when it could not be read at all, the file moved to) this path.
   const std::string& DamagedIndexPath() const { return damagedIndexPath_; }
   const std::string& DamageReason() const { return damageReason_; }
   std::vector<CdxTagInfo> Tags();
@@ -150,17 +152,30 @@ class Table {
   void ReadHeaderCount();
   std::string ReadRecord(std::uint32_t recno);
   void OpenIndex(bool checkNow);
+  CdxOptions IndexOptions() const;
+  std::vector<CdxTagInfo> TagsOfDamagedIndex();
+  void MendIndex(const CdxDamaged& e);
   void DropDamagedIndex(const CdxDamaged& e);
+  void KeepDamagedCopy();
+  void RebuildTags(const std::vector<CdxTagInfo>* given, bool mending);
+  std::unique_ptr<CdxLock> StartIndex();
+  void MarkProductionIndex();
   void SyncIndexWithHeader(unsigned char flags);
   void LoadTags();
   TagState CompileTag(const CdxTagInfo& info) const;
   std::optional<std::string> KeyOf(const TagState& tag, std::string_view record) const;
   bool HasOrderTag() const;
   CdxTag* OrderTag();
+  std::unique_ptr<CdxLock> LockIndexForChange();
   void MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
   std::vector<CdxEntry> CollectEntries(const TagState& tag);
   CdxKeyBlock CollectKeys(const TagState& tag);
-  std::uint64_t CompareTag(const TagState& tag, const std::function<void(const std::string&)>& report);
+  struct Disagreement;
+  struct Disagreements;
+  std::uint64_t CompareTag(const TagState& tag, const std::function<void(const Disagreement&)>& found);
+  static std::string Describe(const TagState& tag, const Disagreement& d);
+  bool Persists(const TagState& tag, const Disagreement& d, int waitMs);
+  Disagreements StandingDisagreements(int waitMs, std::size_t keep);
   void VerifyIndexAgainstRecords();
   void BuildTag(const IndexTagSpec& tagDef, bool setOrder);
   // The tag's definition checked and compiled, with its key length worked out.
@@ -182,6 +197,8 @@ class Table {
   void CheckWritable() const;
   template <class F, class G>
   auto WithIndex(F&& f, G&& fallback) -> decltype(f());
+  template <class F>
+  auto WalkIndex(F&& f) -> decltype(f());
   void ScanRecords(const std::function<void(std::uint32_t, std::string_view)>& visit);
   void RefreshTagsIfChanged();
   void Modify(std::uint32_t recno, const std::function<std::string(const std::string&)>& change);

@@ -36,6 +36,13 @@ DWORD PipeModeFlags() {
   return mode;
 }
 
+// An error that escapes the thread ends the program: with the "Application Error"
+// box while the application object is there, at once when it is gone.
+[[noreturn]] void EndWithError(const std::string& message) {
+  if (TApplication* app = Application) app->FatalError(message);
+  ExitProcess(1);
+}
+
 }  // namespace
 
 bool IsWindowsNt() {
@@ -67,11 +74,14 @@ void TMonitorThread::Stop() {
   SetEvent(stopEvent_.Get());
   HANDLE thread = thread_.Get();
   for (;;) {
-    const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
-    if (r != WAIT_OBJECT_0 + 1) break;
-    // Answers the calls sent to this thread's windows, nothing else.
+    // Answers the calls sent to this thread's windows, nothing else. First, and
+    // with MWMO_INPUTAVAILABLE: a call that was already looked at (a queue status
+    // query, a peek) no longer counts as new, and a plain wait would miss it.
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    const DWORD r = MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_SENDMESSAGE,
+                                                MWMO_INPUTAVAILABLE);
+    if (r != WAIT_OBJECT_0 + 1) break;
   }
   thread_.Reset();
 }
@@ -82,10 +92,10 @@ DWORD WINAPI TMonitorThread::ThreadProc(void* self) {
     monitor->Execute();
   } catch (const std::exception& e) {
     monitor->CancelPendingIo();
-    Application->FatalError(e.what());
+    EndWithError(e.what());
   } catch (...) {
     monitor->CancelPendingIo();
-    Application->FatalError("Unknown error in the pipe monitor thread");
+    EndWithError("Unknown error in the pipe monitor thread");
   }
   monitor->CancelPendingIo();
   monitor->finished_ = true;
@@ -148,9 +158,9 @@ std::size_t TMonitorThread::ReadRequest() {
   return 0;
 }
 
-bool TMonitorThread::WriteReply() {
+bool TMonitorThread::WriteReply(const std::string& fileName) {
   PrepareOverlapped();
-  const proto::Message reply = proto::EncodeReply(Owner->FileName);
+  const proto::Message reply = proto::EncodeReply(fileName);
   if (!WriteFile(pipe_.Get(), reply.data(), static_cast<DWORD>(reply.size()), nullptr,
                  &overlapped_) &&
       GetLastError() == ERROR_IO_PENDING && !WaitForIo())
@@ -179,17 +189,25 @@ bool TMonitorThread::WaitForClientToLeave() {
   return r == WAIT_TIMEOUT;
 }
 
-void TMonitorThread::HandOff(void (TApdFaxDriverInterface::*call)()) {
+bool TMonitorThread::HandOff(const std::function<void(TApdFaxDriverInterface&)>& call) {
   TApdFaxDriverInterface* owner = Owner;
+  // The application outlives this thread (it frees its components, and with them
+  // this thread, first); it is missing only when the component was never owned.
+  TApplication* app = Application;
+  if (app == nullptr) return false;
+  bool ran = false;
   try {
-    Application->Synchronize([owner, call] {
-      if (!owner->Closing()) (owner->*call)();
+    app->Synchronize([owner, &call, &ran] {
+      if (owner->Closing()) return;
+      ran = true;
+      call(*owner);
     });
   } catch (const std::exception& e) {
     // An error that escapes a document handler ends the program.
     CancelPendingIo();
-    Application->FatalError(e.what());
+    EndWithError(e.what());
   }
+  return ran && !owner->stopping_.load();
 }
 
 void TMonitorThread::Execute() {
@@ -200,15 +218,20 @@ void TMonitorThread::Execute() {
     if (got > 0) {
       const proto::Request request = proto::DecodeRecord(request_.data(), got);
       switch (request.code) {
-        case proto::kCodeDocStart:
-          Owner->DocumentName = request.text;
-          HandOff(&TApdFaxDriverInterface::DoDocStart);
-          if (Owner->stopping_.load()) return;
-          if (!WriteReply()) return;
+        case proto::kCodeDocStart: {
+          // The reply is taken on the GUI thread, so this thread never reads the
+          // component's strings.
+          std::string fileName;
+          if (!HandOff([&](TApdFaxDriverInterface& owner) {
+                owner.StartDocument(request.text);
+                fileName = owner.FileName;
+              }))
+            return;
+          if (!WriteReply(fileName)) return;
           break;
+        }
         case proto::kCodeDocEnd:
-          HandOff(&TApdFaxDriverInterface::DoDocEnd);
-          if (Owner->stopping_.load()) return;
+          if (!HandOff([](TApdFaxDriverInterface& owner) { owner.DoDocEnd(); })) return;
           break;
         case proto::kCodeNothing:
           break;
@@ -216,8 +239,9 @@ void TMonitorThread::Execute() {
           // Any local process can send this: it must not end the controller. The
           // client goes first, so the error box never holds the pipe.
           DisconnectNamedPipe(pipe_.Get());
-          Application->QueueException(
-              Format("Unknown incoming event encountered:%d", static_cast<int>(request.code)));
+          if (TApplication* app = Application)
+            app->QueueException(
+                Format("Unknown incoming event encountered:%d", static_cast<int>(request.code)));
           continue;
       }
     }
@@ -241,9 +265,10 @@ TApdFaxDriverInterface::TApdFaxDriverInterface(TComponent* owner, TDriverTranspo
 TApdFaxDriverInterface::~TApdFaxDriverInterface() {
   stopping_ = true;
   Destroying();
+  // The thread goes before anything it uses.
+  monitor_.reset();
   FileName.clear();
   DocumentName.clear();
-  monitor_.reset();
   semaphore_.Reset();
   pipeWindow_.Reset();
 }
@@ -259,6 +284,14 @@ void TApdFaxDriverInterface::DoDocStart() {
 
 void TApdFaxDriverInterface::DoDocEnd() {
   if (OnDocEnd) OnDocEnd(this);
+}
+
+void TApdFaxDriverInterface::StartDocument(const std::string& documentName) {
+  DocumentName = documentName;
+  DoDocStart();
+  // The job descriptor and a cancel act on FileName: it must name the file the
+  // driver writes, which is the name as sent.
+  FileName = vz::Clip255(FileName);
 }
 
 void TApdFaxDriverInterface::CreatePipeTransport() {
@@ -341,14 +374,13 @@ LRESULT TApdFaxDriverInterface::OnPipeWindowMessage(HWND wnd, UINT msg, WPARAM w
     if (msg == proto::kWmDocStart) {
       char title[256] = {};
       GetWindowTextA(wnd, title, sizeof(title));
-      DocumentName = title;
-      DoDocStart();
-      SetWindowTextA(wnd, vz::Clip255(FileName).c_str());
+      StartDocument(title);
+      SetWindowTextA(wnd, FileName.c_str());
     } else {
       DoDocEnd();
     }
   } catch (const std::exception& e) {
-    if (Application != nullptr) Application->HandleException(e);
+    if (TApplication* app = Application) app->HandleException(e);
   }
   return 0;
 }

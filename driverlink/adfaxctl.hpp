@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -51,9 +52,11 @@ class TMonitorThread {
   bool WaitForClient();
   std::size_t ReadRequest();
   // Writes the reply and waits until the driver has taken it; false when stopped.
-  bool WriteReply();
+  bool WriteReply(const std::string& fileName);
   bool WaitForClientToLeave();
-  void HandOff(void (TApdFaxDriverInterface::*call)());
+  // Runs `call` on the GUI thread and waits for it. False when it was skipped
+  // because the component or the program is closing.
+  bool HandOff(const std::function<void(TApdFaxDriverInterface&)>& call);
 
   vz::win::Handle pipe_;
   vz::win::Handle stopEvent_;
@@ -94,6 +97,9 @@ class TApdFaxDriverInterface : public TComponent {
   void CreatePipeTransport();
   void CreateWindowTransport();
   void SignalSemaphore();
+  // Document start on the GUI thread: keeps the document name, runs DoDocStart and
+  // cuts FileName to what the driver will receive.
+  void StartDocument(const std::string& documentName);
   static LRESULT CALLBACK PipeWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnPipeWindowMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
 

@@ -7,7 +7,7 @@
 #include "toolkit/exception.hpp"
 #include "toolkit/forms.hpp"
 
-TApplication* Application = nullptr;
+TApplicationPointer Application;
 
 namespace {
 
@@ -48,12 +48,15 @@ TApplication::TApplication() : TComponent(nullptr), mainThreadId_(GetCurrentThre
                              0, 0, 0, 0, nullptr, nullptr, instance, this);
   if (wnd == nullptr) throw Exception("Unable to create the application window");
   handle_.Reset(wnd);
-  if (Application == nullptr) Application = this;
+  Application.SetIfEmpty(this);
 }
 
 TApplication::~TApplication() {
   Destroying();
-  if (Application == this) Application = nullptr;
+  // The forms and components go first, while the window and the global pointer
+  // they use are still there: the driver channel's thread stops with them.
+  DestroyComponents();
+  Application.ClearIf(this);
   if (handle_) SetWindowLongPtrA(handle_.Get(), GWLP_USERDATA, 0);
 }
 
@@ -91,7 +94,7 @@ LRESULT TApplication::OnMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case kWmQueuedException:
-      ShowQueuedExceptions();
+      ShowCollectedErrors();
       return 0;
     default:
       return DefWindowProcA(wnd, msg, wp, lp);
@@ -213,27 +216,55 @@ void TApplication::HandleException(const std::exception& error) {
 }
 
 void TApplication::ShowException(const std::string& message) {
-  ShowMessageBox(message, title_, MB_OK | MB_ICONSTOP);
+  CollectError(message);
+  ShowCollectedErrors();
 }
 
 void TApplication::QueueException(const std::string& message) {
-  {
-    std::lock_guard lock(queuedMutex_);
-    queuedErrors_.push_back(message);
-  }
-  PostMessageA(handle_.Get(), kWmQueuedException, 0, 0);
+  if (CollectError(message)) PostMessageA(handle_.Get(), kWmQueuedException, 0, 0);
 }
 
-void TApplication::ShowQueuedExceptions() {
+bool TApplication::CollectError(const std::string& message) {
+  std::lock_guard lock(errorsMutex_);
+  auto same = std::find_if(collectedErrors_.begin(), collectedErrors_.end(),
+                           [&](const CollectedError& e) { return e.message == message; });
+  if (same != collectedErrors_.end())
+    ++same->repeats;
+  else
+    collectedErrors_.push_back(CollectedError{message, 0});
+  const bool first = !showRequested_;
+  showRequested_ = true;
+  return first;
+}
+
+void TApplication::ShowCollectedErrors() {
+  {
+    std::lock_guard lock(errorsMutex_);
+    showRequested_ = false;
+    // The box's own message loop brings us here again: the box that is up
+    // shows the rest when it closes.
+    if (errorBoxUp_) return;
+    errorBoxUp_ = true;
+  }
   for (;;) {
-    std::string message;
+    CollectedError error;
     {
-      std::lock_guard lock(queuedMutex_);
-      if (queuedErrors_.empty()) return;
-      message = std::move(queuedErrors_.front());
-      queuedErrors_.pop_front();
+      std::lock_guard lock(errorsMutex_);
+      if (collectedErrors_.empty()) {
+        errorBoxUp_ = false;
+        return;
+      }
+      error = std::move(collectedErrors_.front());
+      collectedErrors_.pop_front();
     }
-    ShowException(message);
+    if (error.repeats > 0) error.message += " (and " + std::to_string(error.repeats) + " more)";
+    try {
+      ShowMessageBox(error.message, title_, MB_OK | MB_ICONSTOP);
+    } catch (...) {
+      std::lock_guard lock(errorsMutex_);
+      errorBoxUp_ = false;
+      throw;
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 // the GUI thread.
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -72,6 +73,9 @@ class TApplication : public TComponent {
   TNotifyEventList OnRestore;
 
   // The standard error box: the error's message, the title as caption, stop icon, OK.
+  // Only one is ever up: errors met meanwhile are collected and shown after it
+  // closes, each distinct message once with the count of its repeats
+  // ("... (and 41 more)"), so a flood of errors never stacks boxes.
   void HandleException(const std::exception& error);
   void ShowException(const std::string& message);
   // Shows the error from any thread without waiting: queued for the GUI thread.
@@ -96,7 +100,11 @@ class TApplication : public TComponent {
   static LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   bool ProcessMessage(MSG& msg);
-  void ShowQueuedExceptions();
+  // Adds an error to those waiting to be shown; true when it is the first one
+  // since the GUI thread was last asked to show them.
+  bool CollectError(const std::string& message);
+  // Shows the waiting errors one box at a time, unless a box is already up.
+  void ShowCollectedErrors();
 
   vz::win::OwnedWindow handle_;
   std::string title_;
@@ -107,12 +115,43 @@ class TApplication : public TComponent {
   bool terminated_ = false;
   DWORD mainThreadId_ = 0;
   std::vector<std::pair<void*, MessageFilter>> filters_;
-  std::mutex queuedMutex_;
-  std::deque<std::string> queuedErrors_;
+  struct CollectedError {
+    std::string message;
+    std::size_t repeats = 0;
+  };
+  std::mutex errorsMutex_;
+  std::deque<CollectedError> collectedErrors_;
+  bool errorBoxUp_ = false;
+  bool showRequested_ = false;
+};
+
+// The global application pointer. The driver channel's monitor thread reads it
+// while the GUI thread may clear it, so every access is atomic.
+class TApplicationPointer {
+ public:
+  TApplication* Get() const noexcept { return app_.load(std::memory_order_acquire); }
+  operator TApplication*() const noexcept { return Get(); }
+  TApplication* operator->() const noexcept { return Get(); }
+  TApplicationPointer& operator=(TApplication* app) noexcept {
+    app_.store(app, std::memory_order_release);
+    return *this;
+  }
+  // Sets `app` only when no application is set yet.
+  void SetIfEmpty(TApplication* app) noexcept {
+    TApplication* none = nullptr;
+    app_.compare_exchange_strong(none, app, std::memory_order_acq_rel);
+  }
+  // Clears the pointer only when it is `app`.
+  void ClearIf(TApplication* app) noexcept {
+    app_.compare_exchange_strong(app, nullptr, std::memory_order_acq_rel);
+  }
+
+ private:
+  std::atomic<TApplication*> app_{nullptr};
 };
 
 // The one application object of the program (created by the program's entry point).
-extern TApplication* Application;
+extern TApplicationPointer Application;
 
 // Private messages of the application window.
 inline constexpr UINT kWmSynchronize = WM_APP + 0x100;

@@ -16,8 +16,12 @@ TComponent::~TComponent() {
     theirs.erase(std::remove(theirs.begin(), theirs.end(), this), theirs.end());
     watcher->Notification(this, TOperation::opRemove);
   }
-  while (!components_.empty()) delete components_.back();
+  DestroyComponents();
   if (owner_ != nullptr) owner_->RemoveComponent(this);
+}
+
+void TComponent::DestroyComponents() {
+  while (!components_.empty()) delete components_.back();
 }
 
 TComponent* TComponent::FindComponent(const std::string& name) const {

@@ -52,6 +52,8 @@ class TComponent {
   void RemoveFreeNotification(TComponent* other);
 
  protected:
+  // Frees the owned components, newest first (the destructor does it at the latest).
+  void DestroyComponents();
   virtual void Loaded();
   // Called with opInsert/opRemove when a component is added to or removed from
   // this one's owned list, and with opRemove when a watched component is freed.

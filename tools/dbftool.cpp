@@ -56,10 +56,15 @@ vz::db::TableOptions Shared(bool readOnly = false) {
   return o;
 }
 
+// On standard error, so that a listing or an export on standard output stays whole.
 void ReportDamage(const Table& t) {
   if (!t.DamageReason().empty()) {
-    std::printf("warning: the production index is damaged: %s\n", t.DamageReason().c_str());
-    if (!t.DamagedIndexPath().empty()) std::printf("warning: it was moved to %s\n", t.DamagedIndexPath().c_str());
+    std::fprintf(stderr, "warning: the production index is damaged: %s\n", t.DamageReason().c_str());
+    if (!t.DamagedIndexPath().empty() && t.HasIndex())
+      std::fprintf(stderr, "warning: it was built again; the damaged file was kept as %s\n",
+                   t.DamagedIndexPath().c_str());
+    else if (!t.DamagedIndexPath().empty())
+      std::fprintf(stderr, "warning: it was moved to %s\n", t.DamagedIndexPath().c_str());
   }
 }
 
@@ -105,6 +110,10 @@ int List(const std::string& path, const std::string& tag) {
   ReportDamage(*t);
   if (!tag.empty()) {
     const int order = t->TagOrder(tag);
+    if (order == 0 && !t->HasIndex() && !t->DamageReason().empty()) {
+      std::fprintf(stderr, "dbftool: the index %s is damaged: %s\n", t->IndexPath().c_str(), t->DamageReason().c_str());
+      return kExitError;
+    }
     if (order == 0) {
       std::fprintf(stderr, "dbftool: %s has no tag %s\n", path.c_str(), tag.c_str());
       return kExitError;
@@ -122,7 +131,10 @@ int List(const std::string& path, const std::string& tag) {
 }
 
 int Check(const std::string& path) {
-  auto t = Table::Open(path, Shared(true));
+  // The comparison is made once, below, where every disagreement is listed.
+  vz::db::TableOptions o = Shared(true);
+  o.checkIndexOnOpenBytes = 0;
+  auto t = Table::Open(path, o);
   const auto problems = t->CheckIndex();
   if (problems.empty()) {
     if (!t->HasIndex()) {

@@ -65,6 +65,27 @@ std::string PipeDocStart(const std::string& documentName, const PipeClientOption
   return decoded.text;
 }
 
+DocStartOutcome TryPipeDocStart(const std::string& documentName, const PipeClientOptions& options) {
+  win::Handle pipe;
+  try {
+    pipe = ConnectPipe(options);
+  } catch (const DriverClientError&) {
+    return {DocStartOutcome::kRefused, {}};
+  }
+  const proto::Message request = proto::EncodeRequest(proto::kCodeDocStart, documentName);
+  DWORD written = 0;
+  if (!WriteFile(pipe.Get(), request.data(), static_cast<DWORD>(request.size()), &written, nullptr))
+    return {DocStartOutcome::kClosed, {}};
+  proto::Message reply{};
+  DWORD got = 0;
+  if (!ReadFile(pipe.Get(), reply.data(), static_cast<DWORD>(reply.size()), &got, nullptr) || got == 0)
+    return {DocStartOutcome::kClosed, {}};
+  const proto::Request decoded = proto::DecodeRecord(reply.data(), got);
+  if (decoded.code != proto::kReplyFileName)
+    throw DriverClientError(Format("unexpected reply code %d", decoded.code));
+  return {DocStartOutcome::kReply, decoded.text};
+}
+
 void PipeDocEnd(const PipeClientOptions& options) {
   // The driver stays connected until the controller lets it go: the end of the
   // document is handled (the fax details asked for) while it waits.

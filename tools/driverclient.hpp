@@ -30,6 +30,14 @@ std::vector<unsigned char> PipeExchange(const std::vector<unsigned char>& messag
 
 // Document start over the pipe: returns the file name from the reply.
 std::string PipeDocStart(const std::string& documentName, const PipeClientOptions& options = {});
+
+// A document start that may meet a controller going away: answered, connected
+// but let go without a reply, or no controller listening within the time-out.
+struct DocStartOutcome {
+  enum Kind { kReply, kClosed, kRefused } kind = kRefused;
+  std::string fileName;
+};
+DocStartOutcome TryPipeDocStart(const std::string& documentName, const PipeClientOptions& options = {});
 void PipeDocEnd(const PipeClientOptions& options = {});
 
 // The window-message transport: finds the controller's hidden window.

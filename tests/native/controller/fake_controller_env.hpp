@@ -38,6 +38,10 @@ class FakeControllerEnv : public ControllerEnv {
     return HasFile(path);
   }
   bool DirectoryExists(const std::string& path) override { return HasDir(path); }
+  bool EntryExists(const std::string& path) override {
+    ++fileProbes;
+    return HasFile(path) || HasDir(path);
+  }
   bool MakeDirectory(const std::string& path) override {
     createdDirs.push_back(path);
     if (failingMkdirs.count(Key(path)) || HasFile(path) || HasDir(path)) return false;
@@ -74,17 +78,19 @@ class FakeControllerEnv : public ControllerEnv {
   std::string LastErrorText() override { return failureReason; }
   void ShowInfo(const std::string& text) override { infos.push_back(text); }
   // Ignores the pattern: the logic must cope with every name in the folder.
-  bool ListFileNames(const std::string& folder, const std::string& /*pattern*/,
-                     std::vector<std::string>& names) override {
+  bool ListEntryNames(const std::string& folder, const std::string& /*pattern*/,
+                      std::vector<std::string>& names) override {
     ++listings;
     names.clear();
     if (failListing) return false;
     const std::string prefix = Key(folder);
-    for (const auto& [key, file] : files_) {
-      if (key.compare(0, prefix.size(), prefix) != 0) continue;
-      if (key.find('\\', prefix.size()) != std::string::npos) continue;
-      names.push_back(file.path.substr(prefix.size()));
-    }
+    const auto take = [&](const std::string& key, const std::string& path) {
+      if (key.compare(0, prefix.size(), prefix) != 0) return;
+      if (key.find('\\', prefix.size()) != std::string::npos) return;
+      names.push_back(path.substr(prefix.size()));
+    };
+    for (const auto& [key, file] : files_) take(key, file.path);
+    for (const std::string& key : dirs_) take(key, key);
     return true;
   }
 

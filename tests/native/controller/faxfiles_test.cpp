@@ -62,6 +62,19 @@ TEST_F(FaxFilesTest, ListedNamesCountInAnyCaseButOnlyWithTheExactPattern) {
   EXPECT_LE(env.fileProbes, 8);
 }
 
+// The driver cannot write into a folder: one of that name takes its number,
+// whether the name is probed or found in the listing.
+TEST_F(FaxFilesTest, AFolderOfTheNameTakesTheNumberAsAFileDoes) {
+  env.AddDir("D:\\FAXOUT\\FAX00000.APF");
+  EXPECT_EQ(vz::NextFaxFileName(env), "D:\\FAXOUT\\FAX00001.APF");
+  AddFaxes(1, 5);
+  env.AddDir("D:\\FAXOUT\\fax00006.apf");
+  EXPECT_EQ(vz::NextFaxFileName(env), "D:\\FAXOUT\\FAX00007.APF");
+  EXPECT_EQ(env.listings, 1);
+  env.failListing = true;
+  EXPECT_EQ(vz::NextFaxFileName(env), "D:\\FAXOUT\\FAX00007.APF");
+}
+
 TEST_F(FaxFilesTest, FullFolderHandsOut99999AgainAndFailedListingFallsBackToProbing) {
   AddFaxes(0, 99999);
   EXPECT_EQ(vz::NextFaxFileName(env), "D:\\FAXOUT\\FAX99999.APF");
@@ -84,7 +97,10 @@ TEST_F(FaxFilesTest, ListingAgreesWithProbingOnRandomFolders) {
       std::string name = vz::FaxFileName("E:\\OUT", number);
       if (random() % 3 == 0) name = name.replace(7, 3, "fax");
       if (random() % 5 == 0) name.replace(name.size() - 3, 3, "JFD");
-      folder.AddFile(name);
+      if (random() % 4 == 0)
+        folder.AddDir(name);
+      else
+        folder.AddFile(name);
     }
     EXPECT_EQ(vz::ChooseFaxFileName(folder, "E:\\OUT"), vz::ProbeFaxFileName(folder, "E:\\OUT"))
         << "round " << round;

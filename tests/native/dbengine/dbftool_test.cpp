@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <sstream>
+
 #include "tests/native/dbengine/testutil.hpp"
 
 namespace vz::db {
@@ -82,6 +85,50 @@ TEST(DbfTool, CheckExplainsDisagreementAndReindexMendsIt) {
   check = Tool("check " + Q(path));
   EXPECT_EQ(check.rc, 1);
   EXPECT_NE(check.out.find("not a sound table"), std::string::npos) << check.out;
+}
+
+// Lines of a listing: (name, record number), in the order printed.
+std::vector<std::pair<std::string, std::uint32_t>> Listed(const std::string& out) {
+  std::vector<std::pair<std::string, std::uint32_t>> rows;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos || line.size() < tab + 3) continue;
+    const std::string name = line.substr(tab + 3, line.find('\t', tab + 3) - tab - 3);
+    rows.emplace_back(name, static_cast<std::uint32_t>(std::stoul(line.substr(0, tab))));
+  }
+  return rows;
+}
+
+// An index too large to be checked on open, damaged in the middle: listing and export
+// stop with an error naming the index instead of finishing in record order.
+TEST(DbfTool, AWalkThatMeetsDamageFailsNamingTheIndex) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  constexpr std::uint32_t kRecords = 330000;
+  MakeLargePhoneTable(path, kRecords);
+  std::string cdx = ReadAll(dir / "VZPB.CDX");
+  ASSERT_GT(cdx.size(), std::size_t{4} << 20);
+  const auto leaves = InnerLeafPages(cdx);
+  for (std::size_t i = 0; i < 4; ++i) cdx.replace(leaves[leaves.size() / 10 + i * 7], 512, std::string(512, '\x5a'));
+  WriteAll(dir / "VZPB.CDX", cdx);
+  int status = 0;
+  const std::string out = RunCommand(std::string(VZ_DBFTOOL) + " list " + Q(path) + " --tag NAME 2>" +
+                                         Q(dir / "err.txt"), &status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
+  const std::string err = ReadAll(dir / "err.txt");
+  EXPECT_NE(err.find("the index " + (dir / "VZPB.CDX") + " is damaged"), std::string::npos) << err;
+  const auto rows = Listed(out);
+  EXPECT_GT(rows.size(), 1000u);
+  EXPECT_LT(rows.size(), kRecords * 9 / 10);
+  EXPECT_TRUE(std::is_sorted(rows.begin(), rows.end()));
+  EXPECT_EQ(std::adjacent_find(rows.begin(), rows.end()), rows.end());
+  EXPECT_EQ(out.find("\t*\t"), std::string::npos);
+  const Result exported = Tool("export " + Q(path));
+  EXPECT_EQ(exported.rc, 2);
+  EXPECT_EQ(exported.out.find("name,phone"), std::string::npos);
+  EXPECT_NE(exported.out.find("the index " + (dir / "VZPB.CDX") + " is damaged"), std::string::npos);
 }
 
 TEST(DbfTool, CreateImportAndExportAPhoneBook) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "common/bytes.hpp"
 #include "common/text.hpp"
 #include "dbengine/table.hpp"
 #include "tests/native/dbengine/testutil.hpp"
@@ -96,6 +97,83 @@ TEST(TableShared, ReindexingAgainAndAgainKeepsTheIndexItsSize) {
   EXPECT_TRUE(a->CheckIndex().empty());
 }
 
+std::vector<std::string> BadCopies(const TempDir& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+    if (e.path().extension() == ".BAD") out.push_back(e.path().filename().string());
+  return out;
+}
+
+// One opener finds the index damaged while another has it open: the damaged file is
+// kept as one copy, the index is rebuilt where it is, and both go on with it.
+TEST(TableShared, ADamagedIndexIsRebuiltInPlaceForEveryOpener) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto a = Table::Open(path, FixedDate());
+  auto b = Table::Open(path, FixedDate());
+  PhoneView(*a);
+  PhoneView(*b);
+  a->Append(PhoneRecord(*a, "Miller", "1"));
+  b->Append(PhoneRecord(*b, "Jones", "2"));
+  // Another program's update of several pages broke off half way: its mark stays set.
+  std::string cdx = ReadAll(dir / "VZPB.CDX");
+  cdx.replace(496, 4, "PUZV");
+  WriteAll(dir / "VZPB.CDX", cdx);
+  a->Append(PhoneRecord(*a, "Adams", "3"));
+  EXPECT_NE(a->DamageReason(), "");
+  b->Append(PhoneRecord(*b, "Zed", "4"));
+  const std::vector<std::pair<std::uint32_t, std::string>> all{{3, "Adams"}, {2, "Jones"}, {1, "Miller"}, {4, "Zed"}};
+  EXPECT_EQ(Walk(*a), all);
+  EXPECT_EQ(Walk(*b), all);
+  auto c = Table::Open(path, FixedDate());
+  EXPECT_EQ(c->DamageReason(), "");
+  EXPECT_TRUE(c->CheckIndex().empty());
+  EXPECT_EQ(BadCopies(dir), std::vector<std::string>{"VZPB.CDX.BAD"});
+  EXPECT_EQ(ReadAll(dir / "VZPB.CDX.BAD"), cdx);
+}
+
+// A table whose index file is there but was not taken up (its move aside refused)
+// builds the index over it: the change counter goes on from the old file's, so an
+// opener holding pages of the old file drops them.
+class NoRenameFileSystem : public FileSystem {
+ public:
+  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+    return HostFileSystem().Open(path, mode);
+  }
+  bool Exists(const std::string& path) override { return HostFileSystem().Exists(path); }
+  void Rename(const std::string& from, const std::string&) override { throw DbError("cannot move " + from); }
+  void Remove(const std::string& path) override { HostFileSystem().Remove(path); }
+};
+
+std::uint32_t CounterOf(const std::string& cdxPath) {
+  const std::string bytes = ReadAll(cdxPath);
+  return bytes.size() < 12 ? 0 : GetBE32(reinterpret_cast<const unsigned char*>(bytes.data()) + 8);
+}
+
+TEST(TableShared, AnIndexBuiltOverAnOldFileGoesOnWithItsChangeCounter) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto a = Table::Open(path, FixedDate());
+  PhoneView(*a);
+  for (const char* n : {"Kim", "Al", "Bo"}) a->Append(PhoneRecord(*a, n, "1"));
+  ASSERT_TRUE(a->Seek("Bo"));
+  // The tag directory is overwritten: b cannot read the index and cannot move it.
+  std::string cdx = ReadAll(dir / "VZPB.CDX");
+  const std::uint32_t before = CounterOf(dir / "VZPB.CDX");
+  cdx.replace(0x400, 512, std::string(512, '\xff'));
+  WriteAll(dir / "VZPB.CDX", cdx);
+  NoRenameFileSystem noRename;
+  auto b = Table::Open(path, FixedDate(ShareMode::kShared, &noRename));
+  ASSERT_FALSE(b->HasIndex());
+  b->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+  EXPECT_GT(CounterOf(dir / "VZPB.CDX"), before);
+  b->Append(PhoneRecord(*b, "Ann", "2"));
+  EXPECT_EQ(Walk(*a), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Al"}, {4, "Ann"}, {3, "Bo"}, {1, "Kim"}}));
+  EXPECT_TRUE(a->CheckIndex().empty());
+}
+
 TEST(TableShared, AnIndexBuiltByAnotherOpenerIsKeptUpByAll) {
   TempDir dir;
   const std::string path = dir / "VZPB.DBF";
@@ -144,6 +222,39 @@ TEST(TableLocks, ForeignRecordAndHeaderLocksAreHonoured) {
   EXPECT_TRUE(other->TryLock(0x7FFFFFFE, 1, LockKind::kExclusive));
 }
 
+// Another program rebuilding the index holds its lock: a change that cannot have it
+// writes nothing at all, and goes through once the lock is free.
+TEST(TableLocks, AChangeRefusedTheIndexLockLeavesTheFilesAsTheyWere) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  TableOptions o = FixedDate();
+  o.lockTimeoutMs = 50;
+  auto t = Table::Open(path, o);
+  t->Append(PhoneRecord(*t, "Kim", "1"));
+  const std::string dbf = ReadAll(path), cdx = ReadAll(dir / "VZPB.CDX");
+  auto rebuilder = OpenHostFile(dir / "VZPB.CDX", OpenMode::kReadWrite);
+  ASSERT_TRUE(rebuilder->TryLock(kCdxLockOffset, 1, LockKind::kExclusive));
+  try {
+    t->Append(PhoneRecord(*t, "Al", "2"));
+    ADD_FAILURE() << "appended without the index lock";
+  } catch (const DbError& e) {
+    EXPECT_NE(std::string(e.what()).find("locked by another user"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(t->Update(1, PhoneRecord(*t, "Kimberley", "1")), DbError);
+  EXPECT_THROW(t->Delete(1), DbError);
+  EXPECT_EQ(ReadAll(path), dbf);
+  EXPECT_EQ(ReadAll(dir / "VZPB.CDX"), cdx);
+  rebuilder->Unlock(kCdxLockOffset, 1);
+  EXPECT_EQ(t->Append(PhoneRecord(*t, "Al", "2")), 2u);
+  auto next = Table::Open(path, FixedDate());
+  EXPECT_EQ(next->DamageReason(), "");
+  EXPECT_EQ(next->RecordCount(), 2u);
+  PhoneView(*next);
+  EXPECT_EQ(Walk(*next), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Al"}, {1, "Kim"}}));
+  EXPECT_TRUE(next->CheckIndex().empty());
+}
+
 TEST(TableLocks, AnExclusiveOpenerKeepsOthersFromWriting) {
   TempDir dir;
   const std::string path = dir / "VZPB.DBF";
@@ -176,6 +287,7 @@ class InterleavingFileSystem : public FileSystem {
   void Rename(const std::string& from, const std::string& to) override { inner_.Rename(from, to); }
   void Remove(const std::string& path) override { inner_.Remove(path); }
   bool Ran() const { return ran_; }
+  void Rearm() { ran_ = false; }
 
  private:
   class HookedFile : public File {
@@ -216,7 +328,7 @@ class InterleavingFileSystem : public FileSystem {
 };
 
 // A counted record is always whole: an opener that sizes the file while another
-// appends must not take the new count for a damaged table, and an opener that comes
+// appends must not take the new count for a damaged table, and a reader that comes
 // between the record write and the count write sees the table as it was.
 TEST(TableShared, OpenersBetweenTheWritesOfAnAppendSeeASoundTable) {
   MemoryFileSystem mem;
@@ -234,12 +346,11 @@ TEST(TableShared, OpenersBetweenTheWritesOfAnAppendSeeASoundTable) {
     EXPECT_EQ(reader->CountVisible(), 2u);
   }
   {
-    std::unique_ptr<Table> reader;
+    // (An opener cannot come in between: the appender holds the index lock.)
+    auto reader = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
     std::uint32_t countSeen = 0;
-    InterleavingFileSystem fs(mem, "VZPB.DBF", InterleavingFileSystem::After::kWrite, [&] {
-      reader = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
-      countSeen = reader->RecordCount();
-    });
+    InterleavingFileSystem fs(mem, "VZPB.DBF", InterleavingFileSystem::After::kWrite,
+                              [&] { countSeen = reader->RecordCount(); });
     auto appender = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &fs));
     EXPECT_EQ(appender->Append(PhoneRecord(*appender, "Third", "3")), 3u);
     ASSERT_TRUE(fs.Ran());
@@ -249,6 +360,147 @@ TEST(TableShared, OpenersBetweenTheWritesOfAnAppendSeeASoundTable) {
     EXPECT_EQ(Trimmed(reader->FieldText(0)), "Third");
     EXPECT_TRUE(reader->CheckIndex().empty());
   }
+}
+
+// A read-only reader locks the index as a shared opener does, for every walk, seek
+// and check: while a writer holds it, the reader waits; while the reader holds it, a
+// writer cannot come in between the record count and the comparison of a check.
+TEST(TableLocks, AReadOnlyReaderTakesTheIndexLock) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  TableOptions quick = FixedDate();
+  quick.lockTimeoutMs = 50;
+  auto writer = Table::Open(path, quick);
+  writer->Append(PhoneRecord(*writer, "Kim", "1"));
+  bool armed = false, refused = false;
+  InterleavingFileSystem fs(HostFileSystem(), path, InterleavingFileSystem::After::kSize, [&] {
+    if (!armed) return;
+    try {
+      writer->Append(PhoneRecord(*writer, "Al", "2"));
+    } catch (const DbError&) {
+      refused = true;
+    }
+  });
+  TableOptions ro = FixedDate(ShareMode::kReadOnly, &fs);
+  ro.lockTimeoutMs = 50;
+  auto reader = Table::Open(path, ro);
+  PhoneView(*reader);
+  auto rebuilder = OpenHostFile(dir / "VZPB.CDX", OpenMode::kReadWrite);
+  ASSERT_TRUE(rebuilder->TryLock(kCdxLockOffset, 1, LockKind::kExclusive));
+  EXPECT_THROW(reader->GoTop(), DbError);
+  EXPECT_THROW(reader->Seek("Kim"), DbError);
+  EXPECT_THROW(reader->CheckIndex(), DbError);
+  rebuilder->Unlock(kCdxLockOffset, 1);
+  fs.Rearm();
+  armed = true;
+  const auto problems = reader->CheckIndex();
+  ASSERT_TRUE(fs.Ran());
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(writer->Append(PhoneRecord(*writer, "Al", "2")), 2u);
+  EXPECT_EQ(Walk(*reader), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Al"}, {1, "Kim"}}));
+}
+
+// Runs `step` once, the first time an opener of `target` is refused a lock it tries.
+class RefusedLockFileSystem : public FileSystem {
+ public:
+  RefusedLockFileSystem(FileSystem& inner, std::string target, std::function<void()> step)
+      : inner_(inner), target_(std::move(target)), step_(std::move(step)) {}
+  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+    auto f = inner_.Open(path, mode);
+    if (path != target_) return f;
+    return std::make_unique<Hooked>(std::move(f), *this);
+  }
+  bool Exists(const std::string& path) override { return inner_.Exists(path); }
+  void Rename(const std::string& from, const std::string& to) override { inner_.Rename(from, to); }
+  void Remove(const std::string& path) override { inner_.Remove(path); }
+  int Refusals() const { return refusals_; }
+
+ private:
+  class Hooked : public File {
+   public:
+    Hooked(std::unique_ptr<File> inner, RefusedLockFileSystem& fs) : inner_(std::move(inner)), fs_(fs) {}
+    std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override { return inner_->ReadAt(offset, buf, n); }
+    void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override { inner_->WriteAt(offset, buf, n); }
+    std::uint64_t Size() override { return inner_->Size(); }
+    void Truncate(std::uint64_t size) override { inner_->Truncate(size); }
+    void Flush() override { inner_->Flush(); }
+    bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
+      if (inner_->TryLock(offset, length, kind)) return true;
+      if (fs_.refusals_++ == 0) fs_.step_();
+      return false;
+    }
+    void Unlock(std::uint64_t offset, std::uint64_t length) override { inner_->Unlock(offset, length); }
+    const std::string& Path() const override { return inner_->Path(); }
+
+   private:
+    std::unique_ptr<File> inner_;
+    RefusedLockFileSystem& fs_;
+  };
+  FileSystem& inner_;
+  std::string target_;
+  std::function<void()> step_;
+  int refusals_ = 0;
+};
+
+// Another xBase program appends as such programs do: it locks the new record, writes
+// it and the count, and adds the key later, still under the record lock. An opener
+// that comes in between sees a record without its key; that is not damage.
+TEST(TableShared, AnOpenerBetweenAForeignRecordAndItsKeyDeclaresNoDamage) {
+  for (ShareMode mode : {ShareMode::kShared, ShareMode::kReadOnly}) {
+    TempDir dir;
+    const std::string path = dir / "VZPB.DBF";
+    MakePhoneTable(path, FixedDate());
+    {
+      auto t = Table::Open(path, FixedDate());
+      t->Append(PhoneRecord(*t, "Kim", "1"));
+    }
+    auto dbf = OpenHostFile(path, OpenMode::kReadWrite);
+    ASSERT_TRUE(dbf->TryLock(0x7FFFFFFE - 2, 1, LockKind::kExclusive));
+    std::string rec(61, ' ');
+    rec.replace(1, 2, "Al");
+    rec += '\x1a';
+    dbf->WriteAt(98 + 61, rec.data(), rec.size());
+    const unsigned char two[4] = {2, 0, 0, 0};
+    dbf->WriteAt(4, two, 4);
+    auto addKey = [&] {
+      auto cdx = CdxIndex::Open(OpenHostFile(dir / "VZPB.CDX", OpenMode::kReadWrite));
+      std::string key = "Al";
+      key.resize(35, ' ');
+      cdx->FindTag("NAME")->Insert(key, 2);
+      dbf->Unlock(0x7FFFFFFE - 2, 1);
+    };
+    RefusedLockFileSystem fs(HostFileSystem(), path, addKey);
+    auto opener = Table::Open(path, FixedDate(mode, &fs));
+    EXPECT_EQ(fs.Refusals(), 1);  // it waited for the record, once
+    EXPECT_EQ(opener->DamageReason(), "");
+    EXPECT_TRUE(opener->HasIndex());
+    EXPECT_TRUE(BadCopies(dir).empty());
+    PhoneView(*opener);
+    EXPECT_EQ(Walk(*opener), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Al"}, {1, "Kim"}}));
+    EXPECT_TRUE(opener->CheckIndex().empty());
+  }
+}
+
+// Without a writer to wait for, a record without its key is damage all the same.
+TEST(TableShared, ADisagreementThatPersistsUnderTheRecordLockIsDamage) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  auto t = Table::Open(path, FixedDate());
+  t->Append(PhoneRecord(*t, "Kim", "1"));
+  t.reset();
+  std::string dbf = ReadAll(path);
+  dbf.replace(98 + 1, 3, "Zed");
+  WriteAll(path, dbf);
+  auto ro = Table::Open(path, FixedDate(ShareMode::kReadOnly));
+  EXPECT_EQ(ro->DamageReason(),
+            "the index disagrees with the table: tag NAME lists record 1 with key \"Kim\", which the record does not "
+            "give");
+  auto shared = Table::Open(path, FixedDate());
+  EXPECT_NE(shared->DamageReason(), "");
+  EXPECT_TRUE(shared->CheckIndex().empty());
 }
 
 TEST(TableShared, TwoProcessesAppendingAndDeletingLoseNothing) {

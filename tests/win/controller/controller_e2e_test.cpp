@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,6 +30,28 @@ using vz::test::WriteBytes;
 
 using vz::test::BoxCloser;
 using vz::test::ControllerEndToEndTest;
+
+// Polls `condition` until it holds; false after `timeoutMs`.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (GetTickCount64() > end) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+// The controller's hidden main form, a window of class "TMainForm" in its process.
+HWND MainFormOf(DWORD processId) {
+  for (HWND wnd = FindWindowExA(nullptr, nullptr, "TMainForm", nullptr); wnd != nullptr;
+       wnd = FindWindowExA(nullptr, wnd, "TMainForm", nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(wnd, &owner);
+    if (owner == processId) return wnd;
+  }
+  return nullptr;
+}
+
 
 TEST_F(ControllerEndToEndTest, DocumentStartsGetTheNextNamesInTheConfiguredFolder) {
   const std::string out = root_ + "\\SEND\\A\\B";
@@ -55,6 +80,39 @@ TEST_F(ControllerEndToEndTest, EmptyEntriesGiveTwoBoxesInOrder) {
   EXPECT_EQ(vz::tools::PipeDocStart("Letter"), "\\FAX00000.APF");
   EXPECT_EQ(boxes.Texts(),
             (std::vector<std::string>{vz::MissingOutputDirText(), vz::BadExecutableText("")}));
+}
+
+// The controller is closed while a driver keeps starting documents: it ends with
+// exit code 0, and every start gets a reply, a connection let go without one, or
+// no controller; none hangs.
+TEST_F(ControllerEndToEndTest, ClosingWhileDocumentStartsArriveEndsWithExitCodeZero) {
+  const std::string out = root_ + "\\SEND";
+  WriteBytes(iniPath_, "[Location]\r\nVZOutPath=" + out + "\r\nVZExecutable=" + exe_ + "\r\n");
+  BoxCloser boxes;
+  std::atomic<int> replies{0};
+  auto driver = std::async(std::launch::async, [&] {
+    vz::tools::PipeClientOptions options;
+    options.timeoutMs = 1000;
+    std::vector<vz::tools::DocStartOutcome> outcomes;
+    do {
+      outcomes.push_back(vz::tools::TryPipeDocStart("Letter", options));
+      if (outcomes.back().kind == vz::tools::DocStartOutcome::kReply) ++replies;
+    } while (outcomes.back().kind != vz::tools::DocStartOutcome::kRefused);
+    return outcomes;
+  });
+  HWND form = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return replies > 0 && (form = MainFormOf(controller_.dwProcessId)); }));
+  PostMessageA(form, WM_CLOSE, 0, 0);
+  ASSERT_EQ(WaitForSingleObject(controller_.hProcess, 20000), WAIT_OBJECT_0) << "the controller hangs";
+  DWORD exitCode = 99;
+  GetExitCodeProcess(controller_.hProcess, &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+  ASSERT_EQ(driver.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "a driver hangs";
+  for (const auto& outcome : driver.get())
+    if (outcome.kind == vz::tools::DocStartOutcome::kReply) {
+      EXPECT_EQ(outcome.fileName, out + "\\FAX00000.APF");
+    }
+  EXPECT_TRUE(boxes.Texts().empty());
 }
 
 }  // namespace

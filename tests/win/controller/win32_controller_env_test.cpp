@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <sstream>
 
@@ -94,19 +95,32 @@ TEST_F(SettingsFileTest, RealFolderSkipsTakenImagesOnly) {
   for (const char* name : {"FAX00001.APF", "fax00003.apf", "FAX00004.APF", "Fax00005.Apf",
                            "FAX00007.APF", "FAX00006.JFD"})
     WriteBytes(root_ + "\\" + name, "x");
-  ASSERT_TRUE(CreateDirectoryA((root_ + "\\FAX00006.APF").c_str(), nullptr));
+  EXPECT_EQ(vz::NextFaxFileName(env), root_ + "\\FAX00006.APF");
+}
+
+// The driver cannot write into a folder: one of that name takes its number, when
+// probed among the first few and when found in the listing.
+TEST_F(SettingsFileTest, RealFolderOfTheNameTakesTheNumber) {
+  WriteSettings(root_, exe_);
+  ASSERT_TRUE(CreateDirectoryA((root_ + "\\FAX00000.APF").c_str(), nullptr));
+  EXPECT_EQ(vz::GetOutputFileName(env), root_ + "\\FAX00001.APF");
+  for (const char* name : {"FAX00001.APF", "FAX00002.APF", "FAX00003.APF", "FAX00005.APF"})
+    WriteBytes(root_ + "\\" + name, "x");
+  ASSERT_TRUE(CreateDirectoryA((root_ + "\\fax00004.apf").c_str(), nullptr));
   EXPECT_EQ(vz::NextFaxFileName(env), root_ + "\\FAX00006.APF");
   EXPECT_EQ(vz::ProbeFaxFileName(env, root_), root_ + "\\FAX00006.APF");
 }
 
-TEST_F(SettingsFileTest, ListingSeesFilesButNotFolders) {
+TEST_F(SettingsFileTest, ListingSeesFilesAndFolders) {
   std::vector<std::string> names{"stale"};
-  EXPECT_TRUE(env.ListFileNames(root_ + "\\", "*", names));
+  EXPECT_TRUE(env.ListEntryNames(root_ + "\\", "*", names));
   EXPECT_EQ(names, std::vector<std::string>{"VZ.EXE"});
   ASSERT_TRUE(CreateDirectoryA((root_ + "\\EMPTY").c_str(), nullptr));
-  EXPECT_TRUE(env.ListFileNames(root_ + "\\EMPTY\\", "*", names));
+  EXPECT_TRUE(env.ListEntryNames(root_ + "\\", "E*", names));
+  EXPECT_EQ(names, std::vector<std::string>{"EMPTY"});
+  EXPECT_TRUE(env.ListEntryNames(root_ + "\\EMPTY\\", "*", names));
   EXPECT_TRUE(names.empty());
-  EXPECT_FALSE(env.ListFileNames(root_ + "\\MISSING\\", "*", names));
+  EXPECT_FALSE(env.ListEntryNames(root_ + "\\MISSING\\", "*", names));
 }
 
 TEST_F(SettingsFileTest, JobFileIsWrittenExactlyAndReplacesAnOldOne) {
@@ -115,7 +129,7 @@ TEST_F(SettingsFileTest, JobFileIsWrittenExactlyAndReplacesAnOldOne) {
   ASSERT_TRUE(vz::WriteJobFile(env, jfd, "+1 555 0100", "Ann\r\nLee", ""));
   EXPECT_EQ(ReadBytes(jfd), "+1 555 0100\r\nAnn  Lee\r\n\r\n");
   std::vector<std::string> names;
-  ASSERT_TRUE(env.ListFileNames(root_ + "\\", "*", names));
+  ASSERT_TRUE(env.ListEntryNames(root_ + "\\", "*", names));
   EXPECT_EQ(names.size(), 2u) << "only VZ.EXE and the descriptor";
 }
 
@@ -125,8 +139,9 @@ TEST_F(SettingsFileTest, FailedJobFileReturnsFalseAndLeavesNothing) {
   ASSERT_TRUE(CreateDirectoryA(jfdDir.c_str(), nullptr));
   EXPECT_FALSE(vz::WriteJobFile(env, jfdDir, "1", "2", "3"));
   std::vector<std::string> names;
-  ASSERT_TRUE(env.ListFileNames(root_ + "\\", "*", names));
-  EXPECT_EQ(names, std::vector<std::string>{"VZ.EXE"});
+  ASSERT_TRUE(env.ListEntryNames(root_ + "\\", "*", names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"FAX00001.JFD", "VZ.EXE"})) << "no temporary file";
 }
 
 TEST_F(SettingsFileTest, CancelDeletesTheImage) {

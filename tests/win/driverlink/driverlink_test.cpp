@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <future>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,6 +64,24 @@ std::future<std::string> CloseErrorBoxWhenShown() {
   });
 }
 
+// True once a call sent from another thread waits for this (GUI) thread, that
+// is, the monitor thread's hand-off is in flight; false after `timeoutMs`.
+bool WaitForHandOff(int timeoutMs = 5000) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  while ((HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) == 0) {
+    if (GetTickCount64() > end) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+// What the driver met, as text: "reply NAME", "closed" or "refused".
+std::string OutcomeText(const char* documentName) {
+  const auto outcome = vz::tools::TryPipeDocStart(documentName, QuickTimeout());
+  if (outcome.kind == vz::tools::DocStartOutcome::kReply) return "reply " + outcome.fileName;
+  return outcome.kind == vz::tools::DocStartOutcome::kClosed ? "closed" : "refused";
+}
+
 class DriverLinkTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -102,6 +124,15 @@ TEST_F(DriverLinkTest, LongNamesArriveWholeAndRepliesAreCutAt255) {
   EXPECT_EQ(reply[0], 3);
   EXPECT_EQ(reply[1], 255);
   EXPECT_EQ(reply[256], 'f');
+  // What the controller remembers is what the driver got.
+  EXPECT_EQ(link.FileName, std::string(255, 'f'));
+}
+
+TEST_F(DriverLinkTest, WindowTransportKeepsTheNameItSent) {
+  TApdFaxDriverInterface link(nullptr, TDriverTransport::dtWindow);
+  link.OnDocStart = [&](TComponent*) { link.FileName = std::string(300, 'w'); };
+  EXPECT_EQ(WithClient([] { return vz::tools::WindowDocStart("doc", 2000); }), std::string(255, 'w'));
+  EXPECT_EQ(link.FileName, std::string(255, 'w'));
 }
 
 TEST_F(DriverLinkTest, NothingAndDocEndGetNoReplyAndTheNextClientIsServed) {
@@ -130,6 +161,122 @@ TEST_F(DriverLinkTest, UnknownCodeIsReportedAndServingGoesOn) {
   }
   EXPECT_EQ(boxText.get(), "Unknown incoming event encountered:7");
   EXPECT_EQ(WithClient([] { return vz::tools::PipeDocStart("after"); }), "C:\\DEFAULT.APF");
+}
+
+// Watches this program's error boxes: counts how many are up at once, reads each
+// one and closes it.
+class ErrorBoxWatcher {
+ public:
+  ErrorBoxWatcher() : thread_([this] { Run(); }) {}
+  ~ErrorBoxWatcher() { Stop(); }
+  // Reading a window's text sends to the thread that owns it: this (GUI) thread
+  // handles messages until the watcher has seen the stop.
+  void Stop() {
+    stop_ = true;
+    while (!done_) {
+      Application->ProcessMessages();
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+  int MostAtOnce() const { return mostAtOnce_.load(); }
+  std::vector<std::string> Texts() {
+    std::lock_guard lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  static BOOL CALLBACK Collect(HWND wnd, LPARAM param) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    char className[32] = {};
+    char caption[64] = {};
+    GetClassNameA(wnd, className, sizeof(className));
+    GetWindowTextA(wnd, caption, sizeof(caption));
+    if (pid == GetCurrentProcessId() && IsWindowVisible(wnd) &&
+        std::string(className) == "#32770" && std::string(caption) == "DriverLinkTest")
+      reinterpret_cast<std::vector<HWND>*>(param)->push_back(wnd);
+    return TRUE;
+  }
+  void Run() {
+    while (!stop_) {
+      std::vector<HWND> boxes;
+      EnumWindows(&ErrorBoxWatcher::Collect, reinterpret_cast<LPARAM>(&boxes));
+      if (static_cast<int>(boxes.size()) > mostAtOnce_) mostAtOnce_ = static_cast<int>(boxes.size());
+      if (boxes.empty()) {
+        Sleep(2);
+        continue;
+      }
+      HWND box = boxes.front();
+      char text[512] = {};
+      GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+      {
+        std::lock_guard lock(mutex_);
+        texts_.push_back(text);
+      }
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+      for (int i = 0; i < 500 && IsWindow(box); ++i) Sleep(2);
+    }
+    done_ = true;
+  }
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
+  std::atomic<int> mostAtOnce_{0};
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
+  std::thread thread_;
+};
+
+// How many requests each box text stands for, by code: "...:7" is one,
+// "...:7 (and 41 more)" is 42. Texts of any other form are counted under -1.
+std::map<int, long> CountReported(const std::vector<std::string>& texts) {
+  std::map<int, long> counts;
+  for (const std::string& text : texts) {
+    int code = -1;
+    long more = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "Unknown incoming event encountered:%d%n", &code, &used) == 1 &&
+        (text.size() == static_cast<std::size_t>(used) ||
+         (std::sscanf(text.c_str() + used, " (and %ld more)", &more) == 1 && text.back() == ')')))
+      counts[code] += 1 + more;
+    else
+      counts[-1] += 1;
+  }
+  return counts;
+}
+
+TEST_F(DriverLinkTest, AFloodOfBadRequestsNeverStacksErrorBoxes) {
+  TApdFaxDriverInterface link(nullptr, TDriverTransport::dtPipe);
+  ErrorBoxWatcher watcher;
+  std::vector<unsigned char> oversized = Bytes(proto::EncodeRequest(200, "big"));
+  oversized.resize(400, 'z');
+  const std::vector<std::vector<unsigned char>> kinds{
+      Bytes(proto::EncodeRequest(7, "x")), {}, {9}, oversized};
+  constexpr int kRequests = 10000;
+  const std::string answer = WithClient([&] {
+    // An empty record is written and the connection closed: nothing comes back
+    // to wait for.
+    for (int i = 0; i < kRequests; ++i) {
+      const auto& request = kinds[i % kinds.size()];
+      vz::tools::PipeExchange(request, !request.empty());
+    }
+    return vz::tools::PipeDocStart("good");
+  });
+  EXPECT_EQ(answer, "C:\\DEFAULT.APF");
+
+  const std::map<int, long> expected{{7, kRequests / 4}, {9, kRequests / 4}, {200, kRequests / 4}};
+  const ULONGLONG end = GetTickCount64() + 60000;
+  while (CountReported(watcher.Texts()) != expected && GetTickCount64() < end) {
+    Application->ProcessMessages();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+  watcher.Stop();
+  EXPECT_EQ(CountReported(watcher.Texts()), expected);
+  EXPECT_EQ(watcher.MostAtOnce(), 1);
+  const auto texts = watcher.Texts();
+  EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
+                          [](const std::string& t) { return t.find(" more)") != std::string::npos; }))
+      << "repeats were merged";
 }
 
 TEST_F(DriverLinkTest, MalformedRequestsAreServedFromTheBytesThatArrived) {
@@ -205,7 +352,8 @@ TEST_F(DriverLinkTest, WhileAHandlerRunsNoSecondClientConnects) {
 TEST_F(DriverLinkTest, DestroyingWhileWaitingForAClientReturnsAndFreesThePipe) {
   for (int i = 0; i < 3; ++i) {
     auto link = std::make_unique<TApdFaxDriverInterface>(nullptr, TDriverTransport::dtPipe);
-    Sleep(20);
+    // Listening: the thread waits for a client.
+    EXPECT_TRUE(WaitNamedPipeA(proto::kPipeName, 5000));
     link.reset();
   }
   EXPECT_THROW(vz::tools::PipeDocStart("nobody", QuickTimeout()), DriverClientError);
@@ -223,10 +371,54 @@ TEST_F(DriverLinkTest, DestroyingDuringAHandOffNeitherHangsNorRunsTheHandler) {
       return std::string("<refused>");
     }
   });
-  Sleep(300);
+  ASSERT_TRUE(WaitForHandOff());
   link.reset();
   EXPECT_FALSE(ran.load());
   EXPECT_EQ(client.get(), "<refused>");
+}
+
+// Stands for whatever the program frees before the driver channel at shutdown:
+// freed first (newest first), it waits until a document start is handed to the
+// GUI thread, so the request is in flight while the rest is released.
+class HoldUntilHandOff : public TComponent {
+ public:
+  using TComponent::TComponent;
+  ~HoldUntilHandOff() override {
+    if (!WaitForHandOff()) ExitProcess(6);
+  }
+};
+
+// The program ends while a document start is in flight: the thread is stopped
+// before the application object lets go of its window and pointer, the driver
+// gets a reply, a closed connection or no controller, and the program neither
+// hangs nor crashes. Run in a child process, which ends with 0 when all is well.
+TEST_F(DriverLinkTest, ShutdownWithADocumentStartInFlight) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        auto* link = new TApdFaxDriverInterface(app_, TDriverTransport::dtPipe);
+        std::atomic<int> starts{0};
+        link->OnDocStart = [&starts](TComponent*) { ++starts; };
+        new HoldUntilHandOff(app_);
+        auto driver = std::async(std::launch::async, [] {
+          std::vector<std::string> outcomes;
+          do outcomes.push_back(OutcomeText("in flight"));
+          while (outcomes.back() != "refused" && outcomes.size() < 100000);
+          return outcomes;
+        });
+        while (starts == 0) {
+          Application->ProcessMessages();
+          MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        }
+        delete app_;
+        if (Application != nullptr) ExitProcess(7);
+        if (driver.wait_for(20s) != std::future_status::ready) ExitProcess(8);
+        for (const std::string& outcome : driver.get())
+          if (outcome != "reply C:\\DEFAULT.APF" && outcome != "closed" && outcome != "refused")
+            ExitProcess(9);
+        ExitProcess(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // An error that escapes a document handler ends the program with exit code 1 after

@@ -1,0 +1,26 @@
+#pragma once
+// Whole-file writes on Win32, shared by both programs' system layers.
+#include <windows.h>
+
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "platform/handles.hpp"
+
+namespace vz::win {
+
+// Creates or truncates `path` and writes `bytes`; true only when every byte was
+// written and the file closed without error.
+inline bool WriteWholeFile(const std::string& path, std::string_view bytes) {
+  if (bytes.size() > std::numeric_limits<DWORD>::max()) return false;
+  Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  DWORD written = 0;
+  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+      written != bytes.size())
+    return false;
+  return ::CloseHandle(file.Release()) != FALSE;
+}
+
+}  // namespace vz::win
