@@ -291,8 +291,9 @@ TEST_F(DriverLinkTest, MalformedRequestsAreServedFromTheBytesThatArrived) {
   EXPECT_EQ(link.DocumentName, "short");
 
   // A message longer than 257 bytes is served from its first 257.
-  std::vector<unsigned char> oversized = Bytes(proto::EncodeRequest(1, "long one"));
-  oversized.resize(400, 'z');
+  const std::vector<unsigned char> head = Bytes(proto::EncodeRequest(1, "long one"));
+  std::vector<unsigned char> oversized(400, 'z');
+  std::copy(head.begin(), head.end(), oversized.begin());
   const auto second = WithClient([&] { return vz::tools::PipeExchange(oversized, true); });
   ASSERT_EQ(second.size(), 257u);
   EXPECT_EQ(link.DocumentName, "long one");
