@@ -103,6 +103,10 @@ Stats Summarise(std::vector<double> micros) {
   return {at(0.5), at(0.99), micros.back()};
 }
 
+void PrintStats(const char* label, const Stats& s) {
+  std::printf("%-24s median %9.1f us  p99 %9.1f us  max %9.1f us\n", label, s.median, s.p99, s.max);
+}
+
 int Compare(long count) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
@@ -130,8 +134,8 @@ int Compare(long count) {
   const Stats b = Summarise(bareTimes);
   const Stats c = Summarise(channelTimes);
   std::printf("round trips: %ld each\n", count);
-  std::printf("bare pipe ping-pong: median %8.1f us  p99 %8.1f us  max %8.1f us\n", b.median, b.p99, b.max);
-  std::printf("driver channel:      median %8.1f us  p99 %8.1f us  max %8.1f us\n", c.median, c.p99, c.max);
+  PrintStats("bare pipe ping-pong:", b);
+  PrintStats("driver channel:", c);
   std::printf("ratio median %.2f (target <= 1.5), ratio p99 %.2f (target <= 3)\n", c.median / b.median,
               c.p99 / b.p99);
   return 0;
@@ -200,8 +204,8 @@ int Dialog(long count) {
   const Stats b = Summarise(bareTimes);
   const Stats d = Summarise(dialogTimes);
   std::printf("document ends: %ld\n", count);
-  std::printf("bare pipe ping-pong:   median %9.1f us  p99 %9.1f us  max %9.1f us\n", b.median, b.p99, b.max);
-  std::printf("request to dialog ready: median %7.1f us  p99 %9.1f us  max %9.1f us\n", d.median, d.p99, d.max);
+  PrintStats("bare pipe ping-pong:", b);
+  PrintStats("request to dialog ready:", d);
   std::printf("ratio median %.1f; dialog ready within %.1f ms at worst (target 100 ms)\n", d.median / b.median,
               d.max / 1000.0);
 

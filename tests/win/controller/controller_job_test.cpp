@@ -105,6 +105,19 @@ class JobTest : public vz::test::ControllerEndToEndTest {
   }
   HWND Dialog() { return WaitVisible("TForm", kDialogTitle); }
 
+  // Prints a document, accepts the empty dialog with Enter and returns the question
+  // that follows (null, with a failure, when something does not show).
+  HWND QuestionAfterOk() {
+    PrintDocument();
+    HWND dialog = Dialog();
+    EXPECT_NE(dialog, nullptr);
+    if (dialog == nullptr) return nullptr;
+    PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+    HWND question = WaitVisible("#32770", "FAX CREATED");
+    EXPECT_NE(question, nullptr);
+    return question;
+  }
+
   void CloseStubs() {
     while (HWND stub = FindWindowA(nullptr, "VelmorFAX")) {
       DWORD pid = 0;
@@ -214,11 +227,7 @@ TEST_F(JobTest, EscCancelAndClosingDeleteTheImageAndAskNothing) {
 }
 
 TEST_F(JobTest, YesStartsTheMainFaxProgramInItsOwnFolder) {
-  PrintDocument();
-  HWND dialog = Dialog();
-  ASSERT_NE(dialog, nullptr);
-  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
-  HWND question = WaitVisible("#32770", "FAX CREATED");
+  HWND question = QuestionAfterOk();
   ASSERT_NE(question, nullptr);
   // Enter takes the default button, Yes.
   PressKey(GetDlgItem(question, IDYES), VK_RETURN);
@@ -230,22 +239,13 @@ TEST_F(JobTest, YesStartsTheMainFaxProgramInItsOwnFolder) {
 }
 
 TEST_F(JobTest, YesWithTheProgramRunningRestoresItsOwnerAndBringsItForward) {
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION stub{};
-  std::string command = "\"" + exe_ + "\" --owner --minimized";
-  ASSERT_TRUE(CreateProcessA(exe_.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, root_.c_str(),
-                             &startup, &stub));
-  CloseHandle(stub.hThread);
+  const PROCESS_INFORMATION stub = StartProcess(exe_, "--owner --minimized");
+  ASSERT_NE(stub.hProcess, nullptr);
   CloseHandle(stub.hProcess);
   HWND owner = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (owner = FindWindowA(nullptr, "VelmorFAX Owner")) != nullptr && IsIconic(owner); }));
 
-  PrintDocument();
-  HWND dialog = Dialog();
-  ASSERT_NE(dialog, nullptr);
-  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
-  HWND question = WaitVisible("#32770", "FAX CREATED");
+  HWND question = QuestionAfterOk();
   ASSERT_NE(question, nullptr);
   // What the program went through before is not this test's business.
   const std::size_t before = ReadBytes(stubLog_).size();

@@ -90,12 +90,13 @@ class ControllerEndToEndTest : public SettingsFileFixture {
   static std::string ControllerPath() { return WindowsPath(VZ_CONTROLLER_EXE); }
 
   // Starts `program` in the scratch folder; no process (and a failure) when it cannot.
-  PROCESS_INFORMATION StartProcess(const std::string& program) {
+  PROCESS_INFORMATION StartProcess(const std::string& program, const std::string& arguments = "") {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(program.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, root_.c_str(), &startup,
-                        &process)) {
+    std::string command = "\"" + program + "\" " + arguments;
+    if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, root_.c_str(),
+                        &startup, &process)) {
       ADD_FAILURE() << program << " error " << GetLastError();
       return PROCESS_INFORMATION{};
     }
@@ -109,18 +110,12 @@ class ControllerEndToEndTest : public SettingsFileFixture {
 
   // Runs `command` in the scratch folder and waits for it; its exit code.
   DWORD RunAndWait(const std::string& program, const std::string& arguments) {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    std::string command = "\"" + program + "\" " + arguments;
-    if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, root_.c_str(),
-                        &startup, &process))
-      return GetLastError();
+    const PROCESS_INFORMATION process = StartProcess(program, arguments);
+    if (process.hProcess == nullptr) return ~0u;
     WaitForSingleObject(process.hProcess, 30000);
     DWORD code = 1;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
     return code;
   }
 
