@@ -372,9 +372,13 @@ class PhoneBookJobTest : public JobTest {
     return program;
   }
 
-  // Opens the phone book from the dialog and ends it with the key `key`.
-  void UsePhoneBook(HWND dialog, WPARAM key) {
-    PostMessageA(GetDlgItem(dialog, 208), BM_CLICK, 0, 0);
+  // Opens the phone book from the dialog (the button, or Alt+P in a box) and ends it
+  // with the key `key`.
+  void UsePhoneBook(HWND dialog, WPARAM key, bool altP = false) {
+    if (altP)
+      PostMessageA(GetDlgItem(dialog, kSubject), WM_SYSCHAR, 'p', 1 << 29);
+    else
+      PostMessageA(GetDlgItem(dialog, 208), BM_CLICK, 0, 0);
     HWND browser = WaitVisible(nullptr, "VelmorFax Printer Driver - Select Phone Number ");
     ASSERT_NE(browser, nullptr);
     GUITHREADINFO gui{};
@@ -401,7 +405,7 @@ TEST_F(PhoneBookJobTest, AcceptedEntryReplacesNumberAndRecipientAndCancelKeepsTh
   EXPECT_EQ(Text(GetDlgItem(dialog, kSubject)), "Subject stays");
 
   Type(dialog, kPhone, "777");
-  UsePhoneBook(dialog, VK_ESCAPE);
+  UsePhoneBook(dialog, VK_ESCAPE, /*altP=*/true);
   EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "777");
   EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Jane Roe");
 
