@@ -191,8 +191,9 @@ bool TMonitorThread::WaitForClientToLeave() {
 
 bool TMonitorThread::HandOff(const std::function<void(TApdFaxDriverInterface&)>& call) {
   TApdFaxDriverInterface* owner = Owner;
-  // The application outlives this thread (it frees its components, and with them
-  // this thread, first); it is missing only when the component was never owned.
+  // The application outlives this thread: it frees its components, and with them
+  // this thread, before it lets go of anything. Without one, nothing could run
+  // the handlers, and serving ends.
   TApplication* app = Application;
   if (app == nullptr) return false;
   bool ran = false;

@@ -5,26 +5,23 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-20}
 build=$root/build/fuzz
-fixtures=$root/../shared/fixtures/xbase
+fixtures=$root/tests/fixtures/xbase
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
   -DVZ_FUZZ=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
 for target in pipe_fuzz dbf_fuzz cdx_fuzz inf_fuzz; do
   corpus=$build/corpus-$target
   mkdir -p "$corpus"
-  if [ -d "$fixtures/small" ]; then
-    case $target in
-      dbf_fuzz)
-        cp "$fixtures/small/VZPB.dbf" "$corpus/small-dbf"
-        { cat "$fixtures/small/VZPB.dbf"; printf VZCDXSEP; cat "$fixtures/small/VZPB.cdx"; } >"$corpus/small-pair" ;;
-      cdx_fuzz) cp "$fixtures/small/VZPB.cdx" "$corpus/small-cdx" ;;
-    esac
-  fi
-  if [ "$target" = inf_fuzz ]; then
-    for inf in "$root"/tools/standins/inf/*.INF; do
-      { cat "$inf"; printf '\0%%cdname%%,,,\\i386'; } >"$corpus/$(basename "$inf")"
-    done
-  fi
+  case $target in
+    dbf_fuzz)
+      cp "$fixtures/small/VZPB.dbf" "$corpus/small-dbf"
+      { cat "$fixtures/small/VZPB.dbf"; printf VZCDXSEP; cat "$fixtures/small/VZPB.cdx"; } >"$corpus/small-pair" ;;
+    cdx_fuzz) cp "$fixtures/small/VZPB.cdx" "$corpus/small-cdx" ;;
+    inf_fuzz)
+      for inf in "$root"/tools/standins/inf/*.INF; do
+        { cat "$inf"; printf '\0%%cdname%%,,,\\i386'; } >"$corpus/$(basename "$inf")"
+      done ;;
+  esac
   echo "fuzz $target: ${seconds}s"
   "$build/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 \
     -artifact_prefix="$build/$target-" "$corpus" >"$build/$target.log" 2>&1 ||

@@ -11,7 +11,6 @@
 TPhoneBookEditor::TPhoneBookEditor(TComponent* owner) : TForm(owner, MAKEINTRESOURCEA(IDD_PHONEBE)) {
   using vz::phonebook::StyleButton;
   SetShowHint(true);
-  SetBorderIcons(0);  // no system menu, no close box
   Label1 = ControlById<TLabel>(IDC_PB_LABEL1);
   Name = ControlById<TEdit>(IDC_PB_NAME);
   Label2 = ControlById<TLabel>(IDC_PB_LABEL2);

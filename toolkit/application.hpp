@@ -132,10 +132,6 @@ class TApplicationPointer {
   TApplication* Get() const noexcept { return app_.load(std::memory_order_acquire); }
   operator TApplication*() const noexcept { return Get(); }
   TApplication* operator->() const noexcept { return Get(); }
-  TApplicationPointer& operator=(TApplication* app) noexcept {
-    app_.store(app, std::memory_order_release);
-    return *this;
-  }
   // Sets `app` only when no application is set yet.
   void SetIfEmpty(TApplication* app) noexcept {
     TApplication* none = nullptr;

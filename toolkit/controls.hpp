@@ -184,6 +184,10 @@ class TWinControl : public TControl {
   TControl* Controls(std::size_t index) const { return controls_.at(index); }
   // The topmost visible graphic child at a client point (enabled ones only unless asked).
   TControl* ControlAtPos(POINT p, bool allowDisabled) const;
+  // The child control the mouse was last seen over (it has had MouseEnter), or null.
+  TControl* MouseControl() const noexcept { return mouseControl_; }
+  // True while the system has yet to report that the mouse left this window.
+  bool TrackingMouseLeave() const noexcept { return trackingLeave_; }
 
   bool TabStop() const noexcept { return tabStop_; }
   void SetTabStop(bool value);

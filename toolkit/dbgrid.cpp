@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <windowsx.h>
+
 #include <algorithm>
 
 #include "platform/handles.hpp"
@@ -16,6 +18,8 @@ constexpr int kIndicatorWidth = 12;
 constexpr int kCellPadding = 8;
 // Rows kept in memory beyond those the ListView asks for.
 constexpr std::size_t kCacheLimit = 512;
+// A pause in typing this long starts a new search.
+constexpr DWORD kTypeAheadPauseMs = 1000;
 
 int CharWidth(HWND wnd, HFONT font) {
   vz::win::WindowDc dc(wnd);
@@ -50,7 +54,7 @@ vz::data::TTable* TDBGrid::Table() const {
 void TDBGrid::DescribeWindow(CreateParams& p) {
   p.className = WC_LISTVIEWA;
   p.ownClass = false;
-  p.style |= LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_VSCROLL | WS_HSCROLL;
+  p.style |= LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS | WS_VSCROLL | WS_HSCROLL;
   p.exStyle |= WS_EX_CLIENTEDGE;
 }
 
@@ -102,6 +106,7 @@ void TDBGrid::Rebuild() {
   if (Handle() == nullptr) return;
   SendMessageA(Handle(), LVM_SETITEMCOUNT, rowRecNos_.size(), 0);
   InvalidateRect(Handle(), nullptr, TRUE);
+  shownRow_ = -1;
   ShowCurrent();
 }
 
@@ -113,22 +118,28 @@ int TDBGrid::CurrentRow() const {
   return rowOfRecNo_[static_cast<std::size_t>(recno)];
 }
 
-// Selects and shows the current record's row, and moves the indicator there.
+// Selects and shows the current record's row, and moves the indicator there. Only
+// the row selected before is cleared: clearing every row costs a pass over all of
+// them in some ListViews.
 void TDBGrid::ShowCurrent() {
   if (Handle() == nullptr) return;
   const int row = CurrentRow();
   following_ = true;
   LVITEMA state{};
   state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  state.state = 0;
-  SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+  if (shownRow_ >= 0 && shownRow_ != row && shownRow_ < RowCount()) {
+    state.state = 0;
+    SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(shownRow_), reinterpret_cast<LPARAM>(&state));
+    ListView_RedrawItems(Handle(), shownRow_, shownRow_);
+  }
   if (row >= 0) {
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
     SendMessageA(Handle(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
+    ListView_RedrawItems(Handle(), row, row);
   }
+  shownRow_ = row;
   following_ = false;
-  InvalidateRect(Handle(), nullptr, FALSE);
 }
 
 void TDBGrid::ActiveChanged(vz::data::TTable&) { ScheduleRebuild(); }
@@ -181,6 +192,7 @@ void TDBGrid::RowChosen(int row) {
   vz::data::TTable* table = Table();
   if (table == nullptr || row < 0 || row >= RowCount()) return;
   const int recno = rowRecNos_[static_cast<std::size_t>(row)];
+  shownRow_ = row;
   if (table->RecNo() == recno) return;
   table->GotoBookmark(recno);
 }
@@ -268,7 +280,20 @@ bool TDBGrid::Notify(NMHDR& header, LRESULT& result) {
     }
     case LVN_ODFINDITEMA: {
       const auto& find = reinterpret_cast<NMLVFINDITEMA&>(header);
-      result = (find.lvfi.flags & LVFI_STRING) ? FindRow(find.lvfi.psz) : -1;
+      result = (find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) ? FindRow(find.lvfi.psz) : -1;
+      return true;
+    }
+    case LVN_ODFINDITEMW: {
+      // Typed letters come in wide characters from some ListViews, whatever the
+      // notification format, flagged partial without the string flag: back to the
+      // ANSI code page the table is written in.
+      const auto& find = reinterpret_cast<NMLVFINDITEMW&>(header);
+      result = -1;
+      if ((find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) && find.lvfi.psz != nullptr) {
+        char text[256] = {};
+        if (WideCharToMultiByte(CP_ACP, 0, find.lvfi.psz, -1, text, sizeof(text) - 1, nullptr, nullptr) > 0)
+          result = FindRow(text);
+      }
       return true;
     }
     case NM_CUSTOMDRAW:
@@ -279,10 +304,77 @@ bool TDBGrid::Notify(NMHDR& header, LRESULT& result) {
   }
 }
 
+// The row `row` made current (the selection follows through the data link).
+void TDBGrid::GoToRow(int row) {
+  vz::data::TTable* table = Table();
+  if (table == nullptr || RowCount() == 0) return;
+  row = std::clamp(row, 0, RowCount() - 1);
+  if (table->RecNo() == rowRecNos_[static_cast<std::size_t>(row)])
+    ShowCurrent();
+  else
+    table->GotoBookmark(rowRecNos_[static_cast<std::size_t>(row)]);
+}
+
+// Moving keys are answered here rather than by the ListView, which clears the old
+// selection of an owner-data list by visiting every row: a pass over the whole phone
+// book for each key. (For the same reason the list is not single-selection: the grid
+// keeps one row selected itself.) With Shift or Ctrl they move the same way.
+bool TDBGrid::NavigationKey(WPARAM key) {
+  if (rebuildPending_) return false;
+  const int page = std::max(1, static_cast<int>(SendMessageA(Handle(), LVM_GETCOUNTPERPAGE, 0, 0)) - 1);
+  const int row = CurrentRow();
+  switch (key) {
+    case VK_UP: GoToRow(row - 1); return true;
+    case VK_DOWN: GoToRow(row + 1); return true;
+    case VK_PRIOR: GoToRow(row - page); return true;
+    case VK_NEXT: GoToRow(row + page); return true;
+    case VK_HOME: GoToRow(0); return true;
+    case VK_END: GoToRow(RowCount() - 1); return true;
+    default: return false;
+  }
+}
+
+// A click on a row makes it current (for the same reason as the keys); clicks on
+// the headers and scroll bars stay the ListView's.
+bool TDBGrid::RowClick(LPARAM lp) {
+  LVHITTESTINFO hit{};
+  hit.pt = POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+  const int row = static_cast<int>(SendMessageA(Handle(), LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+  if (row < 0 || rebuildPending_) return false;
+  ::SetFocus(Handle());
+  GoToRow(row);
+  return true;
+}
+
+// Typed letters: the text typed within a second, searched through the index.
+void TDBGrid::TypeAhead(char ch) {
+  const DWORD now = GetTickCount();
+  if (now - lastTypedAt_ > kTypeAheadPauseMs) typed_.clear();
+  lastTypedAt_ = now;
+  typed_ += ch;
+  FindRow(typed_.c_str());
+}
+
 LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == kWmRebuild) {
-    if (rebuildPending_) Rebuild();
-    return 0;
+  switch (msg) {
+    case kWmRebuild:
+      if (rebuildPending_) Rebuild();
+      return 0;
+    case WM_KEYDOWN:
+      if (NavigationKey(wp)) return 0;
+      break;
+    case WM_CHAR:
+      if (static_cast<unsigned char>(wp) >= ' ') {
+        TypeAhead(static_cast<char>(wp));
+        return 0;
+      }
+      break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      if (RowClick(lp)) return 0;
+      break;
+    default:
+      break;
   }
   const LRESULT result = TWinControl::OnMessage(msg, wp, lp);
   if (msg == WM_PAINT) DrawGridLines();

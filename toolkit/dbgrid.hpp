@@ -51,6 +51,10 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   const std::vector<std::string>* Row(int row);
   void GetDisplayText(NMLVDISPINFOA& info);
   void RowChosen(int row);
+  void GoToRow(int row);
+  bool NavigationKey(WPARAM key);
+  bool RowClick(LPARAM lp);
+  void TypeAhead(char ch);
   int FindRow(const char* text);
   LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
   RECT CellRect(int row, int column) const;
@@ -63,9 +67,12 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   std::string displayText_;
   unsigned seenChanges_ = ~0u;
   bool rebuildPending_ = false;
+  int shownRow_ = -1;        // the row last selected
   bool following_ = false;  // moving the selection to the current record
   bool columnsMade_ = false;
   long rowsRead_ = 0;
+  std::string typed_;
+  DWORD lastTypedAt_ = 0;
 };
 
 // Makes TDBGrid known to form templates.

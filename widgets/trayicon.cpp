@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "platform/windowclass.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/exception.hpp"
 #include "toolkit/forms.hpp"
@@ -331,17 +332,12 @@ TTrayIconMsgWindow::TTrayIconMsgWindow(TTrayIcon95* trayIcon, TTimerManager* tim
     : TComponent(trayIcon), trayIcon_(trayIcon) {
   clickTimer_ = timers->AddItem(false, kTrayDoubleClickDelay, [this](TComponent*) { FireClick(); });
   exitTimer_ = timers->AddItem(false, kTrayExitPollInterval, [this](TComponent*) { ExitPoll(); });
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSA wc{};
-  if (!GetClassInfoA(instance, kTrayIconMsgWindowClass, &wc)) {
-    wc.lpfnWndProc = &TTrayIconMsgWindow::WindowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = kTrayIconMsgWindowClass;
-    if (!RegisterClassA(&wc)) throw Exception(std::string("Couldnt register window class: ") + kTrayIconMsgWindowClass);
-  }
+  if (!vz::win::EnsureWindowClass(kTrayIconMsgWindowClass, &TTrayIconMsgWindow::WindowProc))
+    throw Exception(std::string("Couldnt register window class: ") + kTrayIconMsgWindowClass);
   // Top level (not message-only): the shell's "TaskbarCreated" broadcast reaches it,
   // and tools find it by its class.
-  window_.Reset(CreateWindowExA(0, kTrayIconMsgWindowClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, this));
+  window_.Reset(CreateWindowExA(0, kTrayIconMsgWindowClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), this));
   if (!window_) throw Exception("Unable to create the tray icon window");
 }
 
@@ -503,17 +499,11 @@ LRESULT CALLBACK StartupHookProc(int code, WPARAM wp, LPARAM lp) {
 
 TrayApplicationStartup::TrayApplicationStartup() {
   if (hiddenOwner != nullptr) return;
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSA wc{};
-  if (!GetClassInfoA(instance, kTrayApplicationClass, &wc)) {
-    wc = WNDCLASSA{};
-    wc.lpfnWndProc = &DefWindowProcA;
-    wc.hInstance = instance;
-    wc.lpszClassName = kTrayApplicationClass;
-    if (!RegisterClassA(&wc)) throw Exception(std::string("Couldnt register window class: ") + kTrayApplicationClass);
-  }
+  if (!vz::win::EnsureWindowClass(kTrayApplicationClass, &DefWindowProcA))
+    throw Exception(std::string("Couldnt register window class: ") + kTrayApplicationClass);
   hiddenOwner = CreateWindowExA(0, kTrayApplicationClass, "", WS_POPUP, GetSystemMetrics(SM_CXSCREEN) / 2,
-                                GetSystemMetrics(SM_CYSCREEN) / 2, 50, 50, nullptr, nullptr, instance, nullptr);
+                                GetSystemMetrics(SM_CYSCREEN) / 2, 50, 50, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
   // Without the window there is nothing to hang the application window on.
   if (hiddenOwner == nullptr) return;
   owner_ = true;

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "platform/handles.hpp"
+#include "platform/windowclass.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/exception.hpp"
 
@@ -21,16 +22,10 @@ class SystemClock : public TTickClock {
 class WindowTimer : public TPeriodicTimer {
  public:
   WindowTimer() {
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA wc{};
-    if (!GetClassInfoA(instance, kTimerWindowClass, &wc)) {
-      wc.lpfnWndProc = &WindowTimer::WindowProc;
-      wc.hInstance = instance;
-      wc.lpszClassName = kTimerWindowClass;
-      RegisterClassA(&wc);
-    }
+    vz::win::EnsureWindowClass(kTimerWindowClass, &WindowTimer::WindowProc);
     // A message-only window: it only receives WM_TIMER.
-    window_.Reset(CreateWindowExA(0, kTimerWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr));
+    window_.Reset(CreateWindowExA(0, kTimerWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr));
     if (!window_) throw Exception("Unable to create the timer window");
     SetWindowLongPtrA(window_.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   }

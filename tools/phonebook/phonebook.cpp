@@ -3,8 +3,9 @@
 //   phonebook FOLDER [--row N] [--click CAPTION] [--hold-ms N]
 // prints "result 1", "name <text>", "phone <text>" on separate lines. --row makes the
 // entry in row N (from 0) current; --click presses the button with that caption
-// once the browser shows; --hold-ms ends the browser with Cancel after N ms (for
-// screenshots and unattended runs).
+// once the browser shows; --hold-ms ends the program after N ms, closing whatever is
+// open with Cancel (for screenshots and unattended runs). Exit code 3 when the phone
+// book could not be opened (the program was told to end), 1 on an error.
 #include <windows.h>
 
 #include <cstdio>
@@ -32,12 +33,14 @@ class FolderUi : public vz::phonebook::PhoneBookUi {
   std::string folder_;
 };
 
-TMainScreen* holdScreen = nullptr;
+bool held = false;
 TExplorerButton* clickButton = nullptr;
 
+// Ends every window that is open, the editor and boxes over the browser included.
 void CALLBACK EndHold(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(nullptr, id);
-  if (holdScreen != nullptr) holdScreen->SetModalResult(mrCancel);
+  held = true;
+  Application->Terminate();
 }
 
 void CALLBACK ClickLater(HWND, UINT, UINT_PTR id, DWORD) {
@@ -62,6 +65,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: phonebook FOLDER [--hold-ms N]\n");
     return 2;
   }
+  setvbuf(stderr, nullptr, _IONBF, 0);
   try {
     TApplication app;
     app.SetTitle("Phone Book");
@@ -71,7 +75,6 @@ int main(int argc, char** argv) {
       const std::string option = argv[i];
       const std::string value = argv[i + 1];
       if (option == "--hold-ms") {
-        holdScreen = &screen;
         SetTimer(nullptr, 0, static_cast<UINT>(std::atoi(value.c_str())), &EndHold);
       } else if (option == "--row") {
         screen.PhoneTable.First();
@@ -85,7 +88,8 @@ int main(int argc, char** argv) {
     }
     const int result = screen.ShowModal();
     std::printf("result %d\nname %s\nphone %s\n", result, screen.ChosenName.c_str(), screen.ChosenPhone.c_str());
-    return app.Terminated() ? 3 : 0;
+    // The program was told to end (the phone book could not be opened) unless held.
+    return app.Terminated() && !held ? 3 : 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "phonebook: %s\n", e.what());
     return 1;

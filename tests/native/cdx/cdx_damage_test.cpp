@@ -49,7 +49,7 @@ bool Exercise(const std::vector<unsigned char>& bytes) {
 std::vector<unsigned char> BuiltIndex() {
   auto storage = NewStorage();
   auto index = CdxIndex::Create(Opener(storage));
-  index->AddTag(NameTagInfo(), LiveEntries(ReadNames(FixtureDir("n2000/VZPB.dbf"))));
+  index->AddTag(NameTagInfo(), LiveEntries(ReadNames(XbaseFixture("n2000/VZPB.dbf"))));
   CdxTagInfo phone;
   phone.name = "SHORT";
   phone.keyExpr = "LEFT(NAME,4)";
@@ -61,7 +61,7 @@ std::vector<unsigned char> BuiltIndex() {
 }
 
 TEST(CdxDamage, TruncatedFilesAreDamagedNotFatal) {
-  for (const auto& bytes : {ReadWholeFile(FixtureDir("n2000/VZPB.cdx")), BuiltIndex()}) {
+  for (const auto& bytes : {ReadWholeFile(XbaseFixture("n2000/VZPB.cdx")), BuiltIndex()}) {
     ASSERT_TRUE(Exercise(bytes));
     std::mt19937 rng(3);
     for (std::size_t len = 0; len < bytes.size(); len += (len < 4096 ? 1 + rng() % 97 : 512)) {
@@ -73,7 +73,7 @@ TEST(CdxDamage, TruncatedFilesAreDamagedNotFatal) {
 }
 
 TEST(CdxDamage, RandomCorruptionNeverCrashes) {
-  const auto sources = {ReadWholeFile(FixtureDir("n2000/VZPB.cdx")), BuiltIndex()};
+  const auto sources = {ReadWholeFile(XbaseFixture("n2000/VZPB.cdx")), BuiltIndex()};
   std::mt19937 rng(5);
   int damaged = 0;
   int runs = 0;

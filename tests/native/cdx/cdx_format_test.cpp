@@ -133,13 +133,13 @@ TEST(CdxInterior, EntriesAreBigEndianAndCapacityFollowsKeyLength) {
 }
 
 TEST(CdxGolden, SmallFileMatchesByteForByte) {
-  const auto golden = ReadWholeFile(FixtureDir("small/VZPB.cdx"));
+  const auto golden = ReadWholeFile(XbaseFixture("small/VZPB.cdx"));
   ASSERT_EQ(golden.size(), 3072u);
   auto storage = NewStorage();
   CdxOptions exclusive;
   exclusive.shared = false;
   auto index = CdxIndex::Create(Opener(storage), exclusive);
-  index->AddTag(NameTagInfo(), LiveEntries(ReadNames(FixtureDir("small/VZPB.dbf"))));
+  index->AddTag(NameTagInfo(), LiveEntries(ReadNames(XbaseFixture("small/VZPB.dbf"))));
   const auto& ours = storage->bytes;
   ASSERT_EQ(ours.size(), golden.size());
   // The only difference: four bytes at directory header offset 20 where the other writer
@@ -156,7 +156,7 @@ TEST(CdxGolden, SmallFileMatchesByteForByte) {
 TEST(CdxGolden, ReadsBothGoldenFilesInTagOrder) {
   for (const std::string set : {"small", "n2000"}) {
     SCOPED_TRACE(set);
-    auto storage = NewStorage(ReadWholeFile(FixtureDir(set + "/VZPB.cdx")));
+    auto storage = NewStorage(ReadWholeFile(XbaseFixture(set + "/VZPB.cdx")));
     auto index = CdxIndex::Open(Opener(storage));
     const auto tags = index->Tags();
     ASSERT_EQ(tags.size(), 1u);
@@ -168,10 +168,10 @@ TEST(CdxGolden, ReadsBothGoldenFilesInTagOrder) {
     EXPECT_FALSE(tags[0].unique);
     CdxTag* tag = index->FindTag("name");
     ASSERT_NE(tag, nullptr);
-    std::vector<CdxEntry> expected = LiveEntries(ReadNames(FixtureDir(set + "/VZPB.dbf")));
+    std::vector<CdxEntry> expected = LiveEntries(ReadNames(XbaseFixture(set + "/VZPB.dbf")));
     std::sort(expected.begin(), expected.end(), CdxLess);
     if (set == "n2000") {
-      const auto tsv = ReadExpected(FixtureDir("n2000/expected.tsv"));
+      const auto tsv = ReadExpected(XbaseFixture("n2000/expected.tsv"));
       ASSERT_EQ(tsv.size(), expected.size());
       EXPECT_TRUE(tsv == expected);
     }
@@ -224,7 +224,8 @@ std::vector<std::pair<std::string, std::uint32_t>> Trimmed(const std::vector<Cdx
 class CdxIndependentReader : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists("/usr/bin/index_dump")) GTEST_SKIP() << "index_dump (libdbd-xbase-perl) missing";
+    ASSERT_TRUE(std::filesystem::exists("/usr/bin/index_dump"))
+        << "index_dump (libdbd-xbase-perl) is missing: scripts/setup installs it";
     dir_ = std::filesystem::temp_directory_path() / ("cdx_reader_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_);
   }
@@ -235,11 +236,11 @@ class CdxIndependentReader : public ::testing::Test {
 TEST_F(CdxIndependentReader, ReadsOurBuiltAndUpdatedFilesInTheSameOrder) {
   auto storage = NewStorage();
   auto index = CdxIndex::Create(Opener(storage));
-  CdxTag& tag = index->AddTag(NameTagInfo(), LiveEntries(ReadNames(FixtureDir("n2000/VZPB.dbf"))));
+  CdxTag& tag = index->AddTag(NameTagInfo(), LiveEntries(ReadNames(XbaseFixture("n2000/VZPB.dbf"))));
   const std::string built = (dir_ / "built.cdx").string();
   WriteWholeFile(built, storage->bytes);
   const auto ours = ListForward(tag);
-  EXPECT_EQ(ours, ReadExpected(FixtureDir("n2000/expected.tsv")));
+  EXPECT_EQ(ours, ReadExpected(XbaseFixture("n2000/expected.tsv")));
   EXPECT_EQ(IndexDump(built), Trimmed(ours));
 
   // Incremental changes: splits, merges, emptied pages, record numbers that widen entries.
@@ -258,7 +259,7 @@ TEST_F(CdxIndependentReader, ReadsOurBuiltAndUpdatedFilesInTheSameOrder) {
 }
 
 TEST_F(CdxIndependentReader, GoldenFileStaysReadableAfterOurUpdates) {
-  auto storage = NewStorage(ReadWholeFile(FixtureDir("n2000/VZPB.cdx")));
+  auto storage = NewStorage(ReadWholeFile(XbaseFixture("n2000/VZPB.cdx")));
   auto index = CdxIndex::Open(Opener(storage));
   CdxTag& tag = *index->FindTag("NAME");
   std::string key = "Aaaa, New";
@@ -266,7 +267,7 @@ TEST_F(CdxIndependentReader, GoldenFileStaysReadableAfterOurUpdates) {
   EXPECT_TRUE(tag.Insert(key, 2001));
   const auto first = ListForward(tag).front();
   EXPECT_TRUE(tag.Remove(first.key, first.recno));
-  const auto counterBefore = GetBE32(ReadWholeFile(FixtureDir("n2000/VZPB.cdx")).data() + 8);
+  const auto counterBefore = GetBE32(ReadWholeFile(XbaseFixture("n2000/VZPB.cdx")).data() + 8);
   EXPECT_EQ(index->ChangeCounter(), counterBefore + 2);
   index->Check();
   const std::string path = (dir_ / "golden_updated.cdx").string();

@@ -10,10 +10,11 @@
 #include "common/bytes.hpp"
 #include "dbengine/cdx.hpp"
 #include "mem_file.hpp"
+#include "tests/native/xbase_fixture.hpp"
 
 namespace vz::db::test {
 
-inline std::string FixtureDir(const std::string& name) { return std::string(VZ_XBASE_FIXTURES) + "/" + name; }
+using vz::test::XbaseFixture;
 
 struct DbfRecord {
   std::uint32_t recno;

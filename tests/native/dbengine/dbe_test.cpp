@@ -389,5 +389,46 @@ TEST_F(DataSetTest, ALinkMovesBetweenSourcesAndMayUnbindWhileBeingTold) {
   EXPECT_EQ(moving.active, 2);
 }
 
+// What the grid asks of the table: the order from the index, rows by record number,
+// the case-blind search for typed letters, and a second look at the current record.
+TEST_F(DataSetTest, TheGridsQuestionsAreAnsweredFromTheIndexAndLeaveTheCurrentRecord) {
+  table_.Open();
+  for (const char* name : {"bobby", "Carol", "alice", "Bob", "ALAN", "al"}) Add(name, "1");
+  EXPECT_EQ(table_.OrderRecNos(), (std::vector<int>{1, 2, 3, 4, 5, 6}));  // record order: walked
+  ASSERT_EQ(dbe_Select(table_.WorkArea()), 0);
+  ASSERT_TRUE(dbe_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"));
+  dbe_Select(0);
+  table_.SetIndexName("NAME");
+  EXPECT_EQ(table_.OrderRecNos(), (std::vector<int>{5, 4, 2, 6, 3, 1}));  // ALAN Bob Carol al alice bobby
+  table_.GotoBookmark(2);
+  const unsigned changes = table_.ChangeCount();
+  EXPECT_EQ(table_.ReadRows({1, 99, 3}),
+            (std::vector<std::vector<std::string>>{{"bobby", "1"}, {}, {"alice", "1"}}));
+  EXPECT_EQ(table_.FieldByName("NAME").AsString(), "Carol");
+  EXPECT_TRUE(table_.FindNearestCaseless("bO"));
+  EXPECT_EQ(table_.FieldByName("NAME").AsString(), "Bob");
+  EXPECT_TRUE(table_.FindNearestCaseless("aLi"));
+  EXPECT_EQ(table_.FieldByName("NAME").AsString(), "alice");
+  EXPECT_TRUE(table_.FindNearestCaseless("A"));
+  EXPECT_EQ(table_.FieldByName("NAME").AsString(), "ALAN");
+  EXPECT_TRUE(table_.FindNearestCaseless("BOBB"));
+  EXPECT_EQ(table_.FieldByName("NAME").AsString(), "bobby");
+  EXPECT_FALSE(table_.FindNearestCaseless("x"));
+  EXPECT_EQ(table_.FieldByName("NAME").AsString(), "bobby");  // nothing found: nothing moved
+  EXPECT_EQ(table_.ChangeCount(), changes);  // moves are not changes
+  // Another opener deletes the current record: the second look says so.
+  EXPECT_TRUE(table_.RecheckCurrent());
+  data::TTable other;
+  other.SetDatabaseName(table_.DatabaseName());
+  other.SetTableName("VZPB.DBF");
+  other.Open();
+  other.GotoBookmark(table_.RecNo());
+  other.Delete();
+  EXPECT_FALSE(table_.RecheckCurrent());
+  table_.Refresh();
+  EXPECT_NE(table_.ChangeCount(), changes);
+  EXPECT_EQ(table_.OrderRecNos(), (std::vector<int>{5, 4, 2, 6, 3}));
+}
+
 }  // namespace
 }  // namespace vz::db

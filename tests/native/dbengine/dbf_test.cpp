@@ -10,8 +10,20 @@ namespace {
 
 std::vector<DbfField> PhoneFields() { return {{"NAME", 'C', 35, 0, 0}, {"PHONE", 'C', 25, 0, 0}}; }
 
+TEST(GoldenFixtures, AreReadFromTheRepositoryAndAMissingOneIsNamed) {
+  const std::string path = test::XbaseFixture("n2000/expected.tsv");
+  EXPECT_NE(path.find("/tests/fixtures/xbase/n2000/expected.tsv"), std::string::npos) << path;
+  try {
+    test::XbaseFixture("n2000/NOSUCH.DBF");
+    FAIL() << "a missing fixture was handed out";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "missing test fixture: " + std::string(VZ_XBASE_FIXTURES) + "/n2000/NOSUCH.DBF");
+  }
+}
+
 TEST(DbfHeader, NewPhoneTableHeaderMatchesTheGoldenTableByteForByte) {
-  const std::string golden = test::ReadAll(test::GoldenDir("small") + "/VZPB.dbf");
+  const std::string golden = test::ReadAll(test::XbaseFixture("small/VZPB.dbf"));
   ASSERT_EQ(golden.size(), 709u);
   DbfHeader h = MakeDbfHeader(PhoneFields(), {2026, 12, 7});
   h.recordCount = 10;
@@ -23,7 +35,7 @@ TEST(DbfHeader, NewPhoneTableHeaderMatchesTheGoldenTableByteForByte) {
 
 TEST(DbfHeader, ParsesTheGoldenTables) {
   for (const char* name : {"small", "n2000"}) {
-    const std::string bytes = test::ReadAll(test::GoldenDir(name) + "/VZPB.dbf");
+    const std::string bytes = test::ReadAll(test::XbaseFixture(std::string(name) + "/VZPB.dbf"));
     const DbfHeader h = ParseDbfHeader(bytes, bytes.size(), name);
     EXPECT_EQ(h.version, 0x03);
     ASSERT_EQ(h.fields.size(), 2u);

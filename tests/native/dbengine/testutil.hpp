@@ -7,6 +7,8 @@
 #include <iterator>
 #include <string>
 
+#include "tests/native/xbase_fixture.hpp"
+
 namespace vz::db::test {
 
 class TempDir {
@@ -39,8 +41,7 @@ inline void WriteAll(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Golden files written by an independent xBase system.
-inline std::string GoldenDir(const std::string& name) { return std::string(VZ_XBASE_FIXTURES) + "/" + name; }
+using vz::test::XbaseFixture;
 
 // Runs a shell command and returns its standard output.
 inline std::string RunCommand(const std::string& command, int* status = nullptr) {
@@ -153,8 +154,8 @@ inline std::vector<std::size_t> InnerLeafPages(const std::string& cdx) {
 
 // Copies a golden table and its index into dir (writable copies; never the originals).
 inline std::string CopyGolden(const std::string& name, const TempDir& dir) {
-  std::filesystem::copy_file(GoldenDir(name) + "/VZPB.dbf", dir / "VZPB.dbf");
-  std::filesystem::copy_file(GoldenDir(name) + "/VZPB.cdx", dir / "VZPB.cdx");
+  std::filesystem::copy_file(XbaseFixture(name + "/VZPB.dbf"), dir / "VZPB.dbf");
+  std::filesystem::copy_file(XbaseFixture(name + "/VZPB.cdx"), dir / "VZPB.cdx");
   std::filesystem::permissions(dir / "VZPB.dbf", std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
   std::filesystem::permissions(dir / "VZPB.cdx", std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
   return dir / "VZPB.dbf";

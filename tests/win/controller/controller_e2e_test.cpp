@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "common/text.hpp"
-#include "controller/settings.hpp"
 #include "controller_process.hpp"
 #include "test_files.hpp"
 #include "tools/driverclient.hpp"
@@ -30,6 +29,13 @@ using vz::test::WriteBytes;
 
 using vz::test::BoxCloser;
 using vz::test::ControllerEndToEndTest;
+
+constexpr char kMissingOutputDir[] =
+    "VelmorFAX initialization file error (VZPD.INI).\rMissing entry for fax file output.\r\r"
+    "Please run VelmorFAX to recreate this file.";
+constexpr char kEmptyExecutable[] =
+    "VelmorFAX initialization file error (VZPD.INI).\rMissing or bad entry for VZ.EXE path.\r()\r"
+    "Please run VelmorFAX to recreate this file.";
 
 // Polls `condition` until it holds; false after `timeoutMs`.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
@@ -71,15 +77,15 @@ TEST_F(ControllerEndToEndTest, MissingSettingsFileGivesOneBoxAndTheFallbackName)
   DeleteFileA(iniPath_.c_str());
   BoxCloser boxes;
   EXPECT_EQ(vz::tools::PipeDocStart("Letter"), "c:\\vz.apf");
-  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{vz::MissingSettingsFileText(iniPath_)});
+  EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"Missing VelmorFAX initialization file\r\r" + iniPath_ +
+                                                     "\r\rPlease run VelmorFAX to create or recreate this file."});
 }
 
 TEST_F(ControllerEndToEndTest, EmptyEntriesGiveTwoBoxesInOrder) {
   WriteBytes(iniPath_, "[Location]\r\nVZOutPath=\r\n");
   BoxCloser boxes;
   EXPECT_EQ(vz::tools::PipeDocStart("Letter"), "\\FAX00000.APF");
-  EXPECT_EQ(boxes.Texts(),
-            (std::vector<std::string>{vz::MissingOutputDirText(), vz::BadExecutableText("")}));
+  EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{kMissingOutputDir, kEmptyExecutable}));
 }
 
 // The controller is closed while a driver keeps starting documents: it ends with

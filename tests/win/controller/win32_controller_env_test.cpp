@@ -65,15 +65,20 @@ TEST_F(SettingsFileTest, EmptyEntriesGiveTwoBoxesInOrderAndAnEmptyDirectory) {
   WriteIni("[Location]\r\n");
   EXPECT_EQ(vz::GetOutputFileName(env), "\\FAX00000.APF");
   ASSERT_EQ(infos.size(), 2u);
-  EXPECT_EQ(infos[0], vz::MissingOutputDirText());
-  EXPECT_EQ(infos[1], vz::BadExecutableText(""));
+  EXPECT_EQ(infos[0],
+            "VelmorFAX initialization file error (VZPD.INI).\rMissing entry for fax file output.\r\r"
+            "Please run VelmorFAX to recreate this file.");
+  EXPECT_EQ(infos[1],
+            "VelmorFAX initialization file error (VZPD.INI).\rMissing or bad entry for VZ.EXE path.\r()\r"
+            "Please run VelmorFAX to recreate this file.");
 }
 
 TEST_F(SettingsFileTest, DirectoryAsExecutableIsReportedByName) {
   WriteSettings(root_, root_);
   EXPECT_EQ(vz::GetOutputFileName(env), root_ + "\\FAX00000.APF");
   ASSERT_EQ(infos.size(), 1u);
-  EXPECT_NE(infos[0].find("VZ.EXE path.\r(" + root_ + ")\rPlease"), std::string::npos);
+  EXPECT_EQ(infos[0], "VelmorFAX initialization file error (VZPD.INI).\rMissing or bad entry for VZ.EXE path.\r(" +
+                          root_ + ")\rPlease run VelmorFAX to recreate this file.");
 }
 
 TEST_F(SettingsFileTest, ThreeMissingLevelsAreCreatedBeforeTheNameIsChosen) {

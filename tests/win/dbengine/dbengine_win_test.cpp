@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
+#include <string>
 
 #include "common/bytes.hpp"
 #include "dbengine/table.hpp"
@@ -44,7 +46,16 @@ void WriteAll(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-const std::string kGolden = "Z:\\work\\shared\\fixtures\\xbase\\";
+// A golden file written by an independent xBase engine, from tests/fixtures/xbase
+// in the checkout ("small\\VZPB.dbf"); a missing one ends the test naming its path.
+std::string Golden(const std::string& relative) {
+  std::string path = std::string("Z:") + VZ_XBASE_FIXTURES + "/" + relative;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+    throw std::runtime_error("missing test fixture: " + path);
+  return path;
+}
 
 TableOptions Options() {
   TableOptions o;
@@ -106,7 +117,7 @@ TEST(WinTable, PhoneTableRoundTripAndSharedOpeners) {
   EXPECT_EQ(b->CountVisible(), 2u);
   EXPECT_TRUE(b->CheckIndex().empty());
   // The first record's bytes are those of the golden table's first record.
-  EXPECT_EQ(ReadAll(path).substr(98, 61), ReadAll(kGolden + "small\\VZPB.dbf").substr(98, 61));
+  EXPECT_EQ(ReadAll(path).substr(98, 61), ReadAll(Golden("small\\VZPB.dbf")).substr(98, 61));
   // A foreign record lock (another program editing record 1) is honoured.
   auto other = OpenHostFile(path, OpenMode::kReadWrite);
   ASSERT_TRUE(other->TryLock(0x7FFFFFFE - 1, 1, LockKind::kExclusive));
@@ -118,8 +129,8 @@ TEST(WinTable, PhoneTableRoundTripAndSharedOpeners) {
 
 TEST(WinTable, GoldenCopyListsInOrderAndADamagedIndexIsRebuiltInPlace) {
   WinTempDir dir;
-  CopyFileA((kGolden + "small\\VZPB.dbf").c_str(), (dir / "VZPB.dbf").c_str(), FALSE);
-  CopyFileA((kGolden + "small\\VZPB.cdx").c_str(), (dir / "VZPB.cdx").c_str(), FALSE);
+  CopyFileA(Golden("small\\VZPB.dbf").c_str(), (dir / "VZPB.dbf").c_str(), FALSE);
+  CopyFileA(Golden("small\\VZPB.cdx").c_str(), (dir / "VZPB.cdx").c_str(), FALSE);
   SetFileAttributesA((dir / "VZPB.dbf").c_str(), FILE_ATTRIBUTE_NORMAL);
   SetFileAttributesA((dir / "VZPB.cdx").c_str(), FILE_ATTRIBUTE_NORMAL);
   const std::vector<std::string> order = {"Adams, Ann", "Meier, Maria", "Mueller, Hans", "Oswald, Otto",

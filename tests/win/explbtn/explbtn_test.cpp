@@ -117,6 +117,12 @@ TEST_F(ExplorerButtonOnForm, DraggingOffBeforeReleaseCancelsAndDraggingBackClick
   const POINT offButton = At(b, 28, -20);  // on the edit side of the form, off the panel's buttons
   const POINT corner = At(b, 0, 0);
   const COLORREF highlight = GetSysColor(COLOR_BTNHIGHLIGHT);
+  // The system notices that the mouse left a window by polling the cursor: the
+  // panel has seen it once no button is under the mouse and no leave is pending.
+  const auto leftThePanel = [&] {
+    return robot::OnGuiThread<bool>(
+        [&] { return form->panel->MouseControl() == nullptr && !form->panel->TrackingMouseLeave(); });
+  };
   robot::Robot r([&](robot::Robot& r) {
     robot::MoveMouse(centre);
     if (!r.Expect([&] { return robot::ScreenPixel(corner) == highlight; }, "the hot (raised) look")) return;
@@ -125,8 +131,11 @@ TEST_F(ExplorerButtonOnForm, DraggingOffBeforeReleaseCancelsAndDraggingBackClick
     robot::MoveMouse(offButton);
     if (!r.Expect([&] { return robot::ScreenPixel(corner) == kPanel; }, "the flat look off the button")) return;
     robot::LeftUp();
-    Sleep(200);
+    // A click would come while the release is handled, which ends the press.
+    if (!r.Expect([&] { return !robot::OnGuiThread<bool>([&] { return b->Pressed(); }); },
+                  "the release")) return;
     if (form->clicks != 0) r.Fail("a release off the button clicked it");
+    if (!r.Expect(leftThePanel, "the mouse to leave the panel")) return;
 
     robot::MoveMouse(centre);
     if (!r.Expect([&] { return robot::ScreenPixel(corner) == highlight; }, "hot again")) return;
@@ -140,7 +149,7 @@ TEST_F(ExplorerButtonOnForm, DraggingOffBeforeReleaseCancelsAndDraggingBackClick
     // Drawn flat after the click although the mouse is still over it.
     if (!r.Expect([&] { return robot::ScreenPixel(corner) == kPanel; }, "flat after the click")) return;
     robot::MoveMouse(offButton);
-    Sleep(300);  // the system notices a leave by polling the cursor
+    if (!r.Expect(leftThePanel, "the mouse to leave the panel")) return;
     robot::MoveMouse(centre);
     r.Expect([&] { return robot::ScreenPixel(corner) == highlight; }, "hot after leaving and entering");
   }, Escape());
@@ -180,10 +189,12 @@ TEST_F(ExplorerButtonOnForm, EnterAndEscapeFromTheEditBoxClickDefaultAndCancel) 
 TEST_F(ExplorerButtonOnForm, DisabledDefaultButtonIgnoresEnter) {
   form->accept->SetEnabled(false);
   HWND edit = form->edit->Handle();
+  robot::QueueMarker marker;
   robot::Robot r([&](robot::Robot& r) {
     if (!r.Expect([&] { return IsWindowVisible(form->Handle()) != FALSE; }, "the form")) return;
     PostMessageA(edit, WM_KEYDOWN, VK_RETURN, 0);
-    Sleep(300);
+    marker.Post(edit);
+    if (!r.Expect([&] { return marker.Reached(); }, "Enter to be handled")) return;
     if (form->clicks != 0) r.Fail("Enter clicked a disabled default button");
     PostMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 0);
   }, Escape());
@@ -201,7 +212,10 @@ TEST_F(ExplorerButtonOnForm, AltAndTheAcceleratorLetterClicksOnce) {
     if (!r.Expect([&] { return GetForegroundWindow() == form->Handle(); }, "the form in front")) return;
     robot::AltLetter('N');
     if (!r.Expect([&] { return newClicks == 1; }, "the click of Alt+N")) return;
-    Sleep(300);
+    // Alt's release is the last key typed: once the GUI thread has taken it (its
+    // key state shows Alt up), every key before it has been handled.
+    if (!r.Expect([] { return robot::OnGuiThread<bool>([] { return (GetKeyState(VK_MENU) & 0x8000) == 0; }); },
+                  "the keys to be handled")) return;
     if (newClicks != 1) r.Fail("Alt+N clicked more than once");
     robot::AltLetter('L');  // "Cance&l"
   }, Escape());
@@ -218,11 +232,13 @@ TEST_F(ExplorerButtonOnForm, DropDownMenuOpensBelowAndNeverClicks) {
   robot::Pump(100);
   TExplorerButton* b = form->menuButton;
   const POINT centre = At(b, 28, 20);
+  const POINT corner = At(b, 0, 0);
+  const COLORREF highlight = GetSysColor(COLOR_BTNHIGHLIGHT);
   const POINT below = At(b, 0, b->Height());
   RECT menuRect{};
   robot::Robot r([&](robot::Robot& r) {
     robot::MoveMouse(centre);
-    Sleep(50);
+    if (!r.Expect([&] { return robot::ScreenPixel(corner) == highlight; }, "the hot (raised) look")) return;
     robot::LeftDown();
     robot::LeftUp();
     HWND menu = r.WaitForWindow("#32768", nullptr);
@@ -250,9 +266,11 @@ TEST_F(ExplorerButtonOnForm, ChoosingFromTheDropDownMenuRunsTheItemNotTheButton)
   form->Show();
   robot::Pump(100);
   const POINT centre = At(form->menuButton, 28, 20);
+  const POINT corner = At(form->menuButton, 0, 0);
+  const COLORREF highlight = GetSysColor(COLOR_BTNHIGHLIGHT);
   robot::Robot r([&](robot::Robot& r) {
     robot::MoveMouse(centre);
-    Sleep(50);
+    if (!r.Expect([&] { return robot::ScreenPixel(corner) == highlight; }, "the hot (raised) look")) return;
     robot::LeftDown();
     robot::LeftUp();
     HWND menu = r.WaitForWindow("#32768", nullptr);

@@ -73,6 +73,41 @@ inline COLORREF ScreenPixel(POINT p) {
   return c;
 }
 
+// Evaluates `query` on the GUI thread (a sent message, answered while that
+// thread handles messages), so the robot reads the GUI's state without a race.
+template <typename T>
+T OnGuiThread(const std::function<T()>& query) {
+  T result{};
+  Application->Synchronize([&] { result = query(); });
+  return result;
+}
+
+// Tells when the GUI thread has handled everything posted to a window before
+// Post. Lives on the GUI thread; the robot calls Post and reads Reached.
+class QueueMarker {
+ public:
+  QueueMarker() {
+    Application->AddMessageFilter(this, [this](MSG& msg) {
+      if (msg.message != kMarker || msg.lParam != reinterpret_cast<LPARAM>(this)) return false;
+      reached_ = true;
+      return true;
+    });
+  }
+  QueueMarker(const QueueMarker&) = delete;
+  QueueMarker& operator=(const QueueMarker&) = delete;
+  ~QueueMarker() { Application->RemoveMessageFilter(this); }
+
+  void Post(HWND wnd) {
+    reached_ = false;
+    PostMessageA(wnd, kMarker, 0, reinterpret_cast<LPARAM>(this));
+  }
+  bool Reached() const { return reached_; }
+
+ private:
+  static constexpr UINT kMarker = WM_APP + 0x3A1;
+  std::atomic<bool> reached_{false};
+};
+
 class Robot {
  public:
   using Script = std::function<void(Robot&)>;

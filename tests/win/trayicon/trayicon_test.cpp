@@ -89,6 +89,12 @@ class TrayIconTest : public ::testing::Test {
     icon->Icon().LoadFromResourceName(GetModuleHandleA(nullptr), kTrayIconFax);
     return icon;
   }
+  // Counts the icon's clicks (and double clicks when `doubles` is given), then activates it.
+  static void CountClicks(TTrayIcon95* icon, int& clicks, int* doubles) {
+    icon->OnClick = [&clicks](TComponent*) { ++clicks; };
+    if (doubles != nullptr) icon->OnDblClick = [doubles](TComponent*) { ++*doubles; };
+    icon->SetActive(true);
+  }
   static HWND MsgWindow() { return FindWindowA("TTrayIconMsgWindow", nullptr); }
   // What the shell sends: the mouse message in lParam.
   static void Notify(UINT mouseMessage) { PostMessageA(MsgWindow(), 1124, 42, mouseMessage); }
@@ -264,17 +270,50 @@ TEST_F(TrayIconTest, AnimationShowsTheFramesFromTheProgramsIconResources) {
   EXPECT_EQ(calls.back().bits, ResourceIconBits("VZFAX"));
 }
 
-TEST_F(TrayIconTest, IconFileThatCannotBeOpenedRaisesTheFileError) {
+// The icons drawn by the build, through Wine's drive for the Linux root.
+std::string DrawnIcon(const std::string& file) {
+  std::string path = std::string("Z:") + VZ_TRAY_ICON_DIR + "/" + file;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+TEST_F(TrayIconTest, IconFilesLoadAndOnesThatCannotBeOpenedRaiseTheFileError) {
   TIcon image;
   EXPECT_THROW(image.LoadFromFile("C:\\no such folder\\frame.ico"), EFOpenError);
   EXPECT_TRUE(image.Empty());
-  // Frames from files: a missing one keeps the previous image and the cycle goes on.
+  const std::string notAnIcon = "C:\\windows\\temp\\not an icon.ico";
+  HANDLE file = CreateFileA(notAnIcon.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, "plain text", 10, &written, nullptr);
+  CloseHandle(file);
+  try {
+    image.LoadFromFile(notAnIcon);
+    ADD_FAILURE() << "no error raised";
+  } catch (const EFOpenError&) {
+    ADD_FAILURE() << "an existing file counts as not opened";
+  } catch (const Exception&) {
+  }
+  DeleteFileA(notAnIcon.c_str());
+  image.LoadFromFile(DrawnIcon("busy3.ico"));
+  EXPECT_EQ(IconBits(image.Handle()), ResourceIconBits("VZBUSY3"));
+}
+
+TEST_F(TrayIconTest, AnimationFromFilesSkipsAFrameThatCannotBeOpened) {
   TTrayIcon95* icon = MakeIcon();
-  icon->Animation().SetIcons({"C:\\no such folder\\frame.ico", "C:\\no such folder\\other.ico"});
+  icon->Animation().SetIcons({DrawnIcon("busy1.ico"), "C:\\no such folder\\frame.ico", DrawnIcon("busy3.ico")});
   icon->SetActive(true);
   icon->SetState(tsAnimated);
   EXPECT_EQ(icon->Animation().CurrentFrame(), 1);
-  EXPECT_EQ(calls.back().bits, ResourceIconBits("VZFAX"));
+  EXPECT_EQ(calls.back().bits, ResourceIconBits("VZBUSY1"));
+  icon->Animation().Step();
+  // The missing frame leaves the image as it was, and the cycle goes on.
+  EXPECT_EQ(icon->Animation().CurrentFrame(), 2);
+  EXPECT_EQ(calls.back().bits, ResourceIconBits("VZBUSY1"));
+  icon->Animation().Step();
+  EXPECT_EQ(icon->Animation().CurrentFrame(), 0);
+  EXPECT_EQ(calls.back().bits, ResourceIconBits("VZBUSY3"));
 }
 
 TEST_F(TrayIconTest, RightButtonWithAutoPopupPopsTheMenuAndChoosingRunsTheItem) {
@@ -330,9 +369,7 @@ TEST_F(TrayIconTest, RightButtonWithoutAutoPopupIsAClick) {
 TEST_F(TrayIconTest, WithOnDblClickADoubleClickFiresOnlyOnDblClick) {
   TTrayIcon95* icon = MakeIcon();
   int clicks = 0, doubles = 0;
-  icon->OnClick = [&](TComponent*) { ++clicks; };
-  icon->OnDblClick = [&](TComponent*) { ++doubles; };
-  icon->SetActive(true);
+  CountClicks(icon, clicks, &doubles);
   Notify(WM_LBUTTONDOWN);
   Notify(WM_LBUTTONUP);
   Notify(WM_LBUTTONDBLCLK);
@@ -352,9 +389,7 @@ TEST_F(TrayIconTest, WithOnDblClickADoubleClickFiresOnlyOnDblClick) {
 TEST_F(TrayIconTest, TwoPressesASecondApartAreTwoClicks) {
   TTrayIcon95* icon = MakeIcon();
   int clicks = 0, doubles = 0;
-  icon->OnClick = [&](TComponent*) { ++clicks; };
-  icon->OnDblClick = [&](TComponent*) { ++doubles; };
-  icon->SetActive(true);
+  CountClicks(icon, clicks, &doubles);
   Notify(WM_LBUTTONDOWN);
   ASSERT_TRUE(PumpUntil([&] { return clicks == 1; }));
   const DWORD first = GetTickCount();
@@ -367,8 +402,7 @@ TEST_F(TrayIconTest, TwoPressesASecondApartAreTwoClicks) {
 TEST_F(TrayIconTest, WithoutOnDblClickEachPressIsAClickAndTheDoubleClickAddsNone) {
   TTrayIcon95* icon = MakeIcon();
   int clicks = 0;
-  icon->OnClick = [&](TComponent*) { ++clicks; };
-  icon->SetActive(true);
+  CountClicks(icon, clicks, nullptr);
   Notify(WM_LBUTTONDOWN);
   ASSERT_TRUE(PumpUntil([&] { return clicks == 1; }));
   EXPECT_FALSE(icon->Timers()->TimerRunning());

@@ -1,0 +1,724 @@
+// The phone book browser and entry editor under Wine, on real files in a scratch
+// program directory. A helper thread plays the user; the table is read back through
+// the engine (or changed by another program, dbftool) around it.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbengine/dbe.hpp"
+#include "dbengine/filesystem.hpp"
+#include "phonebook/mainscreen.hpp"
+#include "phonebook/phonebe.hpp"
+#include "phonebook/phonebe_ids.hpp"
+#include "tests/win/toolkit/robot.hpp"
+#include "toolkit/application.hpp"
+#include "toolkit/dbgrid.hpp"
+#include "toolkit/stdctrls.hpp"
+#include "widgets/explbtn.hpp"
+
+namespace {
+
+using vz::phonebook::PhoneBookUi;
+
+constexpr const char* kBrowserTitle = "VelmorFax Printer Driver - Select Phone Number ";
+constexpr const char* kEditorTitle = "Phone Book Editor";
+constexpr const char* kAppTitle = "Phone Book Test";
+
+TApplication& App() {
+  static TApplication* app = [] {
+    auto* a = new TApplication();
+    a->SetTitle(kAppTitle);
+    return a;
+  }();
+  return *app;
+}
+
+// ---- the program around the phone book, and a help viewer that records requests ----
+
+class FakeUi : public PhoneBookUi {
+ public:
+  explicit FakeUi(std::string dir) : dir_(std::move(dir)) {}
+  std::string ProgramPath() override { return dir_ + "\\VZNTCTL.EXE"; }
+  void ShowInfo(const std::string& text) override { infos.push_back(text); }
+  void Terminate() override { ++terminations; }
+  std::vector<std::string> infos;
+  int terminations = 0;
+
+ private:
+  std::string dir_;
+};
+
+struct HelpRequest {
+  int count = 0;
+  unsigned command = 0;
+  long data = 0;
+  std::string file;
+};
+HelpRequest gHelp;
+
+// WinHelpA hands a viewer window of this class the request in WM_COPYDATA: size (16
+// bits), command (16), data (32), reserved (32), offset of the file name (16), ...
+LRESULT CALLBACK HelpViewerProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_COPYDATA) {
+    const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+    const auto* bytes = static_cast<const unsigned char*>(copy->lpData);
+    auto u16 = [&](int at) { return static_cast<unsigned>(bytes[at] | (bytes[at + 1] << 8)); };
+    gHelp.command = u16(2);
+    gHelp.data = static_cast<long>(bytes[4] | (bytes[5] << 8) | (bytes[6] << 16) | (bytes[7] << 24));
+    gHelp.file = u16(12) != 0 ? reinterpret_cast<const char*>(bytes + u16(12)) : "";
+    ++gHelp.count;
+    return TRUE;
+  }
+  return DefWindowProcA(wnd, msg, wp, lp);
+}
+
+// Runs a call on the GUI thread later, as a click there would (errors reach the
+// standard error box), without waiting for it: the call may open a modal window.
+LRESULT CALLBACK PosterProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_APP) {
+    std::unique_ptr<std::function<void()>> call(reinterpret_cast<std::function<void()>*>(lp));
+    try {
+      (*call)();
+    } catch (const std::exception& e) {
+      App().HandleException(e);
+    }
+    return 0;
+  }
+  return DefWindowProcA(wnd, msg, wp, lp);
+}
+
+HWND Poster() {
+  static HWND wnd = [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = &PosterProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "PhoneBookTestPoster";
+    RegisterClassA(&wc);
+    return CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  }();
+  return wnd;
+}
+
+void PostCall(std::function<void()> call) {
+  PostMessageA(Poster(), WM_APP, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(call))));
+}
+
+// Set once a step has failed and the windows are being closed: the script stops at
+// its next call to the GUI thread, which may be waiting for the script to end.
+std::atomic<bool> gEscaped{false};
+
+void StopIfEscaped() {
+  if (gEscaped) throw std::runtime_error("stopped after a failed step");
+}
+
+template <typename F>
+auto OnGui(F f) {
+  StopIfEscaped();
+  decltype(f()) value{};
+  App().Synchronize([&] { value = f(); });
+  return value;
+}
+
+// A message to a window of the GUI thread, from the robot thread.
+LRESULT SendGui(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+  StopIfEscaped();
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(wnd, msg, wp, lp, SMTO_NORMAL, 5000, &result)) throw std::runtime_error("no answer");
+  return static_cast<LRESULT>(result);
+}
+
+std::string WindowText(HWND wnd) {
+  char text[512] = {};
+  GetWindowTextA(wnd, text, sizeof(text));
+  return text;
+}
+
+// A visible message box (dialog class) with this caption.
+HWND FindBox(const char* caption) { return robot::FindVisible("#32770", caption); }
+
+// Every text of a message box's static controls, joined.
+std::string BoxText(HWND box) {
+  std::string out;
+  for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    char cls[32] = {};
+    GetClassNameA(c, cls, sizeof(cls));
+    if (std::string(cls) == "Static") out += WindowText(c);
+  }
+  return out;
+}
+
+// The build's dbftool, as Wine names it.
+std::string DbfToolPath() {
+  std::string path = std::string("Z:") + VZ_DBFTOOL;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+// A second opener of the phone book, as another program has it: its own table,
+// data source and adapter.
+struct Opener {
+  vz::data::TTable table;
+  vz::data::TDataSource source;
+  vz::phonebook::TDataEngine engine;
+  explicit Opener(PhoneBookUi& ui) {
+    vz::phonebook::AddPhoneFields(table);
+    source.SetDataSet(&table);
+    engine.SetDataSource(&source);
+    opened = vz::phonebook::OpenPhoneDBF(table, engine, ui);
+  }
+  bool opened = false;
+};
+
+// ---- fixture: a scratch program directory with its phone book ----
+
+class PhoneBookWinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    Poster();  // made here, on the GUI thread, which runs what is posted to it
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    dir_ = std::string(temp) + "vzpbtest" + std::to_string(GetCurrentProcessId()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    ui_ = std::make_unique<FakeUi>(dir_);
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = &HelpViewerProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "MS_WINHELP";
+    RegisterClassA(&wc);
+    viewer_.Reset(CreateWindowExA(0, "MS_WINHELP", "Help", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr));
+    gHelp = HelpRequest{};
+    gEscaped = false;
+  }
+  void TearDown() override {
+    dbe_SetFileSystem(nullptr);
+    viewer_.Reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  std::string Dbf() const { return dir_ + "\\VZPB.DBF"; }
+
+  // dbftool, another program, imports name,phone rows into the phone book; its exit code.
+  DWORD ImportWithDbfTool(const std::string& rows) {
+    const std::string csv = dir_ + "\\import.csv";
+    FILE* f = std::fopen(csv.c_str(), "wb");
+    std::fputs(rows.c_str(), f);
+    std::fclose(f);
+    std::string line = "\"" + DbfToolPath() + "\" import \"" + Dbf() + "\" \"" + csv + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+      return 98;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 99;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+  }
+
+  // Entries written through the engine, as another program would.
+  void AddEntries(const std::vector<std::pair<std::string, std::string>>& entries) {
+    Opener other(*ui_);
+    ASSERT_TRUE(other.opened);
+    vz::data::TTable& table = other.table;
+    for (const auto& [name, phone] : entries) {
+      table.Append();
+      table.FieldByName("NAME").SetAsString(name);
+      table.FieldByName("PHONE").SetAsString(phone);
+      table.Post();
+    }
+  }
+
+  // The visible entries on disk, in name order: "NAME|PHONE" with the stored padding cut.
+  std::vector<std::string> StoredEntries() {
+    Opener other(*ui_);
+    std::vector<std::string> out;
+    if (!other.opened) return {"<cannot open>"};
+    other.table.First();
+    for (const auto& row : other.table.PeekRows(100000)) out.push_back(row[0] + "|" + row[1]);
+    return out;
+  }
+
+  // Opens a browser, runs `script` on a helper thread while the browser is modal,
+  // and returns the modal result.
+  int RunBrowser(const std::function<void(robot::Robot&, TMainScreen&)>& script) {
+    screen_ = std::make_unique<TMainScreen>(&App(), *ui_);
+    TMainScreen& screen = *screen_;
+    robot::Robot r([&](robot::Robot& rb) { script(rb, screen); }, [] { Escape(); });
+    const int result = screen.ShowModal();
+    r.Join();
+    EXPECT_TRUE(r.Ok()) << r.Failure();
+    return result;
+  }
+
+  // Closes whatever the browser has open, after a failed step.
+  static void Escape() {
+    gEscaped = true;
+    if (HWND box = FindBox("Delete")) PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+    if (HWND box = FindBox(kAppTitle)) PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    if (HWND editor = FindWindowA(nullptr, kEditorTitle)) PostMessageA(editor, WM_CLOSE, 0, 0);
+    if (HWND browser = FindWindowA(nullptr, kBrowserTitle)) PostMessageA(browser, WM_CLOSE, 0, 0);
+  }
+
+  // Presses a browser or editor button as a click does.
+  static void Press(TExplorerButton* button) {
+    PostCall([button] { button->Click(); });
+  }
+
+  static bool Enabled(TExplorerButton* button) {
+    return OnGui([button] { return button->Enabled(); });
+  }
+
+  // Waits for the editor, fills it and presses Accept (Enter) or Cancel (Esc).
+  static HWND WaitEditor(robot::Robot& r) { return r.WaitForWindow(nullptr, kEditorTitle); }
+  static void FillEditor(robot::Robot& r, const std::string& name, const std::string& phone, bool accept) {
+    HWND editor = WaitEditor(r);
+    if (editor == nullptr) return;
+    HWND nameBox = GetDlgItem(editor, IDC_PB_NAME);
+    HWND numberBox = GetDlgItem(editor, IDC_PB_NUMBER);
+    SendGui(nameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    SendGui(numberBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(phone.c_str()));
+    PostMessageA(nameBox, WM_KEYDOWN, accept ? VK_RETURN : VK_ESCAPE, 0);
+    r.Expect([] { return robot::FindVisible(nullptr, kEditorTitle) == nullptr; }, "the editor to close");
+  }
+
+  std::string dir_;
+  std::unique_ptr<FakeUi> ui_;
+  vz::win::OwnedWindow viewer_;
+  std::unique_ptr<TMainScreen> screen_;
+};
+
+
+}  // namespace
+
+// ---- the browser's buttons ----
+
+TEST_F(PhoneBookWinTest, AnEmptyPhoneBookLeavesEveryButtonOnAndAcceptHandsBackNothing) {
+  const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    for (TExplorerButton* b : {s.Addbutton, s.Modifybutton, s.Deletebutton, s.Helpbutton, s.OKButton, s.Cancelbutton})
+      EXPECT_TRUE(Enabled(b)) << b->Caption();
+    // Edit and Delete only beep: no editor, no question.
+    Press(s.Modifybutton);
+    Press(s.Deletebutton);
+    OnGui([] { return 0; });  // both handled
+    EXPECT_EQ(robot::FindVisible(nullptr, kEditorTitle), nullptr);
+    EXPECT_EQ(FindBox("Delete"), nullptr);
+    Press(s.OKButton);
+  });
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(screen_->ChosenName, "");
+  EXPECT_EQ(screen_->ChosenPhone, "");
+  EXPECT_TRUE(ui_->infos.empty());
+  EXPECT_EQ(StoredEntries(), std::vector<std::string>{});
+}
+
+TEST_F(PhoneBookWinTest, TheFirstEntryTurnsEditDeleteAndAcceptOnAndDeletingTheLastTurnsThemOff) {
+  const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    Press(s.Addbutton);
+    FillEditor(r, "Jansen Olga", "+49 29 959725", true);
+    r.Expect([&] { return Enabled(s.Modifybutton); }, "Edit to be enabled");
+    EXPECT_TRUE(Enabled(s.Deletebutton));
+    EXPECT_TRUE(Enabled(s.OKButton));
+    Press(s.Deletebutton);
+    HWND box = r.WaitForWindow("#32770", "Delete");
+    if (box == nullptr) return;
+    EXPECT_EQ(BoxText(box), "Delete the current phone book entry?:\rJansen Olga");
+    PostMessageA(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+    r.Expect([&] { return !Enabled(s.Modifybutton); }, "Edit to be disabled");
+    EXPECT_FALSE(Enabled(s.Deletebutton));
+    EXPECT_FALSE(Enabled(s.OKButton));
+    EXPECT_TRUE(Enabled(s.Addbutton));
+    EXPECT_TRUE(Enabled(s.Helpbutton));
+    EXPECT_TRUE(Enabled(s.Cancelbutton));
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(result, mrCancel);
+  EXPECT_EQ(screen_->ChosenName, "");  // Cancel hands nothing back
+  EXPECT_EQ(StoredEntries(), std::vector<std::string>{});
+}
+
+// Declining still refreshes: entries another program added meanwhile show up. Enter
+// answers No, the default.
+TEST_F(PhoneBookWinTest, DecliningTheDeleteQuestionWithEnterKeepsTheEntryAndStillRefreshes) {
+  AddEntries({{"Keller Anna", "1"}});
+  const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 1; }, "one row");
+    EXPECT_EQ(ImportWithDbfTool("Albrecht Bruno,2\r\nZeller Paul,3\r\n"), 0u);
+    EXPECT_EQ(OnGui([&] { return s.PhoneGrid->RowCount(); }), 1);  // not yet re-read
+    Press(s.Deletebutton);
+    HWND box = r.WaitForWindow("#32770", "Delete");
+    if (box == nullptr) return;
+    PostMessageA(box, WM_KEYDOWN, VK_RETURN, 0);
+    r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 3; }, "the other program's rows");
+    Press(s.OKButton);
+  });
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(StoredEntries(), (std::vector<std::string>{"Albrecht Bruno|2", "Keller Anna|1", "Zeller Paul|3"}));
+}
+
+TEST_F(PhoneBookWinTest, TheEditorStoresBlankAndFullLengthEntriesAndItsCancelChangesNothing) {
+  const std::string name35(35, 'N');
+  const std::string phone25(25, '9');
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    Press(s.Addbutton);
+    FillEditor(r, "Never Stored", "0", false);
+    Press(s.Addbutton);
+    FillEditor(r, "", "", true);
+    Press(s.Addbutton);
+    FillEditor(r, name35, phone25, true);
+    r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 2; }, "two rows");
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), (std::vector<std::string>{"|", name35 + "|" + phone25}));
+}
+
+TEST_F(PhoneBookWinTest, TheEditorBoxesRefuseThe36thAndThe26thCharacter) {
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    Press(s.Addbutton);
+    HWND editor = WaitEditor(r);
+    if (editor == nullptr) return;
+    HWND nameBox = GetDlgItem(editor, IDC_PB_NAME);
+    HWND numberBox = GetDlgItem(editor, IDC_PB_NUMBER);
+    for (int i = 0; i < 40; ++i) {
+      PostMessageA(nameBox, WM_CHAR, 'a' + i % 26, 1);
+      PostMessageA(numberBox, WM_CHAR, '0' + i % 10, 1);
+    }
+    r.Expect([&] { return GetWindowTextLengthA(nameBox) == 35 && GetWindowTextLengthA(numberBox) == 25; },
+             "the boxes to fill up");
+    OnGui([] { return 0; });  // every typed character handled
+    EXPECT_EQ(WindowText(nameBox), "abcdefghijklmnopqrstuvwxyzabcdefghi");
+    EXPECT_EQ(WindowText(numberBox), "0123456789012345678901234");
+    PostMessageA(numberBox, WM_KEYDOWN, VK_RETURN, 0);
+    r.Expect([] { return robot::FindVisible(nullptr, kEditorTitle) == nullptr; }, "the editor to close");
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), std::vector<std::string>{"abcdefghijklmnopqrstuvwxyzabcdefghi|0123456789012345678901234"});
+}
+
+TEST_F(PhoneBookWinTest, EditChangesTheCurrentEntryAndAcceptHandsItBack) {
+  AddEntries({{"Becker Carla", "+49 88 198702"}, {"Albrecht Hugo", "+49 50 181390"}});
+  const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    PostCall([&s] { s.PhoneTable.Last(); });
+    Press(s.Modifybutton);
+    HWND editor = WaitEditor(r);
+    if (editor == nullptr) return;
+    EXPECT_EQ(WindowText(GetDlgItem(editor, IDC_PB_NAME)), "Becker Carla");
+    EXPECT_EQ(WindowText(GetDlgItem(editor, IDC_PB_NUMBER)), "+49 88 198702");
+    FillEditor(r, " Becker Carla ", "+49 88 000000", true);
+    Press(s.OKButton);
+  });
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(screen_->ChosenName, " Becker Carla");  // leading blanks kept, trailing ones are padding
+  EXPECT_EQ(screen_->ChosenPhone, "+49 88 000000");
+  EXPECT_EQ(StoredEntries(), (std::vector<std::string>{" Becker Carla|+49 88 000000", "Albrecht Hugo|+49 50 181390"}));
+}
+
+// An entry another program deleted since the grid read it is not written into.
+TEST_F(PhoneBookWinTest, EditOnAnEntryDeletedElsewhereRefreshesInsteadOfWriting) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Becker Carla", "2"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 2; }, "two rows");
+    OnGui([&] {
+      Opener other(*ui_);
+      other.table.First();
+      other.table.Delete();  // Albrecht Hugo, current in the browser
+      return 0;
+    });
+    Press(s.Modifybutton);
+    r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 1; }, "the refreshed list");
+    EXPECT_EQ(robot::FindVisible(nullptr, kEditorTitle), nullptr);
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Becker Carla");
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), std::vector<std::string>{"Becker Carla|2"});
+}
+
+// A post the disk refuses: the error box, the browser still open, the file as it was.
+TEST_F(PhoneBookWinTest, APostThatFailsShowsTheErrorAndLeavesTheTableAsItWas) {
+  AddEntries({{"Albrecht Hugo", "1"}});
+  vz::db::FaultFileSystem fault(vz::db::HostFileSystem());
+  dbe_SetFileSystem(&fault);
+  std::string boxText;
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    dbe_SetFileSystem(nullptr);
+    Press(s.Addbutton);
+    HWND editor = WaitEditor(r);
+    if (editor == nullptr) return;
+    OnGui([&] {
+      fault.SetPlan({fault.Writes() + 1, 0, 0, false});
+      return 0;
+    });
+    FillEditor(r, "Zeller Paul", "3", true);
+    HWND box = r.WaitForWindow("#32770", kAppTitle);
+    if (box == nullptr) return;
+    boxText = BoxText(box);
+    PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    r.Expect([] { return FindBox(kAppTitle) == nullptr; }, "the error box to close");
+    EXPECT_NE(robot::FindVisible(nullptr, kBrowserTitle), nullptr);
+    EXPECT_EQ(OnGui([&] { return s.PhoneTable.State(); }), vz::data::TDataSetState::dsBrowse);
+    EXPECT_EQ(OnGui([&] { return s.PhoneGrid->RowCount(); }), 1);
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(boxText.rfind("Database Error : ", 0), 0u) << boxText;
+  EXPECT_EQ(StoredEntries(), std::vector<std::string>{"Albrecht Hugo|1"});
+}
+
+TEST_F(PhoneBookWinTest, HelpOpensTopic1019AndTheEditorsHelp1020LeavesItOpen) {
+  App().SetHelpFile("C:\\ELSEWHERE\\OTHER.HLP");
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    Press(s.Helpbutton);
+    r.Expect([] { return gHelp.count == 1; }, "the browser's help");
+    EXPECT_EQ(gHelp.data, 1019);
+    EXPECT_EQ(gHelp.command, static_cast<unsigned>(HELP_CONTEXT));
+    EXPECT_EQ(gHelp.file, dir_ + "\\VZ.hlp");
+    Press(s.Addbutton);
+    HWND editor = WaitEditor(r);
+    if (editor == nullptr) return;
+    SendGui(GetDlgItem(editor, IDC_PB_NAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("typed"));
+    PostMessageA(GetDlgItem(editor, IDC_PB_NAME), WM_SYSCHAR, 'h', 1 << 29);  // Alt+H
+    r.Expect([] { return gHelp.count == 2; }, "the editor's help");
+    EXPECT_EQ(gHelp.data, 1020);
+    EXPECT_NE(robot::FindVisible(nullptr, kEditorTitle), nullptr);
+    EXPECT_EQ(WindowText(GetDlgItem(editor, IDC_PB_NAME)), "typed");
+    FillEditor(r, "typed", "", false);
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(App().HelpFile(), dir_ + "\\VZ.hlp");  // stays after the browser closes
+}
+
+TEST_F(PhoneBookWinTest, APhoneBookThatCannotBeCreatedIsReportedAndEndsTheProgram) {
+  FakeUi nowhere("Q:\\NO\\SUCH\\FOLDER");
+  TMainScreen screen(&App(), nowhere);
+  EXPECT_EQ(nowhere.infos, std::vector<std::string>{"Unable to open or create VZPB.DBF"});
+  EXPECT_EQ(nowhere.terminations, 1);
+  EXPECT_FALSE(screen.PhoneTable.Active());
+}
+
+// ---- the window's geometry ----
+
+TEST_F(PhoneBookWinTest, TheBrowserHasItsSizeBorderAndBarAndTheBarKeepsItsHeight) {
+  TMainScreen s(&App(), *ui_);
+  s.Show();
+  RECT wr{};
+  GetWindowRect(s.Handle(), &wr);
+  EXPECT_EQ(wr.right - wr.left, 434);
+  EXPECT_EQ(wr.bottom - wr.top, 402);
+  const int sw = GetSystemMetrics(SM_CXSCREEN);
+  const int sh = GetSystemMetrics(SM_CYSCREEN);
+  EXPECT_EQ(wr.left, (sw - 434) / 2);
+  EXPECT_EQ(wr.top, (sh - 402) / 2);
+  EXPECT_EQ(WindowText(s.Handle()), kBrowserTitle);
+  const LONG style = GetWindowLongA(s.Handle(), GWL_STYLE);
+  EXPECT_TRUE(style & WS_THICKFRAME);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_TRUE(style & WS_MAXIMIZEBOX);
+  auto check = [&] {
+    RECT client{};
+    GetClientRect(s.Handle(), &client);
+    EXPECT_EQ(s.ButtonBar->Height(), 50);
+    EXPECT_EQ(s.ButtonBar->Top(), client.bottom - 50);
+    EXPECT_EQ(s.ButtonBar->Width(), client.right);
+    EXPECT_EQ(s.PhoneGrid->Left(), 20);
+    EXPECT_EQ(s.PhoneGrid->Top(), 20);
+    EXPECT_EQ(s.PhoneGrid->Width(), client.right - 40);
+    EXPECT_EQ(s.PhoneGrid->Height(), client.bottom - 50 - 40);
+  };
+  check();
+  s.SetBounds(wr.left, wr.top, 600, 500);
+  check();
+  const int lefts[] = {6, 70, 133, 205, 277, 345};
+  const char* captions[] = {"&New", "&Edit", "&Delete", "&Help", "&Accept", "Cance&l"};
+  TExplorerButton* buttons[] = {s.Addbutton, s.Modifybutton, s.Deletebutton, s.Helpbutton, s.OKButton, s.Cancelbutton};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(buttons[i]->Left(), lefts[i]);
+    EXPECT_EQ(buttons[i]->Top(), 3);
+    EXPECT_EQ(buttons[i]->Width(), 57);
+    EXPECT_EQ(buttons[i]->Height(), 41);
+    EXPECT_EQ(buttons[i]->Caption(), captions[i]);
+    EXPECT_EQ(buttons[i]->Parent(), s.ButtonBar);
+  }
+  EXPECT_EQ(s.Cancelbutton->Hint(), "Cancel - do not use any of these phone book entries\rfor the current fax");
+  EXPECT_TRUE(s.OKButton->Default());
+  EXPECT_TRUE(s.Cancelbutton->Cancel());
+  s.Hide();
+}
+
+TEST_F(PhoneBookWinTest, TheEditorHasItsClientSizeBoxesAndNoTitleBarButtons) {
+  TPhoneBookEditor e(&App());
+  RECT client{};
+  GetClientRect(e.Handle(), &client);
+  EXPECT_EQ(client.right, 331);
+  EXPECT_EQ(client.bottom, 166);
+  const LONG style = GetWindowLongA(e.Handle(), GWL_STYLE);
+  EXPECT_FALSE(style & WS_SYSMENU);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  EXPECT_EQ(WindowText(e.Handle()), kEditorTitle);
+  EXPECT_EQ(e.Name->MaxLength(), 35);
+  EXPECT_EQ(e.Number->MaxLength(), 25);
+  EXPECT_EQ(e.Name->Left(), 17);
+  EXPECT_EQ(e.Name->Top(), 28);
+  EXPECT_EQ(e.Name->Width(), 229);
+  EXPECT_EQ(e.Number->Top(), 75);
+  EXPECT_EQ(e.Number->Width(), 225);
+  EXPECT_EQ(e.Panel1->Height(), 53);
+  EXPECT_EQ(e.Panel1->Top(), 166 - 53);
+  EXPECT_EQ(e.OKButton->Left(), 198);
+  EXPECT_EQ(e.Cancelbutton->Left(), 262);
+  EXPECT_EQ(e.Helpbutton->Left(), 18);
+  EXPECT_EQ(e.Helpbutton->Top(), 5);
+  EXPECT_EQ(e.Name->Hint(), "Type the recipient's name here");
+  EXPECT_EQ(e.Number->Hint(), "Type the fax number here");
+  EXPECT_TRUE(e.OKButton->Default());
+  EXPECT_TRUE(e.Cancelbutton->Cancel());
+}
+
+// ---- the grid ----
+
+namespace {
+
+std::string Numbered(int i) {
+  char name[16];
+  std::snprintf(name, sizeof(name), "Name %05d", i);
+  return name;
+}
+
+// The row the ListView has focused, read from the robot thread.
+int FocusedRow(TDBGrid* grid) {
+  return static_cast<int>(SendGui(grid->Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+}
+
+}  // namespace
+
+TEST_F(PhoneBookWinTest, TheCurrentRecordFollowsKeysAndClicksAndTheGridFollowsTheTable) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 99; i >= 0; --i) entries.emplace_back(Numbered(i), std::to_string(i));
+  AddEntries(entries);
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    auto current = [&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }); };
+    auto key = [&](WPARAM vk, const std::string& expected) {
+      PostMessageA(grid->Handle(), WM_KEYDOWN, vk, 1);
+      r.Expect([&] { return current() == expected; }, "the current record " + expected);
+      EXPECT_EQ(FocusedRow(grid), std::stoi(expected.substr(5)));
+    };
+    r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 100; }, "100 rows");
+    EXPECT_EQ(current(), Numbered(0));
+    EXPECT_EQ(FocusedRow(grid), 0);
+    key(VK_DOWN, Numbered(1));
+    const int page = static_cast<int>(SendGui(grid->Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_NEXT, 1);
+    r.Expect([&] { return current() != Numbered(1); }, "a page down");
+    EXPECT_EQ(current(), Numbered(FocusedRow(grid)));
+    EXPECT_GE(FocusedRow(grid), page - 1);
+    key(VK_END, Numbered(99));
+    key(VK_HOME, Numbered(0));
+    // A click on a row.
+    SetForegroundWindow(s.Handle());
+    RECT row{};
+    row.left = LVIR_BOUNDS;
+    SendGui(grid->Handle(), LVM_GETITEMRECT, 5, reinterpret_cast<LPARAM>(&row));
+    POINT p{(row.left + row.right) / 2, (row.top + row.bottom) / 2};
+    ClientToScreen(grid->Handle(), &p);
+    robot::MoveMouse(p);
+    robot::LeftDown();
+    robot::LeftUp();
+    r.Expect([&] { return current() == Numbered(5); }, "the clicked record");
+    // The table moved by the program: the grid selects and shows its row.
+    PostCall([&s] { s.PhoneTable.Last(); });
+    r.Expect([&] { return FocusedRow(grid) == 99; }, "the last row focused");
+    const int top = static_cast<int>(SendGui(grid->Handle(), LVM_GETTOPINDEX, 0, 0));
+    EXPECT_LE(top, 99);
+    EXPECT_GT(top + page, 99);
+    // A posted entry appears in name order and becomes current.
+    PostCall([&s] {
+      s.PhoneTable.Append();
+      s.PhoneTableNAME->SetAsString("Name 00049a");
+      s.PhoneTable.Post();
+    });
+    r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 101; }, "101 rows");
+    r.Expect([&] { return FocusedRow(grid) == 50; }, "the new row focused");
+    Press(s.Cancelbutton);
+  });
+}
+
+// Letters typed into the grid jump to the first name starting with them, in any case.
+TEST_F(PhoneBookWinTest, TypeAheadFindsTheFirstNameInAnyLetterCase) {
+  AddEntries({{"bobby", "1"}, {"Carol", "2"}, {"alice", "3"}, {"Bob", "4"}, {"ALAN", "5"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    auto current = [&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }); };
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 5; }, "5 rows")) return;
+    EXPECT_EQ(current(), "ALAN");  // name order is the stored bytes: capitals first
+    PostMessageA(grid->Handle(), WM_CHAR, 'b', 1);
+    PostMessageA(grid->Handle(), WM_CHAR, 'O', 1);
+    if (!r.Expect([&] { return current() == "Bob"; }, "Bob")) return;
+    if (!r.Expect([&] { return FocusedRow(grid) == 1; }, "Bob's row focused")) return;
+    auto find = [&](const char* text) {
+      LVFINDINFOA info{};
+      info.flags = LVFI_STRING | LVFI_PARTIAL;
+      info.psz = text;
+      return static_cast<int>(SendGui(grid->Handle(), LVM_FINDITEMA, static_cast<WPARAM>(-1),
+                                      reinterpret_cast<LPARAM>(&info)));
+    };
+    EXPECT_EQ(find("aLi"), 3);
+    EXPECT_EQ(current(), "alice");
+    EXPECT_EQ(find("bobb"), 4);
+    EXPECT_EQ(current(), "bobby");
+    EXPECT_EQ(find("x"), -1);
+    EXPECT_EQ(current(), "bobby");  // nothing found: nothing moved
+    Press(s.Cancelbutton);
+  });
+}
+
+// The grid reads the rows it shows: jumping to the end of a large phone book reads
+// a screenful, not the table.
+TEST_F(PhoneBookWinTest, TheEndOfALargePhoneBookIsShownWithoutReadingTheTable) {
+  std::string rows;
+  for (int i = 0; i < 20000; ++i) rows += Numbered(i) + "," + std::to_string(i) + "\r\n";
+  AddEntries({});
+  ASSERT_EQ(ImportWithDbfTool(rows), 0u);
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 20000; }, "20000 rows", 20000)) return;
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_END, 1);
+    if (!r.Expect([&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }) == Numbered(19999); }, "the last"))
+      return;
+    OnGui([&] {
+      UpdateWindow(grid->Handle());
+      return 0;
+    });
+    const long read = OnGui([&] { return grid->RowsRead(); });
+    EXPECT_GT(read, 0);
+    EXPECT_LT(read, 200);
+    Press(s.Cancelbutton);
+  });
+}
