@@ -29,6 +29,7 @@ using vz::test::WriteBytes;
 
 using vz::test::BoxCloser;
 using vz::test::ControllerEndToEndTest;
+using vz::test::MainFormOf;
 
 constexpr char kMissingOutputDir[] =
     "VelmorFAX initialization file error (VZPD.INI).\rMissing entry for fax file output.\r\r"
@@ -47,16 +48,6 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) 
   return true;
 }
 
-// The controller's hidden main form, a window of class "TMainForm" in its process.
-HWND MainFormOf(DWORD processId) {
-  for (HWND wnd = FindWindowExA(nullptr, nullptr, "TMainForm", nullptr); wnd != nullptr;
-       wnd = FindWindowExA(nullptr, wnd, "TMainForm", nullptr)) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(wnd, &owner);
-    if (owner == processId) return wnd;
-  }
-  return nullptr;
-}
 
 
 TEST_F(ControllerEndToEndTest, DocumentStartsGetTheNextNamesInTheConfiguredFolder) {

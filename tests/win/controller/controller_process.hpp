@@ -64,6 +64,17 @@ class BoxCloser {
   std::thread thread_;
 };
 
+// The controller's hidden main form, a window of class "TMainForm" in its process.
+inline HWND MainFormOf(DWORD processId) {
+  for (HWND wnd = FindWindowExA(nullptr, nullptr, "TMainForm", nullptr); wnd != nullptr;
+       wnd = FindWindowExA(nullptr, wnd, "TMainForm", nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(wnd, &owner);
+    if (owner == processId) return wnd;
+  }
+  return nullptr;
+}
+
 class ControllerEndToEndTest : public SettingsFileFixture {
  protected:
   void SetUp() override {
