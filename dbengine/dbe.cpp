@@ -146,10 +146,13 @@ int NewArea(std::unique_ptr<Table> table, const std::string& alias) {
   return e.current;
 }
 
+// Every change is on the device when its call returns, as other xBase engines commit
+// by default: an entry the user saw saved survives a power cut.
 vz::db::TableOptions Options(vz::db::ShareMode mode) {
   vz::db::TableOptions o;
   o.mode = mode;
   o.fs = E().fs;
+  o.durable = true;
   return o;
 }
 

@@ -618,8 +618,8 @@ void Table::Reindex() {
   FileLock headerLock(*this, kDbfLockBase, "the header");
   ReadHeaderCount();
   if (!index_) {
-    // The index was damaged and set aside: its tags go into a new file.
-    const std::vector<CdxTagInfo> infos = damagedTags_;
+    // The index was damaged and set aside, or is missing: its tags go into a new file.
+    const std::vector<CdxTagInfo> infos = RebuildableTags();
     if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
     std::vector<TagState> tags;
     for (const auto& info : infos)
@@ -655,6 +655,58 @@ struct Table::Disagreements {
 };
 
 // Walks the tag and the records' keys side by side, under the caller's index lock.
+std::vector<CdxTagInfo> Table::RebuildableTags() {
+  if (index_) return Tags();
+  if (!damagedTags_.empty()) return damagedTags_;
+  const std::string copy = indexPath_ + ".BAD";
+  if (!Fs().Exists(copy)) return {};
+  try {
+    CdxOptions o = IndexOptions();
+    o.shared = false;  // a copy nobody writes
+    return CdxIndex::Open(Fs().Open(copy, OpenMode::kReadOnly), o)->Tags();
+  } catch (const DbError&) {
+    return {};
+  }
+}
+
+Table::RecordCountRepair Table::RepairRecordCount(const std::string& path, const TableOptions& options) {
+  FileSystem& fs = options.fs ? *options.fs : HostFileSystem();
+  auto file = fs.Open(path, OpenMode::kReadWrite);
+  if (!file->TryLock(kWholeFileLockOffset, kWholeFileLockLength, LockKind::kExclusive))
+    throw DbError(path + " is in use by another user");
+  struct Unlock {
+    File& f;
+    ~Unlock() { f.Unlock(kWholeFileLockOffset, kWholeFileLockLength); }
+  } unlock{*file};
+  unsigned char prefix[kDbfPrefixSize];
+  if (file->ReadAt(0, prefix, sizeof prefix) != sizeof prefix)
+    throw DbfDamaged(path + " is not a sound table: the header was cut short");
+  const std::string_view view(reinterpret_cast<const char*>(prefix), sizeof prefix);
+  const std::size_t headerLength = DbfHeaderBytesNeeded(view);
+  const std::uint16_t recordLength = GetLE16(prefix + kDbfRecordLengthOffset);
+  if (headerLength <= kDbfPrefixSize || recordLength == 0)
+    throw DbfDamaged(path + " is not a sound table: its header gives no record layout to count by");
+  RecordCountRepair r;
+  r.oldCount = GetLE32(prefix + kDbfRecordCountOffset);
+  const std::uint64_t size = file->Size();
+  const std::uint64_t whole = size < headerLength ? 0 : (size - headerLength) / recordLength;
+  r.newCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(whole, r.oldCount));
+  if (r.newCount == r.oldCount) return r;
+  std::string header(headerLength, '\0');
+  header.resize(file->ReadAt(0, header.data(), header.size()));
+  r.headerCopy = path + ".HDR";
+  {
+    auto copy = fs.Open(r.headerCopy, OpenMode::kCreate);
+    copy->WriteAt(0, header.data(), header.size());
+    copy->Flush();
+  }
+  unsigned char count[4];
+  PutLE32(count, r.newCount);
+  file->WriteAt(kDbfRecordCountOffset, count, sizeof count);
+  file->Flush();
+  return r;
+}
+
 std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(const Disagreement&)>& found) {
   CdxTag* t = index_->FindTag(tag.info.name);
   if (!t) {
@@ -1019,7 +1071,7 @@ bool Table::Go(std::uint32_t recno) {
 }
 
 std::vector<std::uint32_t> Table::OrderRecNos() {
-  return WithIndex(
+  return WalkIndex(
       [&] {
         std::vector<std::uint32_t> out;
         if (!HasOrderTag()) return out;
@@ -1030,8 +1082,7 @@ std::vector<std::uint32_t> Table::OrderRecNos() {
         for (auto e = desc ? tag->Last() : tag->First(); e; e = desc ? tag->Prev(*e) : tag->Next(*e))
           out.push_back(e->recno);
         return out;
-      },
-      [] { return std::vector<std::uint32_t>{}; });
+      });
 }
 
 bool Table::Seek(std::string_view key) {
@@ -1068,6 +1119,11 @@ void Table::Refresh() {
 }
 
 // ---- changes --------------------------------------------------------------------
+
+void Table::Flush() {
+  file_->Flush();
+  if (index_) index_->GetFile().Flush();
+}
 
 std::uint32_t Table::Append(const std::string& record) {
   CheckWritable();

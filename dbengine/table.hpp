@@ -95,7 +95,24 @@ class Table {
   // index when there is none; the new tag becomes the current order.
   void IndexTag(const IndexTagSpec& tagDef);
   // Builds every tag again from the records (a new index file with the same tags).
+  // Without an index it builds the tags of RebuildableTags(); none known: DbError.
   void Reindex();
+  // For a table without its index: the tags Reindex builds, from the damaged index as
+  // last read or else from the directory of the copy set aside (<index>.BAD). Empty
+  // when neither can be read.
+  std::vector<CdxTagInfo> RebuildableTags();
+
+  // What RepairRecordCount found and did.
+  struct RecordCountRepair {
+    std::uint32_t oldCount = 0;
+    std::uint32_t newCount = 0;  // the whole records in the file
+    std::string headerCopy;      // where the old header was kept; empty: nothing changed
+  };
+  // Mends a header whose record count exceeds the whole records in the file (written
+  // so by another program, or a copy cut short): keeps a copy of the old header as
+  // <table>.HDR, then sets the count to the whole records present. Needs the table to
+  // itself (as an exclusive opener); leaves the index to the caller.
+  static RecordCountRepair RepairRecordCount(const std::string& path, const TableOptions& options = {});
   // Compares every tag with the records: structure, then one entry per passing record
   // with the right key. Returns the disagreements in plain words (empty: all agree).
   std::vector<std::string> CheckIndex(std::size_t maxReports = 20);
@@ -120,7 +137,8 @@ class Table {
   // Seeks a key in the current order's tag (partial match on a shorter key).
   bool Seek(std::string_view key);
   // The record numbers of the current order's tag in order, from the index alone (no
-  // record is read): what a grid addresses its rows by. Empty without an order tag.
+  // record is read): what a grid addresses its rows by. Empty without an order tag; a
+  // damaged index throws DbError, as a walk does.
   std::vector<std::uint32_t> OrderRecNos();
   std::uint32_t RecNo() const { return recno_; }
   bool Bof() const { return bof_; }
@@ -136,6 +154,10 @@ class Table {
   std::string BlankRecord() const;
   // Puts text into a field of a record buffer, blank-padded; refuses longer text.
   void SetFieldText(std::string& record, int field, std::string_view text) const;
+
+  // Pushes the table and its index to the device: for a batch of changes made without
+  // the durable option, one flush at the end.
+  void Flush();
 
   // Changes. Each reaches the file and every tag before it returns.
   std::uint32_t Append(const std::string& record);

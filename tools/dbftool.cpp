@@ -5,6 +5,7 @@
 //   dbftool list FILE.DBF [--tag NAME]  recno, deletion mark, fields (tab-separated)
 //   dbftool check FILE.DBF              index against table; exit 1 when they disagree
 //   dbftool reindex FILE.DBF            builds every tag again from the records
+//   dbftool repair FILE.DBF             a record count beyond the file's records mended
 //   dbftool create-phonebook FILE.DBF   a new phone book table with its NAME tag
 //   dbftool import FILE.DBF CSV         appends name,phone rows (RFC 4180)
 //   dbftool export FILE.DBF             CSV of the visible entries in name order
@@ -38,6 +39,7 @@ int Usage() {
       "       dbftool list FILE.DBF [--tag NAME]\n"
       "       dbftool check FILE.DBF\n"
       "       dbftool reindex FILE.DBF\n"
+      "       dbftool repair FILE.DBF\n"
       "       dbftool create-phonebook FILE.DBF\n"
       "       dbftool import FILE.DBF CSV\n"
       "       dbftool export FILE.DBF\n",
@@ -151,12 +153,52 @@ int Check(const std::string& path) {
   return kExitDisagree;
 }
 
+bool IsField(const Table& t, const char* name, int width) {
+  const int i = t.FieldIndex(name);
+  if (i < 0) return false;
+  const auto& f = t.Fields()[static_cast<std::size_t>(i)];
+  return f.type == 'C' && f.width == width;
+}
+
+const vz::db::IndexTagSpec kPhoneBookTag{"NAME", "NAME", ".not. deleted()", false, false};
+
+// Without an index, the tags come from the copy set aside; failing that, a phone book
+// gets its own tag back.
+int RebuildIndex(Table& t) {
+  if (!t.HasIndex() && t.RebuildableTags().empty()) {
+    if (!IsField(t, "NAME", 35) || !IsField(t, "PHONE", 25)) {
+      std::fprintf(stderr,
+                   "dbftool: %s has no production index, and the tags to build cannot be read from %s.BAD; "
+                   "that needs a readable copy of the old index there, or the phone book's fields "
+                   "(NAME C 35, PHONE C 25), which get tag NAME back\n",
+                   t.Path().c_str(), t.IndexPath().c_str());
+      return kExitError;
+    }
+    t.IndexTag(kPhoneBookTag);
+  } else {
+    t.Reindex();
+  }
+  for (const auto& tag : t.Tags()) std::printf("rebuilt tag %s\n", tag.name.c_str());
+  return kExitOk;
+}
+
 int Reindex(const std::string& path) {
   auto t = Table::Open(path, Shared());
   ReportDamage(*t);
-  t->Reindex();
-  for (const auto& tag : t->Tags()) std::printf("rebuilt tag %s\n", tag.name.c_str());
-  return kExitOk;
+  return RebuildIndex(*t);
+}
+
+int Repair(const std::string& path) {
+  const auto r = Table::RepairRecordCount(path);
+  if (r.headerCopy.empty()) {
+    std::printf("the record count (%u) agrees with the file; the header is left as it is\n", r.oldCount);
+  } else {
+    std::printf("record count %u -> %u: the file holds %u whole records\n", r.oldCount, r.newCount, r.newCount);
+    std::printf("the old header was kept in %s\n", r.headerCopy.c_str());
+  }
+  auto t = Table::Open(path, Shared());
+  ReportDamage(*t);
+  return RebuildIndex(*t);
 }
 
 int CreatePhoneBook(const std::string& path) {
@@ -165,7 +207,7 @@ int CreatePhoneBook(const std::string& path) {
     return kExitError;
   }
   Table::Create(path, {{"NAME", 'C', 35, 0, 0}, {"PHONE", 'C', 25, 0, 0}}, Shared());
-  Table::Open(path, Shared())->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+  Table::Open(path, Shared())->IndexTag(kPhoneBookTag);
   std::printf("created %s with tag NAME\n", path.c_str());
   return kExitOk;
 }
@@ -275,7 +317,9 @@ int Import(const std::string& path, const std::string& csvPath) {
     t->SetFieldText(rec, phoneField, row.fields[1]);
     records.push_back(std::move(rec));
   }
+  // Appended without a flush each; one flush at the end puts them all on the device.
   for (const auto& rec : records) t->Append(rec);
+  t->Flush();
   std::printf("imported %zu entries into %s\n", records.size(), path.c_str());
   return kExitOk;
 }
@@ -329,6 +373,7 @@ int main(int argc, char** argv) {
     if (command == "list" && args.size() == 4 && args[2] == "--tag") return List(file, args[3]);
     if (command == "check" && args.size() == 2) return Check(file);
     if (command == "reindex" && args.size() == 2) return Reindex(file);
+    if (command == "repair" && args.size() == 2) return Repair(file);
     if (command == "create-phonebook" && args.size() == 2) return CreatePhoneBook(file);
     if (command == "import" && args.size() == 3) return Import(file, args[2]);
     if (command == "export" && args.size() == 2) return Export(file);

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 #include "tests/native/dbengine/testutil.hpp"
@@ -129,6 +130,79 @@ TEST(DbfTool, AWalkThatMeetsDamageFailsNamingTheIndex) {
   EXPECT_EQ(exported.rc, 2);
   EXPECT_EQ(exported.out.find("name,phone"), std::string::npos);
   EXPECT_NE(exported.out.find("the index " + (dir / "VZPB.CDX") + " is damaged"), std::string::npos);
+}
+
+// Once the index has been set aside, reindex builds it again: from the tags of the
+// copy set aside, else the phone book's own tag; otherwise it says what it needs.
+TEST(DbfTool, ReindexRebuildsAMissingIndex) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  {
+    auto t = Table::Open(path, FixedDate());
+    t->IndexTag({"PHONE", "PHONE", "", true, false});  // descending
+    t->Append(PhoneRecord(*t, "Kim", "3"));
+    t->Append(PhoneRecord(*t, "Al", "2", true));
+    t->Append(PhoneRecord(*t, "Bo", "1"));
+  }
+  std::filesystem::rename(dir / "VZPB.CDX", dir / "VZPB.CDX.BAD");
+  Result r = Tool("reindex " + Q(path));
+  ASSERT_EQ(r.rc, 0) << r.out;
+  EXPECT_EQ(r.out, "rebuilt tag NAME\nrebuilt tag PHONE\n");
+  EXPECT_EQ(Tool("check " + Q(path)).rc, 0);
+  r = Tool("list " + Q(path) + " --tag PHONE");
+  EXPECT_EQ(r.out, "1\t \tKim\t3\n2\t*\tAl\t2\n3\t \tBo\t1\n");
+
+  // No copy to read: the phone book gets tag NAME, for entries not deleted.
+  std::filesystem::remove(dir / "VZPB.CDX");
+  std::filesystem::remove(dir / "VZPB.CDX.BAD");
+  r = Tool("reindex " + Q(path));
+  ASSERT_EQ(r.rc, 0) << r.out;
+  EXPECT_EQ(r.out, "rebuilt tag NAME\n");
+  r = Tool("info " + Q(path));
+  EXPECT_NE(r.out.find("tag NAME       key \"NAME\" for \".not. deleted()\", key length 35, 2 entries"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(Tool("check " + Q(path)).rc, 0);
+
+  // Another table, no readable copy: what it needs, in so many words.
+  const std::string other = dir / "CITY.DBF";
+  Table::Create(other, {{"CITY", 'C', 20, 0, 0}}, FixedDate());
+  Table::Open(other, FixedDate())->IndexTag({"CITY", "CITY", "", false, false});
+  std::filesystem::remove(dir / "CITY.CDX");
+  WriteAll(dir / "CITY.CDX.BAD", "not an index");
+  r = Tool("reindex " + Q(other));
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_EQ(r.out, "dbftool: " + other + " has no production index, and the tags to build cannot be read from " +
+                       (dir / "CITY.CDX") + ".BAD; that needs a readable copy of the old index there, or the phone "
+                       "book's fields (NAME C 35, PHONE C 25), which get tag NAME back\n");
+}
+
+// A record count beyond the records in the file: repair keeps the old header, counts
+// the whole records and rebuilds the index.
+TEST(DbfTool, RepairSetsTheRecordCountToTheWholeRecords) {
+  TempDir dir;
+  const std::string path = CopyGolden("small", dir);
+  std::string dbf = ReadAll(path);
+  dbf[4] = 12;  // 10 records in the file
+  WriteAll(path, dbf);
+  EXPECT_EQ(Tool("check " + Q(path)).rc, 1);
+  Result r = Tool("repair " + Q(path));
+  ASSERT_EQ(r.rc, 0) << r.out;
+  EXPECT_EQ(r.out, "record count 12 -> 10: the file holds 10 whole records\nthe old header was kept in " + path +
+                       ".HDR\nrebuilt tag NAME\n");
+  EXPECT_EQ(ReadAll(path + ".HDR"), dbf.substr(0, 98));
+  EXPECT_EQ(Tool("check " + Q(path)).rc, 0);
+  EXPECT_EQ(ReadAll(path).substr(4, 4), std::string("\x0a\0\0\0", 4));
+
+  // A copy cut short in the middle of record 8.
+  WriteAll(path, dbf.substr(0, 98 + 7 * 61 + 30));
+  r = Tool("repair " + Q(path));
+  ASSERT_EQ(r.rc, 0) << r.out;
+  EXPECT_NE(r.out.find("record count 12 -> 7"), std::string::npos) << r.out;
+  EXPECT_EQ(Tool("check " + Q(path)).rc, 0);
+  r = Tool("repair " + Q(path));
+  EXPECT_EQ(r.out, "the record count (7) agrees with the file; the header is left as it is\nrebuilt tag NAME\n");
 }
 
 TEST(DbfTool, CreateImportAndExportAPhoneBook) {

@@ -244,6 +244,28 @@ TEST(TableNavigation, BeginningAndEndBehaveAsInXbase) {
 
 // A damaged index whose tags can still be read is copied aside and rebuilt in place;
 // one whose tag directory is gone is moved aside and the table opens without it.
+// Without the durable option changes wait in the system's buffers until Flush, which
+// puts the table and its index on the device at once.
+TEST(TableFiles, ChangesMadeWithoutTheDurableOptionReachTheDeviceAtFlush) {
+  MemoryFileSystem mem;
+  PowerCutFileSystem fs(mem);
+  MakePhoneTable("VZPB.DBF", FixedDate(ShareMode::kShared, &fs));
+  auto t = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &fs));
+  t->Flush();
+  const int flushes = fs.Flushes();
+  for (const char* n : {"Kim", "Al", "Bo"}) t->Append(PhoneRecord(*t, n, "1"));
+  EXPECT_EQ(fs.Flushes(), flushes);
+  EXPECT_EQ(fs.Survivor("VZPB.DBF").substr(4, 4), std::string(4, '\0'));
+  t->Flush();
+  MemoryFileSystem after;
+  after.Bytes("VZPB.DBF") = fs.Survivor("VZPB.DBF");
+  after.Bytes("VZPB.CDX") = fs.Survivor("VZPB.CDX");
+  auto survivor = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &after));
+  PhoneView(*survivor);
+  EXPECT_EQ(Walk(*survivor), (Listing{{2, "Al"}, {3, "Bo"}, {1, "Kim"}}));
+  EXPECT_TRUE(survivor->CheckIndex().empty());
+}
+
 TEST(TableDamage, DamagedIndexIsRebuiltInPlaceOrMovedAside) {
   struct Case {
     const char* what;
@@ -347,6 +369,11 @@ TEST(TableDamage, AWalkThatMeetsDamageStopsAndSaysSo) {
       EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
       EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
       EXPECT_LT(seen.size(), 5400u);
+      if (mode == ShareMode::kReadOnly) {
+        auto grid = Table::Open(path, o);
+        grid->SetOrder(NameOrder(*grid));
+        EXPECT_THROW(grid->OrderRecNos(), DbError);
+      }
       if (mode == ShareMode::kShared) {
         EXPECT_EQ(Walk(*t).size(), 5400u);
         EXPECT_TRUE(t->CheckIndex().empty());

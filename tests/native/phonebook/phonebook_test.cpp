@@ -179,6 +179,51 @@ TEST_F(PhoneBookTest, OpeningAnExistingPhoneBookRewritesNeitherFile) {
   EXPECT_EQ(ReadAll(Cdx()), cdx);
 }
 
+// A posted entry is on the device when the post returns: a power cut right after it
+// leaves files that hold the entry, in the index too.
+TEST_F(PhoneBookTest, APostedEntrySurvivesAPowerCut) {
+  db::test::PowerCutFileSystem fs(db::HostFileSystem());
+  dbe_SetFileSystem(&fs);
+  Browser b;
+  ASSERT_TRUE(OpenPhoneDBF(b.table, b.engine, ui_));
+  b.Add("Kim", "1");
+  b.Add("Al", "2");
+  TempDir after;
+  WriteAll(after / "VZPB.DBF", fs.Survivor(ProgramDir(ui_) + "VZPB.DBF"));
+  WriteAll(after / "VZPB.CDX", fs.Survivor(ProgramDir(ui_) + "VZPB.CDX"));
+  dbe_SetFileSystem(nullptr);
+  db::TableOptions o;
+  o.mode = db::ShareMode::kReadOnly;
+  auto t = db::Table::Open(after / "VZPB.DBF", o);
+  EXPECT_EQ(t->DamageReason(), "");
+  t->SetOrder(t->TagOrder("NAME"));
+  std::vector<std::string> names;
+  for (bool ok = t->GoTop(); ok; ok = t->Skip(1)) names.push_back(db::test::Trimmed(t->FieldText(0)));
+  EXPECT_EQ(names, (std::vector<std::string>{"Al", "Kim"}));
+  EXPECT_TRUE(t->CheckIndex().empty());
+}
+
+// Browsing that meets a damaged index stops with the engine's error naming it; the
+// index is mended where it lies, so the next look shows every entry in order.
+TEST_F(PhoneBookTest, BrowsingThatMeetsDamageStopsAndTheNextLookIsWhole) {
+  Browser b;
+  ASSERT_TRUE(OpenPhoneDBF(b.table, b.engine, ui_));
+  for (const char* n : {"Cy", "Al", "Bo"}) b.Add(n, "1");
+  std::string cdx = ReadAll(Cdx());
+  cdx.replace(496, 4, "PUZV");  // another program's update of several pages broke off
+  WriteAll(Cdx(), cdx);
+  try {
+    b.table.First();
+    ADD_FAILURE() << "browsed a damaged index without a word";
+  } catch (const data::EDatabaseError& e) {
+    EXPECT_EQ(std::string(e.what()), "Database Error : 7");
+    EXPECT_NE(e.Detail().find("VZPB.CDX is damaged"), std::string::npos) << e.Detail();
+  }
+  b.table.First();
+  EXPECT_EQ(b.Names(), (std::vector<std::string>{"Al", "Bo", "Cy"}));
+  EXPECT_EQ(ReadAll(Cdx() + ".BAD"), cdx);
+}
+
 TEST_F(PhoneBookTest, ADamagedIndexIsKeptAsideAndRebuilt) {
   {
     Browser b;

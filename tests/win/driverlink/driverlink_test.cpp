@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -291,7 +291,7 @@ TEST_F(DriverLinkTest, MalformedRequestsAreServedFromTheBytesThatArrived) {
   EXPECT_EQ(link.DocumentName, "short");
 
   // A message longer than 257 bytes is served from its first 257.
-  const std::vector<unsigned char> head = Bytes(proto::EncodeRequest(1, "long one"));
+  const proto::Message head = proto::EncodeRequest(1, "long one");
   std::vector<unsigned char> oversized(400, 'z');
   std::copy(head.begin(), head.end(), oversized.begin());
   const auto second = WithClient([&] { return vz::tools::PipeExchange(oversized, true); });
