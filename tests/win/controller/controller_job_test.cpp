@@ -455,12 +455,7 @@ class TrayMenuTest : public JobTest {
   }
 };
 
-// Disabled: under Wine 8 the controller sometimes (about one run in two, when other
-// controllers ran before it in the session) stays in its message loop after "Close"
-// from the tray menu, with its pipe and tray icon already gone; the cause is not
-// found yet. Closing the main form directly (vzrobot close, the e2e scripts) always
-// ends it. Run it with --gtest_also_run_disabled_tests.
-TEST_F(TrayMenuTest, DISABLED_CloseEndsTheProgramWithCodeZeroAndThePipeGoes) {
+TEST_F(TrayMenuTest, CloseEndsTheProgramWithCodeZeroAndThePipeGoes) {
   Choose(1);
   ASSERT_EQ(WaitForSingleObject(controller_.hProcess, 10000), WAIT_OBJECT_0);
   DWORD code = 99;
