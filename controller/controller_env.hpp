@@ -27,6 +27,8 @@ class ControllerEnv {
   // Renames `from` to `to` in one step, replacing an existing file `to`.
   virtual bool RenameReplacing(const std::string& from, const std::string& to) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
+  // The system's description of why the last failed call above failed.
+  virtual std::string LastErrorText() = 0;
   // The information box (caption "Information", information icon, OK).
   virtual void ShowInfo(const std::string& text) = 0;
   // Names of the entries (files and folders) in `folder` that match the wildcard

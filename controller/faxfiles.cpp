@@ -112,12 +112,13 @@ std::string JobFileText(const std::string& phone, const std::string& recipient,
 }
 
 bool WriteJobFile(ControllerEnv& env, const std::string& jobFileName, const std::string& phone,
-                  const std::string& recipient, const std::string& subject) {
+                  const std::string& recipient, const std::string& subject, std::string* reason) {
   std::string tempName = ChangeFileExt(jobFileName, kJobTempExtension);
   if (tempName == jobFileName) tempName += '$';
   if (env.WriteWholeFile(tempName, JobFileText(phone, recipient, subject)) &&
       env.RenameReplacing(tempName, jobFileName))
     return true;
+  if (reason != nullptr) *reason = env.LastErrorText();
   env.RemoveFile(tempName);
   return false;
 }

@@ -42,9 +42,11 @@ std::string JobFileText(const std::string& phone, const std::string& recipient,
 
 // Writes the descriptor under a temporary name beside it and renames it into
 // place, so the main fax program never sees a half-written file. False on any
-// failure, and then no temporary file is left behind.
+// failure, and then no temporary file is left behind; `reason` (when given) then
+// receives the system's description of the failure.
 bool WriteJobFile(ControllerEnv& env, const std::string& jobFileName, const std::string& phone,
-                  const std::string& recipient, const std::string& subject);
+                  const std::string& recipient, const std::string& subject,
+                  std::string* reason = nullptr);
 
 // A cancelled job: the image the driver rendered is deleted; the outcome is not checked.
 void DeleteFaxFile(ControllerEnv& env, const std::string& faxFileName);

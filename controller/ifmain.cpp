@@ -1,26 +1,60 @@
 #include "controller/ifmain.hpp"
 
 #include "controller/faxfiles.hpp"
+#include "controller/jobdialogs.hpp"
+#include "controller/jobflow.hpp"
 #include "controller/win32_controller_env.hpp"
+#include "toolkit/application.hpp"
+#include "toolkit/dialogs.hpp"
+#include "widgets/res/trayicons.hpp"
 
 namespace {
 constexpr int kFormWidth = 288;
 constexpr int kFormHeight = 126;
+constexpr char kAboutText[] = "VelmorFAX NT Print To Fax Controller";
+constexpr char kTrayHint[] = "VelmorFAX NT Print To Fax";
+
+// Handles the messages that waited while a document end ran, whatever its outcome.
+struct ProcessMessagesAfter {
+  ProcessMessagesAfter() = default;
+  ProcessMessagesAfter(const ProcessMessagesAfter&) = delete;
+  ProcessMessagesAfter& operator=(const ProcessMessagesAfter&) = delete;
+  ~ProcessMessagesAfter() {
+    if (Application != nullptr) Application->ProcessMessages();
+  }
+};
 }  // namespace
 
 TMainForm::TMainForm(TComponent* owner, TDriverTransport transport) : TForm(owner, std::string("TMainForm")) {
   SetName("MainForm");
   SetCaption("MainForm");
   SetBounds(Left(), Top(), kFormWidth, kFormHeight);
-  SetIcon(LoadIconA(GetModuleHandleA(nullptr), "MAINICON"));
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  SetIcon(LoadIconA(instance, kTrayIconFax));
 
   BeginLoading();
+  // First, so that the pipe listens before anything else of the program exists.
   FaxConvController1 = new TApdFaxDriverInterface(this, transport);
   FaxConvController1->SetName("FaxConvController1");
   FaxConvController1->FileName = "C:\\DEFAULT.APF";
   FaxConvController1->OnDocStart = [this](TComponent* sender) { FaxConvController1DocStart(sender); };
   FaxConvController1->OnDocEnd = [this](TComponent* sender) { FaxConvController1DocEnd(sender); };
+
+  TrayIcon951 = new TTrayIcon95(this);
+  TrayIcon951->SetName("TrayIcon951");
+  TrayIcon951->Icon().LoadFromResourceName(instance, kTrayIconFax);
+  TrayIcon951->SetActive(true);
+  TrayIcon951->SetAutoPopup(true);
+  TrayIcon951->SetHint(kTrayHint);
+
+  PopupMenu1 = new TPopupMenu(this);
+  PopupMenu1->SetName("PopupMenu1");
+  PopupMenu1->Add("Close", [this](TComponent* sender) { CloseVelmorFaxNTDriver1Click(sender); });
+  PopupMenu1->Add("About", [this](TComponent* sender) { About1Click(sender); });
+  PopupMenu1->Add("Start VelmorFAX", [this](TComponent* sender) { StartVelmorFAX1Click(sender); });
+  TrayIcon951->SetPopupMenu(PopupMenu1);
   EndLoading();
+  FormCreate(this);
 }
 
 TMainForm::~TMainForm() {
@@ -30,9 +64,29 @@ TMainForm::~TMainForm() {
   FaxConvController1 = nullptr;
 }
 
+void TMainForm::FormCreate(TComponent*) {
+  try {
+    Application->ProcessMessages();
+    TrayIcon951->MinimizeToTray();
+  } catch (const std::exception& e) {
+    Application->HandleException(e);
+  }
+}
+
 void TMainForm::FaxConvController1DocStart(TComponent*) {
   vz::Win32ControllerEnv env;
   FaxConvController1->FileName = vz::GetOutputFileName(env);
 }
 
-void TMainForm::FaxConvController1DocEnd(TComponent*) {}
+void TMainForm::FaxConvController1DocEnd(TComponent*) {
+  const ProcessMessagesAfter after;
+  vz::Win32ControllerEnv env;
+  TJobDialogs dialogs(env);
+  vz::FinishJob(env, dialogs, FaxConvController1->FileName);
+}
+
+void TMainForm::CloseVelmorFaxNTDriver1Click(TComponent*) { Close(); }
+
+void TMainForm::About1Click(TComponent*) { ShowInfo(kAboutText); }
+
+void TMainForm::StartVelmorFAX1Click(TComponent*) { ActivateOrStartFaxProgram(); }

@@ -1,8 +1,10 @@
 #pragma once
-// The controller's main form: never shown; owns the driver-interface component
-// and answers the driver's document notices.
+// The controller's main form: never shown; owns the driver-interface component,
+// answers the driver's document notices and holds the tray menu.
 #include "driverlink/adfaxctl.hpp"
 #include "toolkit/forms.hpp"
+#include "toolkit/menus.hpp"
+#include "widgets/trayicon.hpp"
 
 class TMainForm : public TForm {
  public:
@@ -11,7 +13,17 @@ class TMainForm : public TForm {
   ~TMainForm() override;
 
   TApdFaxDriverInterface* FaxConvController1 = nullptr;
+  TTrayIcon95* TrayIcon951 = nullptr;
+  TPopupMenu* PopupMenu1 = nullptr;
+  // Indexes of the menu's items.
+  static constexpr std::size_t CloseVelmorFaxNTDriver1 = 0;
+  static constexpr std::size_t About1 = 1;
+  static constexpr std::size_t StartVelmorFAX1 = 2;
 
+  void FormCreate(TComponent* sender);
   void FaxConvController1DocStart(TComponent* sender);
   void FaxConvController1DocEnd(TComponent* sender);
+  void CloseVelmorFaxNTDriver1Click(TComponent* sender);
+  void About1Click(TComponent* sender);
+  void StartVelmorFAX1Click(TComponent* sender);
 };

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 
+#include "common/text.hpp"
 #include "controller/settings.hpp"
 #include "platform/files.hpp"
 #include "platform/handles.hpp"
@@ -65,15 +66,38 @@ std::string Win32ControllerEnv::ReadProfileString(const std::string& section,
 }
 
 bool Win32ControllerEnv::WriteWholeFile(const std::string& path, std::string_view bytes) {
-  return win::WriteWholeFile(path, bytes);
+  if (win::WriteWholeFile(path, bytes)) return true;
+  // A short write leaves no error of the system's own.
+  const DWORD error = ::GetLastError();
+  return Failed(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
 }
 
 bool Win32ControllerEnv::RenameReplacing(const std::string& from, const std::string& to) {
-  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  return Failed(::GetLastError());
 }
 
 bool Win32ControllerEnv::RemoveFile(const std::string& path) {
-  return ::DeleteFileA(path.c_str()) != FALSE;
+  if (::DeleteFileA(path.c_str())) return true;
+  return Failed(::GetLastError());
+}
+
+bool Win32ControllerEnv::Failed(unsigned long error) {
+  lastError_ = error;
+  return false;
+}
+
+std::string Win32ControllerEnv::LastErrorText() { return SystemErrorText(lastError_); }
+
+std::string SystemErrorText(unsigned long error) {
+  char buffer[512] = {};
+  const DWORD length =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                       buffer, sizeof(buffer), nullptr);
+  std::string text(buffer, length);
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+    text.pop_back();
+  return text.empty() ? vz::Format("System error %lu.", error) : text;
 }
 
 void Win32ControllerEnv::ShowInfo(const std::string& text) { showInfo_(text); }

@@ -23,12 +23,21 @@ class Win32ControllerEnv : public ControllerEnv {
   bool WriteWholeFile(const std::string& path, std::string_view bytes) override;
   bool RenameReplacing(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
+  std::string LastErrorText() override;
   void ShowInfo(const std::string& text) override;
   bool ListEntryNames(const std::string& folder, const std::string& pattern,
                      std::vector<std::string>& names) override;
 
  private:
+  // Records why a call failed, for LastErrorText; returns false.
+  bool Failed(unsigned long error);
+
   InfoSink showInfo_;
+  unsigned long lastError_ = 0;
 };
+
+// The system's text for an error code, without its line end ("System error N."
+// when the system has none).
+std::string SystemErrorText(unsigned long error);
 
 }  // namespace vz

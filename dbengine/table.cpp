@@ -1071,7 +1071,7 @@ bool Table::Go(std::uint32_t recno) {
 }
 
 std::vector<std::uint32_t> Table::OrderRecNos() {
-  return WithIndex(
+  return WalkIndex(
       [&] {
         std::vector<std::uint32_t> out;
         if (!HasOrderTag()) return out;
@@ -1082,8 +1082,7 @@ std::vector<std::uint32_t> Table::OrderRecNos() {
         for (auto e = desc ? tag->Last() : tag->First(); e; e = desc ? tag->Prev(*e) : tag->Next(*e))
           out.push_back(e->recno);
         return out;
-      },
-      [] { return std::vector<std::uint32_t>{}; });
+      });
 }
 
 bool Table::Seek(std::string_view key) {

@@ -137,7 +137,8 @@ class Table {
   // Seeks a key in the current order's tag (partial match on a shorter key).
   bool Seek(std::string_view key);
   // The record numbers of the current order's tag in order, from the index alone (no
-  // record is read): what a grid addresses its rows by. Empty without an order tag.
+  // record is read): what a grid addresses its rows by. Empty without an order tag; a
+  // damaged index throws DbError, as a walk does.
   std::vector<std::uint32_t> OrderRecNos();
   std::uint32_t RecNo() const { return recno_; }
   bool Bof() const { return bof_; }

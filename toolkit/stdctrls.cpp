@@ -19,6 +19,36 @@ void TLabel::SetTransparent(bool value) {
   Invalidate();
 }
 
+void TLabel::SetAutoSize(bool value) {
+  if (value && !autoSize_) designedWidth_ = Width();
+  autoSize_ = value;
+  AdjustWidth();
+  Invalidate();
+}
+
+void TLabel::FontChanged() {
+  AdjustWidth();
+  TGraphicControl::FontChanged();
+}
+
+void TLabel::TextChanged() {
+  AdjustWidth();
+  TGraphicControl::TextChanged();
+}
+
+void TLabel::AdjustWidth() {
+  if (!autoSize_) return;
+  HDC dc = GetDC(nullptr);
+  const int saved = SaveDC(dc);
+  SelectObject(dc, Font().Handle());
+  RECT r{0, 0, 0, 0};
+  DrawTextA(dc, Caption().c_str(), static_cast<int>(Caption().size()), &r, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_CALCRECT);
+  RestoreDC(dc, saved);
+  ReleaseDC(nullptr, dc);
+  const int width = r.right - r.left > designedWidth_ ? r.right - r.left : designedWidth_;
+  if (width != Width()) SetBounds(Left(), Top(), width, Height());
+}
+
 void TLabel::Notification(TComponent* component, TOperation operation) {
   TGraphicControl::Notification(component, operation);
   if (operation == TOperation::opRemove && component == focusControl_) focusControl_ = nullptr;
@@ -28,7 +58,8 @@ void TLabel::Paint(HDC dc) {
   RECT r = ClientRect();
   if (!transparent_) vz::gfx::FillRectColor(dc, r, Color());
   SetTextColor(dc, ColorToRGB(Enabled() ? Font().Color() : clBtnShadow));
-  DrawTextA(dc, Caption().c_str(), static_cast<int>(Caption().size()), &r, DT_LEFT | DT_TOP | DT_WORDBREAK);
+  const UINT layout = autoSize_ ? DT_SINGLELINE : DT_WORDBREAK;
+  DrawTextA(dc, Caption().c_str(), static_cast<int>(Caption().size()), &r, DT_LEFT | DT_TOP | layout);
 }
 
 bool TLabel::DialogChar(char ch) {

@@ -13,15 +13,25 @@ class TLabel : public TGraphicControl {
   void SetFocusControl(TWinControl* control);
   bool Transparent() const noexcept { return transparent_; }
   void SetTransparent(bool value);
+  // One line whose width follows the text (the designed width stays the least),
+  // instead of text broken over lines inside fixed bounds.
+  bool AutoSize() const noexcept { return autoSize_; }
+  void SetAutoSize(bool value);
   void Paint(HDC dc) override;
   bool DialogChar(char ch) override;
 
  protected:
   void Notification(TComponent* component, TOperation operation) override;
+  void FontChanged() override;
+  void TextChanged() override;
 
  private:
+  void AdjustWidth();
+
   TWinControl* focusControl_ = nullptr;
   bool transparent_ = true;
+  bool autoSize_ = false;
+  int designedWidth_ = 0;
 };
 
 // A one-line edit box.

@@ -6,6 +6,10 @@
 //   vzrobot press TITLE BUTTON        clicks the child button captioned BUTTON ("&" ignored)
 //   vzrobot settext TITLE ID TEXT     puts TEXT into the child control with that ID
 //   vzrobot close TITLE               asks the window to close
+//   vzrobot traymenu X Y              right-clicks the tray icon with the pointer at X,Y
+//                                     (as the shell reports it), so its menu opens there
+//   vzrobot key TITLE KEY             posts a key press (enter, escape, down) to the
+//                                     window's focused control
 // Exit code 0 on success, 1 when the window or control is not found in time.
 #include <windows.h>
 
@@ -81,6 +85,38 @@ BOOL CALLBACK PrintChildText(HWND child, LPARAM) {
   return TRUE;
 }
 
+// What the shell sends a tray icon's window when the user right-clicks the icon.
+int TrayMenu(int x, int y) {
+  HWND tray = FindWindowA("TTrayIconMsgWindow", nullptr);
+  if (tray == nullptr) {
+    std::fputs("vzrobot: no tray icon\n", stderr);
+    return 1;
+  }
+  constexpr UINT kTrayMessage = WM_USER + 100;
+  constexpr WPARAM kTrayIconId = 42;
+  SetCursorPos(x, y);
+  PostMessageA(tray, kTrayMessage, kTrayIconId, WM_MOUSEMOVE);
+  PostMessageA(tray, kTrayMessage, kTrayIconId, WM_RBUTTONDOWN);
+  return 0;
+}
+
+// Posted to the control with the keyboard focus in the window's thread, so that the
+// window's own loop sees it as the user's key.
+int PostKey(HWND wnd, const std::string& name) {
+  WPARAM key = 0;
+  if (name == "enter") key = VK_RETURN;
+  if (name == "escape") key = VK_ESCAPE;
+  if (name == "down") key = VK_DOWN;
+  if (key == 0) return 2;
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  HWND target = wnd;
+  if (GetGUIThreadInfo(GetWindowThreadProcessId(wnd, nullptr), &gui) && gui.hwndFocus != nullptr)
+    target = gui.hwndFocus;
+  PostMessageA(target, WM_KEYDOWN, key, 0);
+  return 0;
+}
+
 int Fail(const char* what, const std::string& name) {
   std::fprintf(stderr, "vzrobot: %s not found: %s\n", what, name.c_str());
   return 1;
@@ -90,10 +126,11 @@ int Fail(const char* what, const std::string& name) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fputs("usage: vzrobot wait|gone|exists|text|press|settext|close TITLE ...\n", stderr);
+    std::fputs("usage: vzrobot wait|gone|exists|text|press|settext|close|key TITLE ... | traymenu X Y\n", stderr);
     return 2;
   }
   const std::string command = argv[1];
+  if (command == "traymenu" && argc == 4) return TrayMenu(std::atoi(argv[2]), std::atoi(argv[3]));
   const std::string title = argv[2];
   const DWORD waitMs =
       (command == "wait" || command == "gone" || command == "exists") && argc > 3 ? std::strtoul(argv[3], nullptr, 10)
@@ -126,6 +163,7 @@ int main(int argc, char** argv) {
     PostMessageA(search.found, BM_CLICK, 0, 0);
     return 0;
   }
+  if (command == "key" && argc == 4) return PostKey(wnd, argv[3]);
   if (command == "settext" && argc == 5) {
     HWND control = GetDlgItem(wnd, std::atoi(argv[3]));
     if (control == nullptr) return Fail("control", argv[3]);

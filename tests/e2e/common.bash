@@ -36,6 +36,19 @@ stop_controller() {
   expect_eq "$rc" 0 "VZNTCTL exit code"
 }
 
+# fill_fax_details PHONE RECIPIENT SUBJECT [Yes|No]: plays the user at the end of a
+# document: types into the fax details dialog, presses Ok and answers the question.
+fill_fax_details() {
+  local dialog="VelmorFAX NT Print To Fax"
+  robot wait "$dialog" 15000 >/dev/null || fail "no fax details dialog"
+  robot settext "$dialog" 202 "$1"
+  robot settext "$dialog" 204 "$2"
+  robot settext "$dialog" 206 "$3"
+  robot press "$dialog" Ok
+  robot wait "FAX CREATED" 10000 >/dev/null || fail "no question after Ok"
+  robot press "FAX CREATED" "${4:-No}"
+}
+
 e2e_cleanup() {
   if [ -n "$controller_pid" ]; then kill "$controller_pid" 2>/dev/null || true; fi
   rm -f "$windir/VZPD.INI"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A print job through the pipe: VZNTCTL hands out FAXnnnnn.APF names in the
-# configured folder, creating it, and counts up as images appear.
+# configured folder, creating it, asks for the fax details at the end of the
+# document, leaves the job descriptor and counts up as images appear.
 source "$(dirname "${BASH_SOURCE[0]}")/common.bash"
 
 out=$WINEPREFIX/drive_c/vzout/e2e/a
@@ -10,7 +11,13 @@ start_controller
 
 expect_eq "$(faxdrv start "x")" 'C:\vzout\e2e\a\FAX00000.APF' "first start"
 [ -d "$out" ] || fail "the output folder was not created"
-expect_eq "$(faxdrv job "Letter" --bytes 2048)" 'C:\vzout\e2e\a\FAX00000.APF' "job"
+faxdrv job "Letter" --bytes 2048 >"$WINEPREFIX/job.out" &
+job=$!
+fill_fax_details "+1 555 0100" "Jane Roe" "Letter"
+wait "$job" || fail "faxdrv job"
+expect_eq "$(cat "$WINEPREFIX/job.out")" 'C:\vzout\e2e\a\FAX00000.APF' "job"
+hex() { od -An -tx1 | tr -d ' \n'; }
+expect_eq "$(hex <"$out/FAX00000.JFD")" "$(printf '+1 555 0100\r\nJane Roe\r\nLetter\r\n' | hex)" "job descriptor"
 expect_eq "$(stat -c %s "$out/FAX00000.APF")" 2048 "image size"
 expect_eq "$(faxdrv start "y")" 'C:\vzout\e2e\a\FAX00001.APF' "next start"
 

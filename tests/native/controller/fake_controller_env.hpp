@@ -73,6 +73,9 @@ class FakeControllerEnv : public ControllerEnv {
     return true;
   }
   bool RemoveFile(const std::string& path) override { return files_.erase(Key(path)) != 0; }
+  // Every failure is put down to the one reason the test chose.
+  std::string failureReason = "Access denied.";
+  std::string LastErrorText() override { return failureReason; }
   void ShowInfo(const std::string& text) override { infos.push_back(text); }
   // Ignores the pattern: the logic must cope with every name in the folder.
   bool ListEntryNames(const std::string& folder, const std::string& /*pattern*/,

@@ -369,6 +369,11 @@ TEST(TableDamage, AWalkThatMeetsDamageStopsAndSaysSo) {
       EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
       EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
       EXPECT_LT(seen.size(), 5400u);
+      if (mode == ShareMode::kReadOnly) {
+        auto grid = Table::Open(path, o);
+        grid->SetOrder(NameOrder(*grid));
+        EXPECT_THROW(grid->OrderRecNos(), DbError);
+      }
       if (mode == ShareMode::kShared) {
         EXPECT_EQ(Walk(*t).size(), 5400u);
         EXPECT_TRUE(t->CheckIndex().empty());

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/text.hpp"
+#include "controller_process.hpp"
 #include "test_files.hpp"
 #include "tools/driverclient.hpp"
 
@@ -26,60 +27,16 @@ using vz::test::ReadBytes;
 using vz::test::RemoveTree;
 using vz::test::WriteBytes;
 
+using vz::test::BoxCloser;
+using vz::test::ControllerEndToEndTest;
+using vz::test::MainFormOf;
+
 constexpr char kMissingOutputDir[] =
     "VelmorFAX initialization file error (VZPD.INI).\rMissing entry for fax file output.\r\r"
     "Please run VelmorFAX to recreate this file.";
 constexpr char kEmptyExecutable[] =
     "VelmorFAX initialization file error (VZPD.INI).\rMissing or bad entry for VZ.EXE path.\r()\r"
     "Please run VelmorFAX to recreate this file.";
-
-// Reads and closes every "Information" box that appears, in order.
-class BoxCloser {
- public:
-  BoxCloser() : thread_([this] { Run(); }) {}
-  ~BoxCloser() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::vector<std::string> Texts() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return texts_;
-  }
-
- private:
-  static BOOL CALLBACK CollectText(HWND child, LPARAM param) {
-    char className[32] = {};
-    GetClassNameA(child, className, sizeof className);
-    if (lstrcmpiA(className, "Static") == 0) {
-      char text[1024] = {};
-      GetWindowTextA(child, text, sizeof text);
-      auto* longest = reinterpret_cast<std::string*>(param);
-      if (std::string(text).size() > longest->size()) *longest = text;
-    }
-    return TRUE;
-  }
-  void Run() {
-    while (!stop_) {
-      HWND box = FindWindowA("#32770", "Information");
-      if (box == nullptr) {
-        Sleep(20);
-        continue;
-      }
-      std::string text;
-      EnumChildWindows(box, &BoxCloser::CollectText, reinterpret_cast<LPARAM>(&text));
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        texts_.push_back(text);
-      }
-      PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-      for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);
-    }
-  }
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<std::string> texts_;
-  std::thread thread_;
-};
 
 // Polls `condition` until it holds; false after `timeoutMs`.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
@@ -91,52 +48,7 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) 
   return true;
 }
 
-// The controller's hidden main form, a window of class "TMainForm" in its process.
-HWND MainFormOf(DWORD processId) {
-  for (HWND wnd = FindWindowExA(nullptr, nullptr, "TMainForm", nullptr); wnd != nullptr;
-       wnd = FindWindowExA(nullptr, wnd, "TMainForm", nullptr)) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(wnd, &owner);
-    if (owner == processId) return wnd;
-  }
-  return nullptr;
-}
 
-class ControllerEndToEndTest : public vz::test::SettingsFileFixture {
- protected:
-  void SetUp() override {
-    SettingsFileFixture::SetUp();
-    if (HasFatalFailure()) return;
-    StartController();
-  }
-  void TearDown() override {
-    if (controller_.hProcess != nullptr) {
-      TerminateProcess(controller_.hProcess, 0);
-      WaitForSingleObject(controller_.hProcess, 10000);
-      CloseHandle(controller_.hProcess);
-      CloseHandle(controller_.hThread);
-    }
-    SettingsFileFixture::TearDown();
-  }
-
-  void StartController() {
-    std::string path = std::string("Z:") + VZ_CONTROLLER_EXE;
-    for (char& c : path)
-      if (c == '/') c = '\\';
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    ASSERT_TRUE(CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                               root_.c_str(), &startup, &controller_))
-        << path << " error " << GetLastError();
-    for (int i = 0; i < 200; ++i) {
-      if (WaitNamedPipeA(vz::driverlink::kPipeName, 50)) return;
-      Sleep(50);
-    }
-    FAIL() << "the controller's pipe did not appear";
-  }
-
-  PROCESS_INFORMATION controller_{};
-};
 
 TEST_F(ControllerEndToEndTest, DocumentStartsGetTheNextNamesInTheConfiguredFolder) {
   const std::string out = root_ + "\\SEND\\A\\B";

@@ -138,11 +138,14 @@ TEST_F(SettingsFileTest, JobFileIsWrittenExactlyAndReplacesAnOldOne) {
   EXPECT_EQ(names.size(), 2u) << "only VZ.EXE and the descriptor";
 }
 
-TEST_F(SettingsFileTest, FailedJobFileReturnsFalseAndLeavesNothing) {
-  EXPECT_FALSE(vz::WriteJobFile(env, root_ + "\\NOWHERE\\FAX00000.JFD", "1", "2", "3"));
+TEST_F(SettingsFileTest, FailedJobFileReturnsFalseWithTheSystemsReasonAndLeavesNothing) {
+  std::string reason;
+  EXPECT_FALSE(vz::WriteJobFile(env, root_ + "\\NOWHERE\\FAX00000.JFD", "1", "2", "3", &reason));
+  EXPECT_EQ(reason, "Path not found.");
   const std::string jfdDir = root_ + "\\FAX00001.JFD";
   ASSERT_TRUE(CreateDirectoryA(jfdDir.c_str(), nullptr));
-  EXPECT_FALSE(vz::WriteJobFile(env, jfdDir, "1", "2", "3"));
+  EXPECT_FALSE(vz::WriteJobFile(env, jfdDir, "1", "2", "3", &reason));
+  EXPECT_EQ(reason, "Access denied.");
   std::vector<std::string> names;
   ASSERT_TRUE(env.ListEntryNames(root_ + "\\", "*", names));
   std::sort(names.begin(), names.end());

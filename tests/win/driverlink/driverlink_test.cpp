@@ -41,6 +41,13 @@ auto WithClient(F client) {
 
 std::vector<unsigned char> Bytes(const proto::Message& m) { return {m.begin(), m.end()}; }
 
+// A whole record followed by filler, `size` bytes in all.
+std::vector<unsigned char> Oversized(const proto::Message& m, std::size_t size) {
+  std::vector<unsigned char> bytes(size, 'z');
+  std::copy(m.begin(), m.end(), bytes.begin());
+  return bytes;
+}
+
 vz::tools::PipeClientOptions QuickTimeout() {
   vz::tools::PipeClientOptions o;
   o.timeoutMs = 300;
@@ -248,10 +255,8 @@ std::map<int, long> CountReported(const std::vector<std::string>& texts) {
 TEST_F(DriverLinkTest, AFloodOfBadRequestsNeverStacksErrorBoxes) {
   TApdFaxDriverInterface link(nullptr, TDriverTransport::dtPipe);
   ErrorBoxWatcher watcher;
-  std::vector<unsigned char> oversized = Bytes(proto::EncodeRequest(200, "big"));
-  oversized.resize(400, 'z');
   const std::vector<std::vector<unsigned char>> kinds{
-      Bytes(proto::EncodeRequest(7, "x")), {}, {9}, oversized};
+      Bytes(proto::EncodeRequest(7, "x")), {}, {9}, Oversized(proto::EncodeRequest(200, "big"), 400)};
   constexpr int kRequests = 10000;
   const std::string answer = WithClient([&] {
     // An empty record is written and the connection closed: nothing comes back
@@ -291,9 +296,7 @@ TEST_F(DriverLinkTest, MalformedRequestsAreServedFromTheBytesThatArrived) {
   EXPECT_EQ(link.DocumentName, "short");
 
   // A message longer than 257 bytes is served from its first 257.
-  const proto::Message head = proto::EncodeRequest(1, "long one");
-  std::vector<unsigned char> oversized(400, 'z');
-  std::copy(head.begin(), head.end(), oversized.begin());
+  const std::vector<unsigned char> oversized = Oversized(proto::EncodeRequest(1, "long one"), 400);
   const auto second = WithClient([&] { return vz::tools::PipeExchange(oversized, true); });
   ASSERT_EQ(second.size(), 257u);
   EXPECT_EQ(link.DocumentName, "long one");

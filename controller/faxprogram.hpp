@@ -1,0 +1,18 @@
+#pragma once
+// Switching to the main fax program: the window titled "VelmorFAX" when it runs,
+// else the program named in VZPD.INI, started in its own folder.
+#include <string>
+
+#include "controller/controller_env.hpp"
+#include "controller/desktop_env.hpp"
+
+namespace vz {
+
+inline constexpr char kFaxProgramTitle[] = "VelmorFAX";
+
+// The working directory for the program file: its folder with a trailing '\'.
+std::string FaxProgramDirectory(const std::string& executable);
+
+void ActivateOrStartFaxProgram(DesktopEnv& desktop, ControllerEnv& env);
+
+}  // namespace vz

@@ -1,0 +1,41 @@
+#pragma once
+// TGetDataForm: the fax details dialog shown at the end of each printed document.
+// It asks for the fax number, the recipient and the subject, and lets the user
+// pick number and recipient from the phone book; it checks and writes nothing.
+#include <functional>
+#include <string>
+
+#include "toolkit/forms.hpp"
+#include "toolkit/stdctrls.hpp"
+
+// Opens the phone book browser modally; true, with the accepted entry's name and
+// number, when it closed with OK.
+using TPhoneBookPicker = std::function<bool(std::string& name, std::string& phone)>;
+
+class TGetDataForm : public TForm {
+ public:
+  explicit TGetDataForm(TComponent* owner);
+
+  TLabel* Label1;
+  TEdit* Phone;
+  TLabel* Label2;
+  TEdit* Recipient;
+  TLabel* Label3;
+  TEdit* Subject;
+  TButton* Button1;
+  TButton* Button2;
+  TButton* Button3;
+
+  // What Button2 opens; by default PickFromPhoneBrowser.
+  TPhoneBookPicker PickFromPhoneBook;
+
+  void FormShow(TComponent* sender);
+  void FormActivate(TComponent* sender);
+  void Button1Click(TComponent* sender);
+  void Button2Click(TComponent* sender);
+  void Button3Click(TComponent* sender);
+};
+
+// Opens a new phone book browser owned by the application, modally, and releases
+// it (closing its table) as soon as it has closed.
+bool PickFromPhoneBrowser(std::string& name, std::string& phone);

@@ -1,0 +1,483 @@
+// Whole print jobs through VZNTCTL.EXE: this program plays the fax printer driver
+// (document start, the image, document end on a thread of its own, which waits as
+// the driver does) and the user (the fax details dialog and the boxes that follow).
+// vzstub.exe, copied in as VZ.EXE, plays the main fax program.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "controller_process.hpp"
+#include "test_files.hpp"
+#include "tools/driverclient.hpp"
+
+namespace {
+
+using vz::test::IsFile;
+using vz::test::ReadBytes;
+using vz::test::WriteBytes;
+
+constexpr char kDialogTitle[] = "VelmorFAX NT Print To Fax";
+constexpr int kPhone = 202, kRecipient = 204, kSubject = 206;
+constexpr int kButton1 = 207, kButton3 = 209;
+
+bool WaitFor(const std::function<bool()>& condition, int ms = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+HWND WaitVisible(const char* windowClass, const char* title, int ms = 10000) {
+  HWND found = nullptr;
+  WaitFor([&] {
+    found = FindWindowA(windowClass, title);
+    return found != nullptr && IsWindowVisible(found);
+  }, ms);
+  return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+}
+
+// Asked of the window itself: for another program's edit box the system's copy of
+// the title is not its text.
+std::string Text(HWND wnd) {
+  char text[1024] = {};
+  SendMessageA(wnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+void Type(HWND dialog, int box, const std::string& text) {
+  SendMessageA(GetDlgItem(dialog, box), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// Posted like a key press, so that the dialog's own loop sees it.
+void PressKey(HWND control, WPARAM key) { PostMessageA(control, WM_KEYDOWN, key, 0); }
+
+class JobTest : public vz::test::ControllerEndToEndTest {
+ protected:
+  void SetUp() override {
+    ControllerEndToEndTest::SetUp();
+    if (HasFatalFailure()) return;
+    out_ = root_ + "\\SEND";
+    stubLog_ = root_ + "\\vzstub.log";
+    ASSERT_TRUE(CopyFileA(StubPath().c_str(), exe_.c_str(), FALSE));
+    WriteBytes(iniPath_, "[Location]\r\nVZOutPath=" + out_ + "\r\nVZExecutable=" + exe_ + "\r\n");
+    FlushProfileCache();
+  }
+  void TearDown() override {
+    CloseStubs();
+    ControllerEndToEndTest::TearDown();
+    if (driver_.joinable()) driver_.join();
+  }
+
+  static std::string StubPath() {
+    std::string path = std::string("Z:") + VZ_STUB_EXE;
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    return path;
+  }
+
+  // Document start, the image, and the document end, which waits on a thread.
+  std::string PrintDocument(const std::string& name = "Letter") {
+    const std::string fax = vz::tools::PipeDocStart(name);
+    WriteBytes(fax, "APF image of " + name);
+    driverDone_ = false;
+    driver_ = std::thread([this] {
+      try {
+        vz::tools::PipeDocEnd();
+      } catch (const std::exception&) {
+      }
+      driverDone_ = true;
+    });
+    return fax;
+  }
+  // True once the document end has been handled and the driver let go.
+  bool DriverReleased() {
+    if (!WaitFor([this] { return driverDone_.load(); })) return false;
+    driver_.join();
+    return true;
+  }
+  HWND Dialog() { return WaitVisible("TForm", kDialogTitle); }
+
+  // Prints a document, accepts the empty dialog with Enter and returns the question
+  // that follows (null, with a failure, when something does not show).
+  HWND QuestionAfterOk() {
+    PrintDocument();
+    HWND dialog = Dialog();
+    EXPECT_NE(dialog, nullptr);
+    if (dialog == nullptr) return nullptr;
+    PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+    HWND question = WaitVisible("#32770", "FAX CREATED");
+    EXPECT_NE(question, nullptr);
+    return question;
+  }
+
+  void CloseStubs() {
+    while (HWND stub = FindWindowA(nullptr, "VelmorFAX")) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(stub, &pid);
+      HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+      TerminateProcess(process, 0);
+      WaitForSingleObject(process, 5000);
+      CloseHandle(process);
+    }
+  }
+
+  std::string out_;
+  std::string stubLog_;
+  std::thread driver_;
+  std::atomic<bool> driverDone_{false};
+};
+
+TEST_F(JobTest, DialogIsCentredTopLevelInFrontWithTheFocusInPhone) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  RECT client{}, window{};
+  GetClientRect(dialog, &client);
+  GetWindowRect(dialog, &window);
+  EXPECT_EQ(client.right, 251);
+  EXPECT_EQ(client.bottom, 227);
+  const int width = window.right - window.left, height = window.bottom - window.top;
+  EXPECT_EQ(window.left, (GetSystemMetrics(SM_CXSCREEN) - width) / 2);
+  EXPECT_EQ(window.top, (GetSystemMetrics(SM_CYSCREEN) - height) / 2);
+  const LONG_PTR style = GetWindowLongPtrA(dialog, GWL_STYLE);
+  EXPECT_TRUE(style & WS_CAPTION);
+  EXPECT_FALSE(style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+  EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
+  EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == dialog; }));
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui));
+  EXPECT_EQ(gui.hwndFocus, GetDlgItem(dialog, kPhone));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kButton1)), "Ok");
+  EXPECT_EQ(Text(GetDlgItem(dialog, 208)), "&Phone Book");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kButton3)), "Cancel");
+  for (int box : {kPhone, kRecipient, kSubject}) EXPECT_EQ(Text(GetDlgItem(dialog, box)), "");
+  PostMessageA(GetDlgItem(dialog, kButton3), BM_CLICK, 0, 0);
+  EXPECT_TRUE(DriverReleased());
+}
+
+TEST_F(JobTest, OkWritesTheDescriptorAsTypedAndNoStartsNothing) {
+  const std::string fax = PrintDocument();
+  EXPECT_EQ(fax, out_ + "\\FAX00000.APF");
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "+49 (30) 123-456");
+  Type(dialog, kRecipient, "  Jane Roe, Sales ");
+  Type(dialog, kSubject, "Offer \"Q3\"; 50% off");
+  PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  // Asked only once the descriptor is there.
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "+49 (30) 123-456\r\n  Jane Roe, Sales \r\nOffer \"Q3\"; 50% off\r\n");
+  EXPECT_EQ(Text(GetDlgItem(question, 0xFFFF)), "Switch to VelmorFAX now?");
+  EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == question; })) << "the question is not in front";
+  EXPECT_EQ(GetWindowLongPtrA(GetDlgItem(question, IDYES), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+  EXPECT_NE(GetDlgItem(question, IDNO), nullptr);
+  EXPECT_NE(SendDlgItemMessageA(question, 0x0440, STM_GETICON, 0, 0), 0);
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_EQ(ReadBytes(fax), "APF image of Letter");
+  EXPECT_FALSE(IsFile(stubLog_)) << "No started the main fax program";
+  EXPECT_EQ(FindWindowA(nullptr, "VelmorFAX"), nullptr);
+}
+
+TEST_F(JobTest, EnterInAnyBoxIsOkAndEmptyBoxesGiveThreeEmptyLines) {
+  int number = 0;
+  for (int box : {kPhone, kRecipient, kSubject}) {
+    SCOPED_TRACE(box);
+    const std::string fax = PrintDocument();
+    EXPECT_EQ(fax, out_ + vz::Format("\\FAX%05d.APF", number));
+    HWND dialog = Dialog();
+    ASSERT_NE(dialog, nullptr);
+    PressKey(GetDlgItem(dialog, box), VK_RETURN);
+    HWND question = WaitVisible("#32770", "FAX CREATED");
+    ASSERT_NE(question, nullptr);
+    PostMessageA(question, WM_COMMAND, IDNO, 0);
+    ASSERT_TRUE(DriverReleased());
+    EXPECT_EQ(ReadBytes(out_ + vz::Format("\\FAX%05d.JFD", number)), "\r\n\r\n\r\n");
+    ++number;
+  }
+}
+
+TEST_F(JobTest, EscCancelAndClosingDeleteTheImageAndAskNothing) {
+  const std::function<void(HWND)> ways[] = {
+      [](HWND dialog) { PressKey(GetDlgItem(dialog, kSubject), VK_ESCAPE); },
+      [](HWND dialog) { PostMessageA(GetDlgItem(dialog, kButton3), BM_CLICK, 0, 0); },
+      [](HWND dialog) { PostMessageA(dialog, WM_CLOSE, 0, 0); },
+  };
+  for (const auto& cancel : ways) {
+    const std::string fax = PrintDocument();
+    HWND dialog = Dialog();
+    ASSERT_NE(dialog, nullptr);
+    Type(dialog, kPhone, "555");
+    cancel(dialog);
+    ASSERT_TRUE(DriverReleased());
+    EXPECT_FALSE(IsFile(fax));
+    EXPECT_FALSE(IsFile(vz::JoinPath(out_, "FAX00000.JFD")));
+    EXPECT_EQ(FindWindowA("#32770", "FAX CREATED"), nullptr);
+  }
+}
+
+TEST_F(JobTest, YesStartsTheMainFaxProgramInItsOwnFolder) {
+  HWND question = QuestionAfterOk();
+  ASSERT_NE(question, nullptr);
+  // Enter takes the default button, Yes.
+  PressKey(GetDlgItem(question, IDYES), VK_RETURN);
+  ASSERT_TRUE(DriverReleased());
+  ASSERT_NE(WaitVisible(nullptr, "VelmorFAX"), nullptr);
+  const std::string log = ReadBytes(stubLog_);
+  EXPECT_EQ(log.substr(0, 8), "started ");
+  EXPECT_NE(log.find(" in " + root_ + "\r\n"), std::string::npos) << log;
+}
+
+TEST_F(JobTest, YesWithTheProgramRunningRestoresItsOwnerAndBringsItForward) {
+  const PROCESS_INFORMATION stub = StartProcess(exe_, "--owner --minimized");
+  ASSERT_NE(stub.hProcess, nullptr);
+  CloseHandle(stub.hProcess);
+  HWND owner = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (owner = FindWindowA(nullptr, "VelmorFAX Owner")) != nullptr && IsIconic(owner); }));
+
+  HWND question = QuestionAfterOk();
+  ASSERT_NE(question, nullptr);
+  // What the program went through before is not this test's business.
+  const std::size_t before = ReadBytes(stubLog_).size();
+  PostMessageA(question, WM_COMMAND, IDYES, 0);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_TRUE(WaitFor([&] { return ReadBytes(stubLog_).find("front ", before) != std::string::npos; }));
+  const std::string log = ReadBytes(stubLog_);
+  const std::string events = log.substr(before);
+  EXPECT_EQ(events.substr(0, 15), "owner restored ") << log;
+  EXPECT_NE(events.find("\r\nfront "), std::string::npos) << log;
+  EXPECT_FALSE(IsIconic(owner));
+  EXPECT_EQ(log.find("started ", 1), std::string::npos) << "a second copy was started:\n" << log;
+}
+
+TEST_F(JobTest, DescriptorThatCannotBeWrittenIsRetriedOrTheFaxGivenUp) {
+  const std::string job = out_ + "\\FAX00000.JFD";
+  CreateDirectoryA(out_.c_str(), nullptr);
+  // A directory where the descriptor belongs: no file of that name can be made.
+  ASSERT_TRUE(CreateDirectoryA(job.c_str(), nullptr));
+  std::string fax = PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "555");
+  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+  HWND box = WaitVisible("#32770", "FAX NOT SAVED");
+  ASSERT_NE(box, nullptr);
+  const std::string text = Text(GetDlgItem(box, 0xFFFF));
+  EXPECT_EQ(text.substr(0, 38), "The fax details could not be saved in\r");
+  EXPECT_NE(text.find(job), std::string::npos) << text;
+  EXPECT_NE(text.find("\rRetry saves them again; Cancel discards this fax."), std::string::npos) << text;
+  EXPECT_NE(GetDlgItem(box, IDRETRY), nullptr);
+  EXPECT_NE(GetDlgItem(box, IDCANCEL), nullptr);
+  EXPECT_EQ(FindWindowA("#32770", "FAX CREATED"), nullptr);
+  // The user removes the cause and tries again.
+  ASSERT_TRUE(RemoveDirectoryA(job.c_str()));
+  PostMessageA(box, WM_COMMAND, IDRETRY, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(ReadBytes(job), "555\r\n\r\n\r\n");
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+
+  const std::string job2 = out_ + "\\FAX00001.JFD";
+  ASSERT_TRUE(CreateDirectoryA(job2.c_str(), nullptr));
+  fax = PrintDocument();
+  EXPECT_EQ(fax, out_ + "\\FAX00001.APF");
+  dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+  box = WaitVisible("#32770", "FAX NOT SAVED");
+  ASSERT_NE(box, nullptr);
+  PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_FALSE(IsFile(fax));
+  EXPECT_EQ(FindWindowA("#32770", "FAX CREATED"), nullptr);
+  RemoveDirectoryA(job2.c_str());
+}
+
+TEST_F(JobTest, MissingSettingsAtDocumentStartStillEndWithTheDialog) {
+  DeleteFileA(iniPath_.c_str());
+  FlushProfileCache();
+  std::string fax;
+  {
+    vz::test::BoxCloser boxes;
+    fax = PrintDocument();
+    EXPECT_EQ(fax, "c:\\vz.apf");
+    EXPECT_EQ(boxes.Texts().size(), 1u);
+  }
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  PressKey(GetDlgItem(dialog, kPhone), VK_ESCAPE);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_FALSE(IsFile(fax));
+}
+
+// The first copy holds the mutex named after the program's file: a second copy
+// hands over and ends before it makes a window, a pipe or a tray icon.
+TEST_F(JobTest, SecondCopyRenamesOneTitledWindowRestoresTheOtherAndEndsAtOnce) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "VzInstanceProbe";
+  RegisterClassA(&wc);
+  HWND first = CreateWindowExA(0, wc.lpszClassName, "VZNTCTL", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                               nullptr, wc.hInstance, nullptr);
+  HWND second = CreateWindowExA(0, wc.lpszClassName, "VZNTCTL", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                nullptr, wc.hInstance, nullptr);
+  ShowWindow(second, SW_SHOWMINNOACTIVE);
+  ASSERT_TRUE(IsIconic(second));
+
+  PROCESS_INFORMATION copy = StartProcess(ControllerPath());
+  ASSERT_NE(copy.hProcess, nullptr);
+  // Our windows need their messages answered while the copy looks at them.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (WaitForSingleObject(copy.hProcess, 0) == WAIT_TIMEOUT && std::chrono::steady_clock::now() < end) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    MsgWaitForMultipleObjects(1, &copy.hProcess, FALSE, 20, QS_ALLINPUT);
+  }
+  DWORD code = 99;
+  GetExitCodeProcess(copy.hProcess, &code);
+  CloseHandle(copy.hProcess);
+  // 0: it ended by itself; a copy that had gone on to the pipe would have failed with 1.
+  EXPECT_EQ(code, 0u);
+  const std::string titles[] = {Text(first), Text(second)};
+  EXPECT_TRUE((titles[0] == "something else") != (titles[1] == "something else")) << titles[0] << " / " << titles[1];
+  EXPECT_FALSE(IsIconic(second) && titles[1] == "VZNTCTL") << "the other window was not restored";
+  DestroyWindow(first);
+  DestroyWindow(second);
+  // The first copy goes on serving.
+  EXPECT_EQ(vz::tools::PipeDocStart("x"), out_ + "\\FAX00000.APF");
+}
+
+// The controller runs from the scratch folder, where its phone book is: one entry.
+class PhoneBookJobTest : public JobTest {
+ protected:
+  std::string ControllerProgram() override {
+    const std::string program = root_ + "\\VZNTCTL.EXE";
+    EXPECT_TRUE(CopyFileA(ControllerPath().c_str(), program.c_str(), FALSE));
+    const std::string dbftool = WindowsPath(VZ_DBFTOOL_EXE);
+    WriteBytes(root_ + "\\book.csv", "Jane Roe,+1 555 0100\r\n");
+    EXPECT_EQ(RunAndWait(dbftool, "create-phonebook VZPB.DBF"), 0u);
+    EXPECT_EQ(RunAndWait(dbftool, "import VZPB.DBF book.csv"), 0u);
+    return program;
+  }
+
+  // Opens the phone book from the dialog (the button, or Alt+P in a box) and ends it
+  // with the key `key`.
+  void UsePhoneBook(HWND dialog, WPARAM key, bool altP = false) {
+    if (altP)
+      PostMessageA(GetDlgItem(dialog, kSubject), WM_SYSCHAR, 'p', 1 << 29);
+    else
+      PostMessageA(GetDlgItem(dialog, 208), BM_CLICK, 0, 0);
+    HWND browser = WaitVisible(nullptr, "VelmorFax Printer Driver - Select Phone Number ");
+    ASSERT_NE(browser, nullptr);
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    ASSERT_TRUE(WaitFor([&] {
+      return GetGUIThreadInfo(GetWindowThreadProcessId(browser, nullptr), &gui) && gui.hwndFocus != nullptr &&
+             (gui.hwndFocus == browser || IsChild(browser, gui.hwndFocus));
+    }));
+    PressKey(gui.hwndFocus, key);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(browser); }));
+  }
+};
+
+TEST_F(PhoneBookJobTest, AcceptedEntryReplacesNumberAndRecipientAndCancelKeepsThem) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "999");
+  Type(dialog, kRecipient, "typed by hand");
+  Type(dialog, kSubject, "Subject stays");
+  UsePhoneBook(dialog, VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kPhone)) == "+1 555 0100"; }));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Jane Roe");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kSubject)), "Subject stays");
+
+  Type(dialog, kPhone, "777");
+  UsePhoneBook(dialog, VK_ESCAPE, /*altP=*/true);
+  EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "777");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Jane Roe");
+
+  PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "777\r\nJane Roe\r\nSubject stays\r\n");
+}
+
+// The tray menu as the user opens it: a right-button press on the icon, then the
+// item `downs` steps down, chosen with Enter.
+class TrayMenuTest : public JobTest {
+ protected:
+  // Ends the controller as the user does, not by killing it.
+  void TearDown() override {
+    if (HWND form = vz::test::MainFormOf(controller_.dwProcessId)) {
+      PostMessageA(form, WM_CLOSE, 0, 0);
+      WaitForSingleObject(controller_.hProcess, 10000);
+    }
+    JobTest::TearDown();
+  }
+
+  // The controller's own tray icon window: one of an ended test may linger a while.
+  HWND TrayWindow() {
+    for (HWND wnd = FindWindowExA(nullptr, nullptr, "TTrayIconMsgWindow", nullptr); wnd != nullptr;
+         wnd = FindWindowExA(nullptr, wnd, "TTrayIconMsgWindow", nullptr)) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(wnd, &pid);
+      if (pid == controller_.dwProcessId) return wnd;
+    }
+    return nullptr;
+  }
+
+  void Choose(int downs) {
+    HWND tray = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (tray = TrayWindow()) != nullptr; }));
+    SetCursorPos(600, 500);
+    PostMessageA(tray, WM_USER + 100, 42, WM_MOUSEMOVE);
+    PostMessageA(tray, WM_USER + 100, 42, WM_RBUTTONDOWN);
+    HWND menu = WaitVisible("#32768", nullptr);
+    ASSERT_NE(menu, nullptr);
+    for (int i = 0; i < downs; ++i) PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(WaitFor([] { return WaitVisible("#32768", nullptr, 0) == nullptr; }));
+  }
+};
+
+TEST_F(TrayMenuTest, CloseEndsTheProgramWithCodeZeroAndThePipeGoes) {
+  Choose(1);
+  ASSERT_EQ(WaitForSingleObject(controller_.hProcess, 10000), WAIT_OBJECT_0);
+  DWORD code = 99;
+  GetExitCodeProcess(controller_.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_FALSE(WaitNamedPipeA(vz::driverlink::kPipeName, 100));
+  EXPECT_EQ(TrayWindow(), nullptr);
+}
+
+TEST_F(TrayMenuTest, AboutShowsItsBoxAndTheControllerGoesOn) {
+  Choose(2);
+  HWND box = WaitVisible("#32770", "Information");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)), "VelmorFAX NT Print To Fax Controller");
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(vz::tools::PipeDocStart("after About"), out_ + "\\FAX00000.APF");
+}
+
+TEST_F(TrayMenuTest, StartVelmorFaxStartsTheProgramWhenItIsNotRunning) {
+  Choose(3);
+  ASSERT_NE(WaitVisible(nullptr, "VelmorFAX"), nullptr);
+  EXPECT_NE(ReadBytes(stubLog_).find(" in " + root_ + "\r\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+#pragma once
+// VZNTCTL.EXE started for one test, with this program playing the fax printer
+// driver and the user.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_files.hpp"
+#include "tools/driverclient.hpp"
+
+namespace vz::test {
+
+// Reads and closes every "Information" box that appears, in order.
+class BoxCloser {
+ public:
+  BoxCloser() : thread_([this] { Run(); }) {}
+  ~BoxCloser() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::vector<std::string> Texts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  static BOOL CALLBACK CollectText(HWND child, LPARAM param) {
+    char className[32] = {};
+    GetClassNameA(child, className, sizeof className);
+    if (lstrcmpiA(className, "Static") == 0) {
+      char text[1024] = {};
+      GetWindowTextA(child, text, sizeof text);
+      auto* longest = reinterpret_cast<std::string*>(param);
+      if (std::string(text).size() > longest->size()) *longest = text;
+    }
+    return TRUE;
+  }
+  void Run() {
+    while (!stop_) {
+      HWND box = FindWindowA("#32770", "Information");
+      if (box == nullptr) {
+        Sleep(20);
+        continue;
+      }
+      std::string text;
+      EnumChildWindows(box, &BoxCloser::CollectText, reinterpret_cast<LPARAM>(&text));
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        texts_.push_back(text);
+      }
+      PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+      for (int i = 0; i < 250 && IsWindow(box); ++i) Sleep(20);
+    }
+  }
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<std::string> texts_;
+  std::thread thread_;
+};
+
+// The controller's hidden main form, a window of class "TMainForm" in its process.
+inline HWND MainFormOf(DWORD processId) {
+  for (HWND wnd = FindWindowExA(nullptr, nullptr, "TMainForm", nullptr); wnd != nullptr;
+       wnd = FindWindowExA(nullptr, wnd, "TMainForm", nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(wnd, &owner);
+    if (owner == processId) return wnd;
+  }
+  return nullptr;
+}
+
+class ControllerEndToEndTest : public SettingsFileFixture {
+ protected:
+  void SetUp() override {
+    SettingsFileFixture::SetUp();
+    if (HasFatalFailure()) return;
+    StartController();
+  }
+  void TearDown() override {
+    if (controller_.hProcess != nullptr) {
+      TerminateProcess(controller_.hProcess, 0);
+      WaitForSingleObject(controller_.hProcess, 10000);
+      CloseHandle(controller_.hProcess);
+    }
+    SettingsFileFixture::TearDown();
+  }
+
+  // A Windows path for a program the build names with '/'.
+  static std::string WindowsPath(const char* built) {
+    std::string path = std::string("Z:") + built;
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    return path;
+  }
+  static std::string ControllerPath() { return WindowsPath(VZ_CONTROLLER_EXE); }
+
+  // Starts `program` in the scratch folder; no process (and a failure) when it cannot.
+  PROCESS_INFORMATION StartProcess(const std::string& program, const std::string& arguments = "") {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string command = "\"" + program + "\" " + arguments;
+    if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, root_.c_str(),
+                        &startup, &process)) {
+      ADD_FAILURE() << program << " error " << GetLastError();
+      return PROCESS_INFORMATION{};
+    }
+    CloseHandle(process.hThread);
+    process.hThread = nullptr;
+    return process;
+  }
+
+  // The program the test runs; by default the one built.
+  virtual std::string ControllerProgram() { return ControllerPath(); }
+
+  // Runs `command` in the scratch folder and waits for it; its exit code.
+  DWORD RunAndWait(const std::string& program, const std::string& arguments) {
+    const PROCESS_INFORMATION process = StartProcess(program, arguments);
+    if (process.hProcess == nullptr) return ~0u;
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    return code;
+  }
+
+  void StartController() {
+    const std::string program = ControllerProgram();
+    if (HasFatalFailure()) return;
+    controller_ = StartProcess(program);
+    ASSERT_NE(controller_.hProcess, nullptr);
+    for (int i = 0; i < 200; ++i) {
+      if (WaitNamedPipeA(vz::driverlink::kPipeName, 50)) return;
+      Sleep(50);
+    }
+    FAIL() << "the controller's pipe did not appear";
+  }
+
+  PROCESS_INFORMATION controller_{};
+};
+
+}  // namespace vz::test
