@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "installer/installer_system.hpp"
 #include "toolkit/exception.hpp"
@@ -54,6 +55,8 @@ inline constexpr char kDriverName[] = "VelmorFAX APF Printer Driver";
 inline constexpr char kPrinterName[] = "VelmorFAX Printer Driver";
 inline constexpr char kSettingsFile[] = "VZPD.INI";
 inline constexpr char kAutoExecKey[] = "SOFTWARE\\Orvane\\ApFaxCnv\\Settings";
+inline constexpr char kMonitorEnvironment[] = "Windows NT x86";
+inline constexpr char kControllerFile[] = "VZNTCTL.EXE";
 
 // True when Rasdd.dll, Rasddui.dll and Rasddui.hlp are all in the printer driver
 // directory; reports a driver directory that cannot be determined in the error box.
@@ -98,8 +101,37 @@ class Installer {
   PrinterSettings settings_;
 };
 
-// Runs the installer; a failure that escapes it is shown in the "Application
-// Error" box and gives exit status 1.
-int RunInstaller(InstallerSystem& sys);
+// Takes the product off the machine again: the controller is closed, then the
+// printer, the driver and the monitor (while no other printer uses them), the
+// AutoExec value, the two [Location] keys and PDOK.DAT are removed. Stops at the
+// first refusal, which one error box names; returns the exit status.
+class Remover {
+ public:
+  explicit Remover(InstallerSystem& sys) : sys_(sys) {}
+  int Run();
+
+ private:
+  bool CloseController();
+  bool RemovePrinter();
+  bool RemoveDriver(const std::vector<PrinterUse>& others);
+  bool RemoveMonitors(const std::vector<PrinterUse>& others);
+  bool RemoveAutoExec();
+  bool RemoveLocationKeys();
+  bool RemoveMarker();
+  // Shows what could not be removed and the system's reason; returns false.
+  bool Refuse(const std::string& what, std::uint32_t error);
+  bool ListPrinters(const std::string& what, std::vector<PrinterUse>& printers);
+
+  InstallerSystem& sys_;
+};
+
+// True when the command line holds the removal option "/remove" (any case).
+bool AsksForRemoval(const std::string& commandLine);
+
+enum class RunMode { kInstall, kRemove };
+
+// Runs the installer or the removal; a failure that escapes it is shown in the
+// "Application Error" box and gives exit status 1.
+int RunInstaller(InstallerSystem& sys, RunMode mode = RunMode::kInstall);
 
 }  // namespace vz::inst

@@ -59,6 +59,19 @@ struct OpenFileRequest {
   std::string filter;
 };
 
+// A local printer as the spooler lists it: its name, its driver and the ports it
+// prints to (a comma-separated list).
+struct PrinterUse {
+  std::string name, driverName, ports;
+};
+// A port and the monitor that serves it.
+struct PortOwner {
+  std::string port, monitor;
+};
+
+// What became of a program asked to close.
+enum class CloseOutcome { kNotRunning, kClosed, kStillRunning };
+
 // A loaded library; releasing the object unloads it.
 class LoadedLibrary {
  public:
@@ -102,6 +115,14 @@ class InstallerSystem {
   virtual std::uint32_t SpoolerAddMonitor(const MonitorInfo2& info) = 0;
   virtual std::uint32_t SpoolerAddPrinter(const PrinterInfo2& info) = 0;
 
+  // For the removal: the local printers and ports (0 or the system error number),
+  // and the deletions, each returning 0 or the system error number.
+  virtual std::uint32_t SpoolerPrinters(std::vector<PrinterUse>& printers) = 0;
+  virtual std::uint32_t SpoolerPorts(std::vector<PortOwner>& ports) = 0;
+  virtual std::uint32_t SpoolerDeletePrinter(const std::string& name) = 0;
+  virtual std::uint32_t SpoolerDeleteDriver(const std::string& name) = 0;
+  virtual std::uint32_t SpoolerDeleteMonitor(const std::string& environment, const std::string& name) = 0;
+
   // VerInstallFileA without flags: the file name as source and destination name;
   // returns its result bits.
   virtual std::uint32_t InstallVersionedFile(const std::string& fileName, const std::string& sourceDir,
@@ -116,6 +137,23 @@ class InstallerSystem {
   // access, sets a REG_SZ value and closes the key; false when the value was not set.
   virtual bool SetLocalMachineString(const std::string& keyPath, const std::string& valueName,
                                      const std::string& data) = 0;
+
+  // Deletes a value of `keyPath` under HKEY_LOCAL_MACHINE; 0 or the system error
+  // number (2 when the key or the value is not there).
+  virtual std::uint32_t DeleteLocalMachineValue(const std::string& keyPath, const std::string& valueName) = 0;
+  // Deletes one key of a profile file's section, or the whole section when `key`
+  // is empty; 0 or the system error number.
+  virtual std::uint32_t DeleteProfileEntry(const std::string& file, const std::string& section,
+                                           const std::string& key) = 0;
+  // Deletes a file; 0 or the system error number (2 when it is not there).
+  virtual std::uint32_t RemoveFile(const std::string& path) = 0;
+  // The system's text for an error number.
+  virtual std::string ErrorText(std::uint32_t error) = 0;
+  // Posts WM_CLOSE to every top-level window of class `windowClass` titled `title`
+  // that belongs to a process running a program named `fileName`, and waits a
+  // bounded time for those processes to end.
+  virtual CloseOutcome CloseProgram(const std::string& fileName, const std::string& windowClass,
+                                    const std::string& title) = 0;
 
   // Starts `commandLine` with the installer's environment and current directory,
   // in a new console, with the given show mode, and waits without a time limit;

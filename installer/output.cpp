@@ -12,7 +12,7 @@ void Installer::WriteInstallerIni() {
 
 void Installer::WriteAutoExec() {
   // The key path has no leading '\': the registry refuses that form.
-  if (!sys_.SetLocalMachineString(kAutoExecKey, "AutoExec", installerDir_ + "VZNTCTL.EXE"))
+  if (!sys_.SetLocalMachineString(kAutoExecKey, "AutoExec", installerDir_ + kControllerFile))
     throw Exception("Failed to set data for 'AutoExec'");
 }
 

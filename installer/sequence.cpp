@@ -64,8 +64,9 @@ bool Installer::InstallFaxPrinter(const std::string& sourceDirectory) {
   return result;
 }
 
-int RunInstaller(InstallerSystem& sys) {
+int RunInstaller(InstallerSystem& sys, RunMode mode) {
   try {
+    if (mode == RunMode::kRemove) return Remover(sys).Run();
     Installer installer(sys);
     return installer.Run();
   } catch (const std::exception& e) {

@@ -9,7 +9,6 @@ namespace {
 constexpr std::uint32_t kDriverVersion = 0x400;
 constexpr std::uint32_t kErrorDriverExists = 1795;   // ERROR_PRINTER_DRIVER_ALREADY_INSTALLED
 constexpr std::uint32_t kErrorPrinterExists = 1802;  // ERROR_PRINTER_ALREADY_EXISTS
-constexpr char kMonitorEnvironment[] = "Windows NT x86";
 
 // Windows NT 3.5x: major version 3, minor at most 51.
 bool IsNt35(const OsVersion& v) { return v.major == 3 && v.minor <= 51; }

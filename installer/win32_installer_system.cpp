@@ -74,6 +74,59 @@ struct DcTraits {
   static void Close(Type h) noexcept { ::DeleteDC(h); }
 };
 
+struct PrinterTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept { ::ClosePrinter(h); }
+};
+
+// A two-call spooler enumeration into `buffer`: 0 or the system error; `count` records.
+template <typename Enum>
+std::uint32_t EnumerateSpooler(Enum call, std::vector<BYTE>& buffer, DWORD& count) {
+  DWORD needed = 0;
+  count = 0;
+  if (call(nullptr, 0, &needed, &count)) return 0;  // nothing to list
+  if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return ::GetLastError();
+  buffer.assign(needed, 0);
+  return LastErrorUnless(call(buffer.data(), needed, &needed, &count) != FALSE);
+}
+
+std::string TextOf(const char* s) { return s != nullptr ? s : ""; }
+
+// How long a closed controller is given to end.
+constexpr DWORD kCloseWaitMs = 15000;
+
+// The running program's file name, without its folder; "" when it cannot be read.
+std::string ProcessFileName(HANDLE process) {
+  char path[MAX_PATH + 1] = {};
+  DWORD length = MAX_PATH;
+  if (!::QueryFullProcessImageNameA(process, 0, path, &length)) return "";
+  const std::string full(path, length);
+  return full.substr(full.find_last_of("\\/:") + 1);
+}
+
+struct CloseSearch {
+  std::string fileName, windowClass, title;
+  std::vector<win::Handle> processes;
+};
+
+BOOL CALLBACK CloseMatchingWindow(HWND window, LPARAM param) {
+  auto& search = *reinterpret_cast<CloseSearch*>(param);
+  char text[256] = {};
+  if (::GetClassNameA(window, text, sizeof(text)) == 0 || search.windowClass != text) return TRUE;
+  ::GetWindowTextA(window, text, sizeof(text));
+  if (search.title != text) return TRUE;
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  win::Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+  if (!process || UpperAscii(ProcessFileName(process.Get())) != UpperAscii(search.fileName)) return TRUE;
+  // What the controller's own "Close" does: the main form closes and the program ends.
+  ::PostMessageA(window, WM_CLOSE, 0, 0);
+  search.processes.push_back(std::move(process));
+  return TRUE;
+}
+
 }  // namespace
 
 std::string Win32InstallerSystem::ModulePath() {
@@ -206,6 +259,51 @@ std::uint32_t Win32InstallerSystem::SpoolerAddPrinter(const PrinterInfo2& info) 
   return 0;
 }
 
+std::uint32_t Win32InstallerSystem::SpoolerPrinters(std::vector<PrinterUse>& printers) {
+  std::vector<BYTE> buffer;
+  DWORD count = 0;
+  const std::uint32_t error = EnumerateSpooler(
+      [](BYTE* b, DWORD size, DWORD* needed, DWORD* n) {
+        return ::EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, b, size, needed, n);
+      },
+      buffer, count);
+  const auto* records = reinterpret_cast<const PRINTER_INFO_2A*>(buffer.data());
+  for (DWORD i = 0; error == 0 && i < count; ++i)
+    printers.push_back({TextOf(records[i].pPrinterName), TextOf(records[i].pDriverName), TextOf(records[i].pPortName)});
+  return error;
+}
+
+std::uint32_t Win32InstallerSystem::SpoolerPorts(std::vector<PortOwner>& ports) {
+  std::vector<BYTE> buffer;
+  DWORD count = 0;
+  const std::uint32_t error = EnumerateSpooler(
+      [](BYTE* b, DWORD size, DWORD* needed, DWORD* n) { return ::EnumPortsA(nullptr, 2, b, size, needed, n); },
+      buffer, count);
+  const auto* records = reinterpret_cast<const PORT_INFO_2A*>(buffer.data());
+  for (DWORD i = 0; error == 0 && i < count; ++i)
+    ports.push_back({TextOf(records[i].pPortName), TextOf(records[i].pMonitorName)});
+  return error;
+}
+
+std::uint32_t Win32InstallerSystem::SpoolerDeletePrinter(const std::string& name) {
+  PRINTER_DEFAULTSA access{nullptr, nullptr, PRINTER_ALL_ACCESS};
+  HANDLE raw = nullptr;
+  std::string printerName = name;
+  if (!::OpenPrinterA(printerName.data(), &raw, &access)) return ::GetLastError();
+  const win::UniqueHandle<PrinterTraits> printer(raw);
+  return LastErrorUnless(::DeletePrinter(printer.Get()) != FALSE);
+}
+
+std::uint32_t Win32InstallerSystem::SpoolerDeleteDriver(const std::string& name) {
+  std::string driverName = name;
+  return LastErrorUnless(::DeletePrinterDriverA(nullptr, nullptr, driverName.data()) != FALSE);
+}
+
+std::uint32_t Win32InstallerSystem::SpoolerDeleteMonitor(const std::string& environment, const std::string& name) {
+  std::string env = environment, monitor = name;
+  return LastErrorUnless(::DeleteMonitorA(nullptr, env.data(), monitor.data()) != FALSE);
+}
+
 std::uint32_t Win32InstallerSystem::InstallVersionedFile(const std::string& fileName, const std::string& sourceDir,
                                                    const std::string& destDir) {
   char tempName[kTempNameBuffer] = {};
@@ -249,6 +347,51 @@ bool Win32InstallerSystem::SetLocalMachineString(const std::string& keyPath, con
   const win::RegKey key(raw);
   return ::RegSetValueExA(key.Get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                           static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
+}
+
+std::uint32_t Win32InstallerSystem::DeleteLocalMachineValue(const std::string& keyPath,
+                                                           const std::string& valueName) {
+  HKEY raw = nullptr;
+  if (const LONG opened = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE, &raw);
+      opened != ERROR_SUCCESS)
+    return static_cast<std::uint32_t>(opened);
+  const win::RegKey key(raw);
+  return static_cast<std::uint32_t>(::RegDeleteValueA(key.Get(), valueName.c_str()));
+}
+
+std::uint32_t Win32InstallerSystem::DeleteProfileEntry(const std::string& file, const std::string& section,
+                                                      const std::string& key) {
+  const BOOL ok = ::WritePrivateProfileStringA(section.c_str(), key.empty() ? nullptr : key.c_str(), nullptr,
+                                               file.c_str());
+  return LastErrorUnless(ok != FALSE);
+}
+
+std::uint32_t Win32InstallerSystem::RemoveFile(const std::string& path) {
+  return LastErrorUnless(::DeleteFileA(path.c_str()) != FALSE);
+}
+
+std::string Win32InstallerSystem::ErrorText(std::uint32_t error) {
+  char text[512] = {};
+  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                        text, sizeof(text), nullptr);
+  std::string message(text, length);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+    message.pop_back();
+  return message.empty() ? "System error." : message;
+}
+
+CloseOutcome Win32InstallerSystem::CloseProgram(const std::string& fileName, const std::string& windowClass,
+                                                const std::string& title) {
+  CloseSearch search{fileName, windowClass, title, {}};
+  ::EnumWindows(CloseMatchingWindow, reinterpret_cast<LPARAM>(&search));
+  if (search.processes.empty()) return CloseOutcome::kNotRunning;
+  const DWORD deadline = ::GetTickCount() + kCloseWaitMs;
+  for (const win::Handle& process : search.processes) {
+    const DWORD now = ::GetTickCount();
+    const DWORD left = static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0;
+    if (::WaitForSingleObject(process.Get(), left) != WAIT_OBJECT_0) return CloseOutcome::kStillRunning;
+  }
+  return CloseOutcome::kClosed;
 }
 
 std::optional<std::uint32_t> Win32InstallerSystem::RunProcess(const std::string& commandLine, int showMode) {

@@ -16,9 +16,11 @@ lay_out_installation() {
 }
 
 installer_pid=
-# start_installer FOLDER: PDINSTALL.EXE from the product folder, FOLDER as its current folder.
+# start_installer FOLDER [ARGS...]: PDINSTALL.EXE from the product folder, FOLDER as its current folder.
 start_installer() {
-  (cd "$1" && exec timeout 120 "$e2e_root/scripts/wine-run" 'C:\VelmorFAX\PDINSTALL.EXE' >/dev/null 2>&1) &
+  local folder=$1
+  shift
+  (cd "$folder" && exec timeout 120 "$e2e_root/scripts/wine-run" 'C:\VelmorFAX\PDINSTALL.EXE' "$@" >/dev/null 2>&1) &
   installer_pid=$!
 }
 
@@ -69,6 +71,25 @@ nothing_written() {
   [ -z "$(reg_autoexec)" ] || fail "AutoExec was written"
 }
 
+# The controller started from the product folder, as AutoExec names it.
+product_controller_pid=
+start_product_controller() {
+  cp "$bin/VZNTCTL.EXE" "$product/"
+  win 'C:\VelmorFAX\VZNTCTL.EXE' >/dev/null 2>&1 &
+  product_controller_pid=$!
+  robot exists MainForm 15000 >/dev/null || fail "VZNTCTL did not start"
+}
+
+# Nothing of the product is left in the spooler, the registry or the product folder.
+check_removed() {
+  ! spoolinfo | grep -q 'VelmorFAX' || fail "still in the spooler: $(spoolinfo | grep VelmorFAX)"
+  ! spoolinfo | grep -qx 'monitor APFMON40' || fail "monitor APFMON40 still registered"
+  [ -z "$(reg_autoexec)" ] || fail "AutoExec still set"
+  [ ! -e "$product/PDOK.DAT" ] || fail "PDOK.DAT still there"
+  ! grep -q 'VZOutPath\|VZExecutable\|\[Location\]' "$windir/VZPD.INI" 2>/dev/null || fail "[Location] left in VZPD.INI"
+}
+
 installer_cleanup() {
+  if [ -n "$product_controller_pid" ]; then kill "$product_controller_pid" 2>/dev/null || true; fi
   if [ -n "$installer_pid" ]; then kill "$installer_pid" 2>/dev/null || true; fi
 }

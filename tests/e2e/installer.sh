@@ -4,7 +4,9 @@
 # warning and one prompt (LAYOUT.INF route), the spooler's driver and printer,
 # VZPD.INI, the AutoExec value and PDOK.DAT; a second run on the installed
 # system; a run without the driver files in its current folder; a run whose
-# settings file cannot be written; and the SETUP.INF/PRINTER.INF route.
+# settings file cannot be written; the SETUP.INF/PRINTER.INF route; and the
+# removal: a running controller closed, the state read back clean, a second
+# removal, installing again, and a marker that cannot be deleted.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export VZ_WINE_STATE=$root/build/e2e-install-wine
 rm -rf "$VZ_WINE_STATE"
@@ -70,4 +72,37 @@ answer_prompt "$cd_prompt" 'C:\NTCD\i386\RASDD.DL_'
 finish_installer 0
 for f in Rasdd.dll Rasddui.dll Rasddui.hlp; do [ -f "$driverdir/$f" ] || fail "$f missing after SETUP route"; done
 check_outputs
+echo "-- removal with the controller running: closed, everything of the product gone, other settings kept"
+printf '[Other]\r\nKeep=yes\r\n' >>"$windir/VZPD.INI"
+start_product_controller
+start_installer "$product" /remove
+finish_installer 0
+rc=0
+wait "$product_controller_pid" || rc=$?
+product_controller_pid=
+expect_eq "$rc" 0 "VZNTCTL exit code after the removal closed it"
+check_removed
+tr -d '\r' <"$windir/VZPD.INI" | grep -qx 'Keep=yes' || fail "[Other] lost: $(cat "$windir/VZPD.INI")"
+[ -f "$windir/system32/spool/drivers/x64/APFPDENT.DLL" ] || fail "the driver's data file went with the driver"
+
+echo "-- a second removal on the clean system passes silently"
+start_installer "$product" /REMOVE
+finish_installer 0
+check_removed
+
+echo "-- installing again"
+start_installer "$product"
+finish_installer 0
+check_outputs
+spoolinfo | grep -qx 'printer VelmorFAX Printer Driver|VelmorFAX APF Printer Driver|PRINTFAX:' || fail "printer not registered again"
+
+echo "-- a marker that cannot be deleted: one box naming it, exit 1"
+rm -f "$product/PDOK.DAT"
+mkdir "$product/PDOK.DAT"
+start_installer "$product" /remove
+# The box's line break is a CR, which the text read back drops.
+expect_error_box 'Could not remove C:\VelmorFAX\PDOK.DAT.Access denied. (error 5)'
+finish_installer 1
+rmdir "$product/PDOK.DAT"
+check_removed
 echo "installer: ok"

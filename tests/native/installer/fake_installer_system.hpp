@@ -4,6 +4,7 @@
 // registry, an expand tool that "expands" into the files it was given, queued
 // answers to the open-file dialog, and every box. `log` keeps the calls in order.
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -38,6 +39,18 @@ class FakeInstallerSystem : public InstallerSystem {
   std::set<std::string> diskFiles;  // upper-case full paths the expand tool can read
   std::deque<std::optional<std::string>> openAnswers;
 
+  // What the removal finds: the spooler's printers, ports, drivers and monitors,
+  // forced refusals keyed "printer NAME", "driver NAME", "monitor NAME",
+  // "value NAME", "profile KEY" ("profile [SECTION]" for a whole section) and
+  // "file PATH", and what a running controller does when asked to close.
+  std::vector<PrinterUse> spoolPrinters;
+  std::vector<PortOwner> spoolPorts;
+  std::set<std::string> spoolDrivers, spoolMonitors;
+  std::uint32_t listPrintersError = 0, listPortsError = 0;
+  std::map<std::string, std::uint32_t> deleteErrors;
+  CloseOutcome closeOutcome = CloseOutcome::kNotRunning;
+  std::vector<std::string> otherLocationKeys;  // keys of [Location] the installer did not write
+
   std::vector<std::string> log;
   std::vector<DriverInfo2> drivers;
   std::vector<MonitorInfo2> monitors;
@@ -54,6 +67,7 @@ class FakeInstallerSystem : public InstallerSystem {
   void AddDiskFile(const std::string& path) { diskFiles.insert(UpperAscii(path)); }
   void AddFile(const std::string& path, std::uint32_t attributes = 0) { files_[UpperAscii(path)] = attributes; }
   bool HasFile(const std::string& path) const { return files_.count(UpperAscii(path)) != 0; }
+  void DropFile(const std::string& path) { files_.erase(UpperAscii(path)); }
   void AddUnidriverFiles() {
     for (const char* name : {"Rasdd.dll", "Rasddui.dll", "Rasddui.hlp"}) AddFile(*driverDir + "\\" + name);
   }
@@ -88,6 +102,12 @@ class FakeInstallerSystem : public InstallerSystem {
     return {};
   }
   std::vector<std::string> ReadProfileKeys(const std::string& file, const std::string& section) override {
+    if (UpperAscii(file) == "VZPD.INI" && !texts_.count("VZPD.INI")) {
+      log.push_back("keys " + file + " [" + section + "]");
+      std::vector<std::string> keys = otherLocationKeys;
+      for (const auto& [k, v] : writtenProfile) keys.push_back(k);
+      return keys;
+    }
     std::vector<std::string> keys;
     for (const auto& [k, v] : Section(file, section)) keys.push_back(k);
     return keys;
@@ -97,6 +117,7 @@ class FakeInstallerSystem : public InstallerSystem {
     log.push_back("profile " + file + " [" + section + "] " + key);
     if (failingProfileKeys.count(key)) return false;
     writtenProfile[key] = value;
+    if (windowsDir) AddFile(*windowsDir + "\\" + file);
     return true;
   }
   std::optional<std::string> ReadTextFile(const std::string& path) override {
@@ -108,24 +129,75 @@ class FakeInstallerSystem : public InstallerSystem {
     log.push_back("file " + path);
     if (markerFails) return false;
     writtenFiles[path] = bytes;
+    AddFile(path);
     return true;
   }
 
   std::uint32_t SpoolerAddDriver(const DriverInfo2& info) override {
     log.push_back("AddPrinterDriver");
     drivers.push_back(info);
+    if (driverError == 0) spoolDrivers.insert(info.name.value_or(""));
     return driverError;
   }
   std::uint32_t SpoolerAddMonitor(const MonitorInfo2& info) override {
     log.push_back("AddMonitor");
     monitors.push_back(info);
+    if (monitorError == 0) spoolMonitors.insert(info.name.value_or(""));
     return monitorError;
   }
   std::uint32_t SpoolerAddPrinter(const PrinterInfo2& info) override {
     log.push_back("AddPrinter");
     printers.push_back(info);
+    if (printerError == 0)
+      spoolPrinters.push_back({info.printerName.value_or(""), info.driverName.value_or(""), info.portName.value_or("")});
     return printerError;
   }
+  std::uint32_t SpoolerPrinters(std::vector<PrinterUse>& out) override {
+    log.push_back("list printers");
+    if (listPrintersError == 0) out = spoolPrinters;
+    return listPrintersError;
+  }
+  std::uint32_t SpoolerPorts(std::vector<PortOwner>& out) override {
+    log.push_back("list ports");
+    if (listPortsError == 0) out = spoolPorts;
+    return listPortsError;
+  }
+  std::uint32_t SpoolerDeletePrinter(const std::string& name) override {
+    for (auto it = spoolPrinters.begin(); it != spoolPrinters.end(); ++it)
+      if (it->name == name) return Delete("printer " + name, [&] { spoolPrinters.erase(it); });
+    return Delete("printer " + name, nullptr, 1801);
+  }
+  std::uint32_t SpoolerDeleteDriver(const std::string& name) override {
+    return Delete("driver " + name, spoolDrivers.count(name) ? [&] { spoolDrivers.erase(name); } : Action(), 1797);
+  }
+  std::uint32_t SpoolerDeleteMonitor(const std::string& environment, const std::string& name) override {
+    if (environment != "Windows NT x86") return 1805;  // ERROR_INVALID_ENVIRONMENT
+    return Delete("monitor " + name, spoolMonitors.count(name) ? [&] { spoolMonitors.erase(name); } : Action(), 3000);
+  }
+  std::uint32_t DeleteLocalMachineValue(const std::string& keyPath, const std::string& valueName) override {
+    const std::string id = keyPath + "\\" + valueName;
+    return Delete("value " + valueName, registry.count(id) ? [&] { registry.erase(id); } : Action(), 2);
+  }
+  std::uint32_t DeleteProfileEntry(const std::string& file, const std::string& section,
+                                   const std::string& key) override {
+    // The system's profile writer reports success for a key or section that is not there.
+    const std::string what = "profile " + (key.empty() ? "[" + section + "]" : key) + " of " + file;
+    const auto forced = deleteErrors.find("profile " + (key.empty() ? "[" + section + "]" : key));
+    log.push_back("delete " + what);
+    if (forced != deleteErrors.end()) return forced->second;
+    writtenProfile.erase(key);
+    return 0;
+  }
+  std::uint32_t RemoveFile(const std::string& path) override {
+    return Delete("file " + path, HasFile(path) ? [&] { files_.erase(UpperAscii(path)); } : Action(), 2);
+  }
+  std::string ErrorText(std::uint32_t error) override { return "System text " + std::to_string(error) + "."; }
+  CloseOutcome CloseProgram(const std::string& fileName, const std::string& windowClass,
+                            const std::string& title) override {
+    log.push_back("close " + fileName + " " + windowClass + " \"" + title + "\"");
+    return closeOutcome;
+  }
+
   std::uint32_t InstallVersionedFile(const std::string& fileName, const std::string& sourceDir,
                                const std::string& destDir) override {
     log.push_back("install " + fileName + " from '" + sourceDir + "' to " + destDir);
@@ -190,6 +262,18 @@ class FakeInstallerSystem : public InstallerSystem {
   }
 
  private:
+  using Action = std::function<void()>;
+  // One deletion: logged; a forced refusal wins, else `remove` runs when the item
+  // is there, or `missing` is returned when it is not.
+  std::uint32_t Delete(const std::string& what, const Action& remove, std::uint32_t missing = 0) {
+    log.push_back("delete " + what);
+    const auto forced = deleteErrors.find(what);
+    if (forced != deleteErrors.end()) return forced->second;
+    if (!remove) return missing;
+    remove();
+    return 0;
+  }
+
   class Library : public LoadedLibrary {
    public:
     Library(std::vector<std::string>& log, std::string path) : log_(log), path_(std::move(path)) {}

@@ -101,6 +101,47 @@ TEST_F(Win32InstallerSystemTest, LibraryAndInformationContextFailuresAreReported
   EXPECT_FALSE(sys.CreateInformationContext("WINSPOOL", "No Such Printer Vz", "NUL:"));
 }
 
+TEST_F(Win32InstallerSystemTest, RemovalDeletesKeysSectionsAndFilesAndReportsWhatIsMissing) {
+  ASSERT_TRUE(sys.WriteWholeFile(Path("A.INF"), "[Location]\r\nVZOutPath=x\r\nKeep=1\r\n[Other]\r\ny=2\r\n"));
+  EXPECT_EQ(sys.DeleteProfileEntry(Path("A.INF"), "Location", "VZOutPath"), 0u);
+  EXPECT_EQ(sys.ReadProfileKeys(Path("A.INF"), "Location"), std::vector<std::string>{"Keep"});
+  EXPECT_EQ(sys.DeleteProfileEntry(Path("A.INF"), "Location", ""), 0u);
+  EXPECT_TRUE(sys.ReadProfileKeys(Path("A.INF"), "Location").empty());
+  EXPECT_EQ(sys.ReadProfileString(Path("A.INF"), "Other", "y"), "2");
+  EXPECT_EQ(sys.RemoveFile(Path("T.TXT")), static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+  ASSERT_TRUE(sys.WriteWholeFile(Path("T.TXT"), "ok\r\n"));
+  EXPECT_EQ(sys.RemoveFile(Path("T.TXT")), 0u);
+  EXPECT_EQ(sys.FileAttributes(Path("T.TXT")), std::nullopt);
+  EXPECT_EQ(sys.DeleteLocalMachineValue("SOFTWARE\\No Such Key Vz", "AutoExec"),
+            static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(sys.SpoolerDeletePrinter("No Such Printer Vz"), static_cast<std::uint32_t>(ERROR_INVALID_PRINTER_NAME));
+  EXPECT_FALSE(sys.ErrorText(ERROR_ACCESS_DENIED).empty());
+}
+
+// A window that looks like the controller's main form but belongs to another
+// program is neither closed nor waited for.
+TEST_F(Win32InstallerSystemTest, CloseProgramLeavesLookAlikesOfOtherPrograms) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "TMainForm";
+  RegisterClassA(&wc);
+  const HWND window = CreateWindowA("TMainForm", "MainForm", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                    wc.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(sys.CloseProgram("VZNTCTL.EXE", "TMainForm", "MainForm"), vz::inst::CloseOutcome::kNotRunning);
+  MSG msg;
+  EXPECT_FALSE(PeekMessageA(&msg, window, WM_CLOSE, WM_CLOSE, PM_REMOVE));
+  // The same window under this test's own name is asked to close.
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::string selfName = std::string(self).substr(std::string(self).find_last_of('\\') + 1);
+  // It cannot end while it waits on itself: still running after the wait.
+  EXPECT_EQ(sys.CloseProgram(selfName, "TMainForm", "MainForm"), vz::inst::CloseOutcome::kStillRunning);
+  EXPECT_TRUE(PeekMessageA(&msg, window, WM_CLOSE, WM_CLOSE, PM_REMOVE));
+  DestroyWindow(window);
+}
+
 TEST(TRASDDWarningTest, LaidOutAsDesignedAndClosedByOk) {
   App();
   TRASDDWarning warning(&App());
