@@ -152,10 +152,14 @@ TEST_F(JobTest, DialogIsCentredTopLevelInFrontWithTheFocusInPhone) {
   EXPECT_FALSE(style & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
   EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
   EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == dialog; }));
-  GUITHREADINFO gui{};
-  gui.cbSize = sizeof gui;
-  ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui));
-  EXPECT_EQ(gui.hwndFocus, GetDlgItem(dialog, kPhone));
+  // The dialog sets its focus once it is shown: wait for it rather than catch it before.
+  HWND phone = GetDlgItem(dialog, kPhone);
+  const DWORD guiThread = GetWindowThreadProcessId(dialog, nullptr);
+  EXPECT_TRUE(WaitFor([&] {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    return GetGUIThreadInfo(guiThread, &gui) && gui.hwndFocus == phone;
+  })) << "the focus is in Phone";
   EXPECT_EQ(Text(GetDlgItem(dialog, kButton1)), "Ok");
   EXPECT_EQ(Text(GetDlgItem(dialog, 208)), "&Phone Book");
   EXPECT_EQ(Text(GetDlgItem(dialog, kButton3)), "Cancel");
