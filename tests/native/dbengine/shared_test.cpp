@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "common/bytes.hpp"
@@ -26,6 +27,19 @@ void PhoneView(Table& t) {
 
 using Listing = std::vector<std::pair<std::uint32_t, std::string>>;
 
+// A new phone book with two openers of it.
+struct TwoOpeners {
+  TempDir dir;
+  std::string path = dir / "VZPB.DBF";
+  std::unique_ptr<Table> a = OpenNew(path);
+  std::unique_ptr<Table> b = Table::Open(path, FixedDate());
+
+  static std::unique_ptr<Table> OpenNew(const std::string& path) {
+    MakePhoneTable(path, FixedDate());
+    return Table::Open(path, FixedDate());
+  }
+};
+
 // An opener that found no damage, shows `entries` in the phone book's view and whose
 // index agrees with the records.
 void ExpectSound(Table& t, const Listing& entries) {
@@ -36,11 +50,9 @@ void ExpectSound(Table& t, const Listing& entries) {
 }
 
 TEST(TableShared, OpenersSeeEachOthersChangesWhenTheyReRead) {
-  TempDir dir;
-  const std::string path = dir / "VZPB.DBF";
-  MakePhoneTable(path, FixedDate());
-  auto a = Table::Open(path, FixedDate());
-  auto b = Table::Open(path, FixedDate());
+  TwoOpeners openers;
+  auto& a = openers.a;
+  auto& b = openers.b;
   PhoneView(*a);
   PhoneView(*b);
   a->Append(PhoneRecord(*a, "Miller", "1"));
@@ -57,11 +69,9 @@ TEST(TableShared, OpenersSeeEachOthersChangesWhenTheyReRead) {
 // A seek goes to the file every time: another opener's change of the key, of the
 // record or of the tag itself shows in the very next seek.
 TEST(TableShared, EachSeekSeesAnotherOpenersLatestChanges) {
-  TempDir dir;
-  const std::string path = dir / "VZPB.DBF";
-  MakePhoneTable(path, FixedDate());
-  auto a = Table::Open(path, FixedDate());
-  auto b = Table::Open(path, FixedDate());
+  TwoOpeners openers;
+  auto& a = openers.a;
+  auto& b = openers.b;
   PhoneView(*a);
   b->Append(PhoneRecord(*b, "Miller", "1"));
   b->Append(PhoneRecord(*b, "Jones", "2"));
@@ -85,18 +95,16 @@ TEST(TableShared, EachSeekSeesAnotherOpenersLatestChanges) {
 // Rebuilding starts the index file afresh: repeated rebuilds do not grow it, and an
 // opener that holds the old index carries on with the rebuilt one.
 TEST(TableShared, ReindexingAgainAndAgainKeepsTheIndexItsSize) {
-  TempDir dir;
-  const std::string path = dir / "VZPB.DBF";
-  MakePhoneTable(path, FixedDate());
-  auto a = Table::Open(path, FixedDate());
-  auto b = Table::Open(path, FixedDate());
+  TwoOpeners openers;
+  auto& a = openers.a;
+  auto& b = openers.b;
   PhoneView(*a);
   for (int i = 0; i < 3000; ++i) b->Append(PhoneRecord(*b, vz::Format("Name %05d", (i * 7919) % 3000), "1"));
   b->Delete(5);
   b->Reindex();
-  const auto size = std::filesystem::file_size(dir / "VZPB.CDX");
+  const auto size = std::filesystem::file_size(openers.dir / "VZPB.CDX");
   for (int i = 0; i < 4; ++i) b->Reindex();
-  EXPECT_EQ(std::filesystem::file_size(dir / "VZPB.CDX"), size);
+  EXPECT_EQ(std::filesystem::file_size(openers.dir / "VZPB.CDX"), size);
   EXPECT_TRUE(b->CheckIndex().empty());
   EXPECT_EQ(a->CountVisible(), 2999u);
   ASSERT_TRUE(a->Seek("Name 00042"));
@@ -118,29 +126,27 @@ std::vector<std::string> BadCopies(const TempDir& dir) {
 // One opener finds the index damaged while another has it open: the damaged file is
 // kept as one copy, the index is rebuilt where it is, and both go on with it.
 TEST(TableShared, ADamagedIndexIsRebuiltInPlaceForEveryOpener) {
-  TempDir dir;
-  const std::string path = dir / "VZPB.DBF";
-  MakePhoneTable(path, FixedDate());
-  auto a = Table::Open(path, FixedDate());
-  auto b = Table::Open(path, FixedDate());
+  TwoOpeners openers;
+  auto& a = openers.a;
+  auto& b = openers.b;
   PhoneView(*a);
   PhoneView(*b);
   a->Append(PhoneRecord(*a, "Miller", "1"));
   b->Append(PhoneRecord(*b, "Jones", "2"));
   // Another program's update of several pages broke off half way: its mark stays set.
-  std::string cdx = ReadAll(dir / "VZPB.CDX");
+  std::string cdx = ReadAll(openers.dir / "VZPB.CDX");
   cdx.replace(496, 4, "PUZV");
-  WriteAll(dir / "VZPB.CDX", cdx);
+  WriteAll(openers.dir / "VZPB.CDX", cdx);
   a->Append(PhoneRecord(*a, "Adams", "3"));
   EXPECT_NE(a->DamageReason(), "");
   b->Append(PhoneRecord(*b, "Zed", "4"));
   const std::vector<std::pair<std::uint32_t, std::string>> all{{3, "Adams"}, {2, "Jones"}, {1, "Miller"}, {4, "Zed"}};
   EXPECT_EQ(Walk(*a), all);
   EXPECT_EQ(Walk(*b), all);
-  auto c = Table::Open(path, FixedDate());
+  auto c = Table::Open(openers.path, FixedDate());
   ExpectSound(*c, all);
-  EXPECT_EQ(BadCopies(dir), std::vector<std::string>{"VZPB.CDX.BAD"});
-  EXPECT_EQ(ReadAll(dir / "VZPB.CDX.BAD"), cdx);
+  EXPECT_EQ(BadCopies(openers.dir), std::vector<std::string>{"VZPB.CDX.BAD"});
+  EXPECT_EQ(ReadAll(openers.dir / "VZPB.CDX.BAD"), cdx);
 }
 
 // A table whose index file is there but was not taken up (its move aside refused)
