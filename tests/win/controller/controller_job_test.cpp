@@ -340,8 +340,12 @@ TEST_F(JobTest, SecondCopyRenamesOneTitledWindowRestoresTheOtherAndEndsAtOnce) {
   ShowWindow(second, SW_SHOWMINNOACTIVE);
   ASSERT_TRUE(IsIconic(second));
 
-  PROCESS_INFORMATION copy = StartProcess(ControllerPath());
+  PROCESS_INFORMATION copy = StartProcess(ControllerPath(), "", CREATE_SUSPENDED);
   ASSERT_NE(copy.hProcess, nullptr);
+  vz::test::WindowCreations created(copy.dwProcessId);
+  ResumeThread(copy.hThread);
+  CloseHandle(copy.hThread);
+  ASSERT_TRUE(created.Watching());
   // Our windows need their messages answered while the copy looks at them.
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   while (WaitForSingleObject(copy.hProcess, 0) == WAIT_TIMEOUT && std::chrono::steady_clock::now() < end) {
@@ -349,11 +353,15 @@ TEST_F(JobTest, SecondCopyRenamesOneTitledWindowRestoresTheOtherAndEndsAtOnce) {
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
     MsgWaitForMultipleObjects(1, &copy.hProcess, FALSE, 20, QS_ALLINPUT);
   }
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   DWORD code = 99;
   GetExitCodeProcess(copy.hProcess, &code);
   CloseHandle(copy.hProcess);
   // 0: it ended by itself; a copy that had gone on to the pipe would have failed with 1.
   EXPECT_EQ(code, 0u);
+  // No window, so no tray icon either: an icon needs a window for its messages.
+  EXPECT_EQ(created.Count(), 0);
   const std::string titles[] = {Text(first), Text(second)};
   EXPECT_TRUE((titles[0] == "something else") != (titles[1] == "something else")) << titles[0] << " / " << titles[1];
   EXPECT_FALSE(IsIconic(second) && titles[1] == "VZNTCTL") << "the other window was not restored";
@@ -361,6 +369,24 @@ TEST_F(JobTest, SecondCopyRenamesOneTitledWindowRestoresTheOtherAndEndsAtOnce) {
   DestroyWindow(second);
   // The first copy goes on serving.
   EXPECT_EQ(vz::tools::PipeDocStart("x"), out_ + "\\FAX00000.APF");
+}
+
+// The watch used above sees the windows a program makes: the stand-in fax program's.
+TEST_F(JobTest, WindowCreationsOfAnotherProgramAreSeen) {
+  PROCESS_INFORMATION stub = StartProcess(exe_, "", CREATE_SUSPENDED);
+  ASSERT_NE(stub.hProcess, nullptr);
+  vz::test::WindowCreations created(stub.dwProcessId);
+  ResumeThread(stub.hThread);
+  CloseHandle(stub.hThread);
+  ASSERT_TRUE(created.Watching());
+  EXPECT_TRUE(WaitFor([&] {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    return created.Count() > 0;
+  }));
+  TerminateProcess(stub.hProcess, 0);
+  WaitForSingleObject(stub.hProcess, 5000);
+  CloseHandle(stub.hProcess);
 }
 
 // The controller runs from the scratch folder, where its phone book is: one entry.

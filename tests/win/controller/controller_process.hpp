@@ -98,6 +98,31 @@ inline std::string WindowsOf(DWORD processId) {
   return walk.lines;
 }
 
+// Counts the windows one process creates, through out-of-context creation events
+// (delivered while the watching thread handles its messages). One watch at a time.
+class WindowCreations {
+ public:
+  explicit WindowCreations(DWORD processId)
+      : hook_(SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr, &WindowCreations::OnEvent,
+                              processId, 0, WINEVENT_OUTOFCONTEXT)) {
+    count_ = 0;
+  }
+  ~WindowCreations() {
+    if (hook_ != nullptr) UnhookWinEvent(hook_);
+  }
+  WindowCreations(const WindowCreations&) = delete;
+  WindowCreations& operator=(const WindowCreations&) = delete;
+  bool Watching() const { return hook_ != nullptr; }
+  int Count() const { return count_; }
+
+ private:
+  static void CALLBACK OnEvent(HWINEVENTHOOK, DWORD, HWND wnd, LONG object, LONG child, DWORD, DWORD) {
+    if (wnd != nullptr && object == OBJID_WINDOW && child == CHILDID_SELF) ++count_;
+  }
+  static inline std::atomic<int> count_{0};
+  HWINEVENTHOOK hook_;
+};
+
 class ControllerEndToEndTest : public SettingsFileFixture {
  protected:
   void SetUp() override {
@@ -124,18 +149,22 @@ class ControllerEndToEndTest : public SettingsFileFixture {
   static std::string ControllerPath() { return WindowsPath(VZ_CONTROLLER_EXE); }
 
   // Starts `program` in the scratch folder; no process (and a failure) when it cannot.
-  PROCESS_INFORMATION StartProcess(const std::string& program, const std::string& arguments = "") {
+  // A process started suspended keeps its thread handle, for the caller to resume.
+  PROCESS_INFORMATION StartProcess(const std::string& program, const std::string& arguments = "",
+                                   DWORD creationFlags = 0) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     std::string command = "\"" + program + "\" " + arguments;
-    if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, root_.c_str(),
-                        &startup, &process)) {
+    if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
+                        root_.c_str(), &startup, &process)) {
       ADD_FAILURE() << program << " error " << GetLastError();
       return PROCESS_INFORMATION{};
     }
-    CloseHandle(process.hThread);
-    process.hThread = nullptr;
+    if (!(creationFlags & CREATE_SUSPENDED)) {
+      CloseHandle(process.hThread);
+      process.hThread = nullptr;
+    }
     return process;
   }
 
