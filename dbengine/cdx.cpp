@@ -384,6 +384,12 @@ class IndexImpl : public CdxIndex {
     });
   }
 
+  void DeferSync() override { store_.DeferFlush(true); }
+  bool SyncDeferred() override {
+    store_.DeferFlush(false);
+    return store_.FlushDeferred();
+  }
+
   std::uint32_t ChangeCounter() const override { return knownCounter_; }
   std::size_t CachedPages() const override { return store_.CachedPages(); }
   File& GetFile() override { return *file_; }
