@@ -390,6 +390,25 @@ TEST(CdxShared, DurableUpdatesFlushBetweenMarkPagesAndClear) {
   ASSERT_TRUE(tag.Insert(Key("999", 30), 999));  // last key of the tag: leaf and parent change
   EXPECT_EQ(storage->flushes, 3);
   index->Check();
+  // A group of updates leaves the flush that makes them lasting to the end: one-page
+  // updates flush nothing on their own, one of several pages keeps its two ordering
+  // flushes.
+  storage->flushes = 0;
+  index->DeferSync();
+  ASSERT_TRUE(tag.Remove(Key("1", 30), 1));
+  ASSERT_TRUE(tag.Insert(Key("1", 30), 1));
+  EXPECT_EQ(storage->flushes, 0);
+  EXPECT_TRUE(index->SyncDeferred());
+  EXPECT_EQ(storage->flushes, 1);
+  EXPECT_FALSE(index->SyncDeferred());
+  index->DeferSync();
+  ASSERT_TRUE(tag.Insert(Key("9999", 30), 9999));
+  EXPECT_EQ(storage->flushes, 3);
+  EXPECT_TRUE(index->SyncDeferred());
+  EXPECT_EQ(storage->flushes, 4);
+  ASSERT_TRUE(tag.Insert(Key("99999", 30), 99999));  // no longer deferred
+  EXPECT_EQ(storage->flushes, 7);
+  index->Check();
 }
 
 TEST(CdxShared, TwoProcessesUpdatingOneTagOnDisk) {
