@@ -336,15 +336,16 @@ void Table::OpenIndex(bool checkNow) {
 // A durable append flushes its record, then writes the count and flushes only the
 // index: once a key of the record is on the device, the record is too. A power cut
 // before the count reached the device leaves whole records past the count that the
-// index lists; they were posted, and are counted again here (read-only openers count
-// them without writing). A record past the count that no tag lists was never posted.
+// index lists; they were posted, and are counted again here (openers that may not
+// write count them without writing). A record past the count that no tag lists was
+// never posted.
 void Table::CountListedRecords() {
   const std::uint64_t len = header_.recordLength;
   auto wholeRecordAfter = [&](std::uint32_t count) {
     return count < UINT32_MAX && file_->Size() >= header_.RecordOffset(count + 1) + len;
   };
   if (!wholeRecordAfter(header_.recordCount)) return;
-  const bool readOnly = options_.mode == ShareMode::kReadOnly;
+  const bool readOnly = options_.mode == ShareMode::kReadOnly || !header_.Writable();
   FileLock headerLock(*this, kDbfLockBase, "the header", true, -1, readOnly ? LockKind::kShared : LockKind::kExclusive);
   if (!headerLock.Held()) return;
   ReadHeaderCount();
