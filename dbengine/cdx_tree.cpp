@@ -617,7 +617,10 @@ namespace {
 
 // The pages of a tree being built, numbered from 0 at `base` in the file: kept in
 // memory only until a run of them is written, so the build needs little beside its
-// keys. The newest page stays, as the build may still change it.
+// keys. The newest page stays, as the build may still change it. Runs stay small on
+// purpose too: the system caches a file written in large pieces in large pieces, and
+// each later write of one page into such a piece costs several times more (measured:
+// 1.2 us a page after 128 KB writes, 4 us after 1 MB, 12 us after one 20 MB write).
 class PageSink {
  public:
   PageSink(File& file, std::uint32_t base) : file_(file), base_(base) {}

@@ -1232,9 +1232,15 @@ std::uint32_t Table::Append(const std::string& record) {
   // is there, it vouches for the count as well (the record was on the device before the
   // key was written, and an opener counts a whole record that the index lists, see
   // CountListedRecords). Without such a key the count is flushed on its own.
-  DeferredIndexSync sync(index_);
-  const bool listed = MaintainIndex(recno, nullptr, record);
-  sync.Finish();
+  bool listed = false;
+  try {
+    DeferredIndexSync sync(index_);
+    listed = MaintainIndex(recno, nullptr, record);
+    sync.Finish();
+  } catch (const DbError&) {
+    file_->Flush();  // the record stands, counted, whatever became of its keys
+    throw;
+  }
   if (!listed) file_->Flush();
   return recno;
 }

@@ -128,6 +128,33 @@ double BareRead(const std::string& path) {
   return Since(t0);
 }
 
+// Baseline of the durable appends: the device syncs of this machine, each after a
+// small append to a scratch file, taken in turns with the appends (their speed varies
+// with others' use of the disk from one minute to the next).
+class BareSyncs {
+ public:
+  explicit BareSyncs(const std::string& path) : path_(path), file_(db::OpenHostFile(path, db::OpenMode::kCreate)) {}
+  ~BareSyncs() {
+    file_.reset();
+    std::filesystem::remove(path_);
+  }
+  double Time(int n) {
+    const std::string bytes(62, 'x');
+    const auto t0 = Clock::now();
+    for (int i = 0; i < n; ++i) {
+      file_->WriteAt(at_, bytes.data(), bytes.size());
+      at_ += bytes.size();
+      file_->Flush();
+    }
+    return Since(t0);
+  }
+
+ private:
+  std::string path_;
+  std::unique_ptr<db::File> file_;
+  std::uint64_t at_ = 0;
+};
+
 // Baseline of the tag build: std::sort of the same keys (35 bytes and a record number
 // each), then a bare write of the index's bytes.
 double SortAndWrite(const std::vector<std::string>& names, const std::string& indexBytes, const std::string& path) {
@@ -285,13 +312,23 @@ int RunReferenceWorkload(std::uint32_t n, const std::filesystem::path& dir) {
     SyncCounter fs;
     auto s = Table::Open(path, Mode(ShareMode::kShared, &fs, durable));
     const std::uint64_t syncsBefore = fs.Syncs();
-    const auto t0 = Clock::now();
-    for (int i = 0; i < kSharedAppends; ++i) s->Append(recs[static_cast<std::size_t>(i + (durable ? 0 : kSharedAppends))]);
-    const double secs = Since(t0);
+    const std::size_t first = durable ? 0 : kSharedAppends;
+    double secs = 0;
+    double twoSyncs = 0;  // baseline: two bare syncs an append, as the reference engine makes
+    BareSyncs bare(scratch);
+    for (int done = 0; done < kSharedAppends;) {
+      const int block = std::min(durable ? 500 : kSharedAppends, kSharedAppends - done);
+      const auto t0 = Clock::now();
+      for (int i = done; i < done + block; ++i) s->Append(recs[first + static_cast<std::size_t>(i)]);
+      secs += Since(t0);
+      if (durable) twoSyncs += bare.Time(2 * block);
+      done += block;
+    }
     const double syncs = static_cast<double>(fs.Syncs() - syncsBefore) / kSharedAppends;
     if (durable) {
-      Line("10,000 durable shared appends (tag open)", secs, "s", 0, 3.92, 3.92, "<= 3.1 s");
-      std::printf("%-44s %10.2f     reference 2  target <= 2\n", "  syncs per durable append", syncs);
+      Line("10,000 durable shared appends (tag open)", secs, "s", twoSyncs, 3.92, 3.92, "<= 3.1 s");
+      std::printf("%-44s %10.2f     reference 2  target <= 2  (baseline above: 2 bare syncs each)\n",
+                  "  syncs per durable append", syncs);
     } else {
       Line("10,000 shared appends, no syncs (tag open)", secs, "s", 0, 0.457, 0.457, "<= 0.37 s");
       if (syncs != 0) std::printf("  unexpected syncs per append: %.2f\n", syncs);
