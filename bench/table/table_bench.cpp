@@ -74,8 +74,9 @@ int RunOwn(std::uint32_t n, const std::filesystem::path& dir) {
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "VZPB.DBF").string();
   std::mt19937_64 rng(20261208);
-  std::printf("table benchmark: %u records (NAME C 35, PHONE C 25), about 5%% marked deleted, in %s\n", n,
-              dir.string().c_str());
+  std::printf("own workload: %u records (NAME C 35, PHONE C 25), syllable names, about 5%% marked deleted, in %s\n"
+              "(its references were measured on the reference workload below, not on this one)\n",
+              n, dir.string().c_str());
 
   // 1. Appending the records (the table alone, no index yet).
   Table::Create(path, {{"NAME", 'C', 35, 0, 0}, {"PHONE", 'C', 25, 0, 0}}, Options(ShareMode::kExclusive));
@@ -192,7 +193,7 @@ int RunOwn(std::uint32_t n, const std::filesystem::path& dir) {
     };
     const double durable = timed(true);
     const double once = timed(false);
-    Report("300 durable appends (a flush each)", durable * 1e3, "ms", 0, nullptr);
+    Report("300 durable appends (each synced)", durable * 1e3, "ms", 0, nullptr);
     Report("300 appends, one flush at the end", once * 1e3, "ms", 0, nullptr);
     std::printf("%-48s %12.2f\n", "  ratio durable / one flush", durable / once);
   }
