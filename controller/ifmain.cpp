@@ -31,6 +31,9 @@ TMainForm::TMainForm(TComponent* owner, TDriverTransport transport) : TForm(owne
   SetBounds(Left(), Top(), kFormWidth, kFormHeight);
   HINSTANCE instance = GetModuleHandleA(nullptr);
   SetIcon(LoadIconA(instance, kTrayIconFax));
+  // The main form from the start: the tray icon is live before this constructor
+  // ends, and "Close" chosen from it then must end the program too.
+  if (Application != nullptr && Application->MainForm() == nullptr) Application->SetMainForm(this);
 
   BeginLoading();
   // First, so that the pipe listens before anything else of the program exists.

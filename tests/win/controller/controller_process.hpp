@@ -75,6 +75,29 @@ inline HWND MainFormOf(DWORD processId) {
   return nullptr;
 }
 
+// The top-level windows of a process, one line each ("class 'title' visible"), to
+// say what a controller that does not end is still showing.
+inline std::string WindowsOf(DWORD processId) {
+  struct Walk {
+    DWORD pid;
+    std::string lines;
+  } walk{processId, {}};
+  EnumWindows(
+      [](HWND wnd, LPARAM param) -> BOOL {
+        auto* w = reinterpret_cast<Walk*>(param);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(wnd, &owner);
+        if (owner != w->pid) return TRUE;
+        char cls[64] = {}, title[128] = {};
+        GetClassNameA(wnd, cls, sizeof cls);
+        GetWindowTextA(wnd, title, sizeof title);
+        w->lines += std::string(cls) + " '" + title + "'" + (IsWindowVisible(wnd) ? " visible" : "") + "\n";
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&walk));
+  return walk.lines;
+}
+
 class ControllerEndToEndTest : public SettingsFileFixture {
  protected:
   void SetUp() override {
