@@ -36,40 +36,42 @@ std::string DirectoryKey(const std::string& name) {
   return key;
 }
 
-// Sorts a key block into tag order where it lies and hands its storage over. 16-byte
-// items holding a 12-byte key prefix and the entry's position are put in order by a
-// radix sort on six 16-bit digits; the keys then follow that order by walking the
+// Sorts a key block into tag order where it lies and hands its storage over. 12-byte
+// items holding an 8-byte key prefix and the entry's position are put in order by a
+// radix sort on four 16-bit digits; the keys then follow that order by walking the
 // cycles of the permutation (each key moves once, one key of spare room); each run of
 // equal prefixes is finished by comparing whole keys inside the (small, contiguous) run.
-// Memory beside the block: the items, 16 bytes per entry, and a radix buffer the size
+// Memory beside the block: the items, 12 bytes per entry, and a radix buffer the size
 // of the largest bucket of equal leading two bytes.
+#pragma pack(push, 4)
+struct SortItem {
+  std::uint64_t a;  // key bytes 0..7, big-endian
+  std::uint32_t index;
+};
+#pragma pack(pop)
+static_assert(sizeof(SortItem) == 12);
+
 EntryList SortKeys(CdxKeyBlock& block, bool unique) {
-  struct Item {
-    std::uint64_t a;  // key bytes 0..7, big-endian
-    std::uint32_t b;  // key bytes 8..11
-    std::uint32_t index;
-  };
+  using Item = SortItem;
   const std::size_t kl = static_cast<std::size_t>(block.keyLength);
   const std::size_t n = block.Size();
   std::vector<Item> items(n);
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned char* k = block.keys.data() + i * kl;
-    unsigned char prefix[12] = {};
-    std::memcpy(prefix, k, std::min<std::size_t>(kl, 12));
+    unsigned char prefix[8] = {};
+    std::memcpy(prefix, k, std::min<std::size_t>(kl, 8));
     std::uint64_t a = 0;
-    std::uint32_t b = 0;
     for (int j = 0; j < 8; ++j) a = (a << 8) | prefix[j];
-    for (int j = 8; j < 12; ++j) b = (b << 8) | prefix[j];
-    items[i] = Item{a, b, static_cast<std::uint32_t>(i)};
+    items[i] = Item{a, static_cast<std::uint32_t>(i)};
   }
   // Most significant digit first, in place (each item swapped straight into its
   // bucket); then each bucket on its own: small ones by comparison, large ones by LSD
-  // passes over the other five digits through a buffer only as large as the bucket.
+  // passes over the other three digits through a buffer only as large as the bucket.
   auto digit = [](const Item& it, int pass) -> std::uint32_t {
-    return pass < 2 ? (it.b >> (pass * 16)) & 0xFFFF : static_cast<std::uint32_t>(it.a >> ((pass - 2) * 16)) & 0xFFFF;
+    return static_cast<std::uint32_t>(it.a >> (pass * 16)) & 0xFFFF;
   };
-  auto less = [](const Item& x, const Item& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; };
-  constexpr int kTopPass = 5;
+  auto less = [](const Item& x, const Item& y) { return x.a < y.a; };
+  constexpr int kTopPass = 3;
   constexpr std::size_t kSmallBucket = 512;
   std::vector<std::uint32_t> count(65536);
   std::vector<std::size_t> bucketEnd(65536);
@@ -150,15 +152,17 @@ EntryList SortKeys(CdxKeyBlock& block, bool unique) {
   std::vector<std::uint32_t> runRecs;
   for (std::size_t i = 0; i < n;) {
     std::size_t j = i + 1;
-    while (j < n && items[j].a == items[i].a && items[j].b == items[i].b) ++j;
+    while (j < n && items[j].a == items[i].a) ++j;
     if (j - i > 1) {
       const std::size_t m = j - i;
       const unsigned char* base = keys + i * kl;
       const std::uint32_t* rbase = recs + i;
       order.resize(m);
       for (std::size_t k = 0; k < m; ++k) order[k] = static_cast<std::uint32_t>(k);
+      // The run shares its first eight bytes (or the whole of a shorter key).
+      const std::size_t skip = std::min<std::size_t>(kl, 8);
       std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-        const int c = std::memcmp(base + x * kl, base + y * kl, kl);
+        const int c = std::memcmp(base + x * kl + skip, base + y * kl + skip, kl - skip);
         if (c != 0) return c < 0;
         return rbase[x] < rbase[y];
       });
@@ -382,6 +386,12 @@ class IndexImpl : public CdxIndex {
       }
       return 0;
     });
+  }
+
+  void DeferSync() override { store_.DeferFlush(true); }
+  bool SyncDeferred() override {
+    store_.DeferFlush(false);
+    return store_.FlushDeferred();
   }
 
   std::uint32_t ChangeCounter() const override { return knownCounter_; }

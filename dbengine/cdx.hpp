@@ -191,6 +191,14 @@ class CdxIndex {
   // page both free and in use).
   virtual void Check() = 0;
 
+  // Durable indexes: one device flush for a group of updates (the table's change of one
+  // record over all its tags). After DeferSync each update still flushes between its
+  // own steps, but leaves its last flush to SyncDeferred, which flushes once when any
+  // update since wrote, ends the deferral and returns whether it flushed. Without the
+  // durable option both do nothing.
+  virtual void DeferSync() = 0;
+  virtual bool SyncDeferred() = 0;
+
   // Pages held in the cache now (between calls: at most CdxOptions::cachePages).
   virtual std::size_t CachedPages() const = 0;
   // The change counter at header offset 8 as last read or written.

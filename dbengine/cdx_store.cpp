@@ -148,9 +148,19 @@ void PageStore::Commit(bool bumpCounter) {
     PutLE32(header + kHdrUpdateMark, 0);
     file_.WriteAt(0, header, kPageSize);
   }
-  if (durable_) file_.Flush();
+  if (durable_) {
+    unflushed_ = true;
+    if (!deferFlush_) FlushDeferred();
+  }
   for (std::uint32_t off : dirty_) slots_.at(off).dirty = false;
   dirty_.clear();
+}
+
+bool PageStore::FlushDeferred() {
+  if (!unflushed_) return false;
+  file_.Flush();
+  unflushed_ = false;
+  return true;
 }
 
 void PageStore::Discard() {

@@ -39,6 +39,13 @@ class PageStore {
   std::uint64_t End() const { return end_; }
 
   bool HasChanges() const { return !dirty_.empty(); }
+  // Durable stores: while deferred, an update's last device flush (the one that makes it
+  // lasting, after its pages or its cleared mark) is left to FlushDeferred, which makes
+  // one for every update since. The flushes that order an update's steps stay.
+  void DeferFlush(bool defer) { deferFlush_ = defer; }
+  // Flushes when an update since the last flush is not yet on the device; returns
+  // whether it did.
+  bool FlushDeferred();
   // Writes the running update's pages (see above); bumpCounter adds one to the change
   // counter in the same header write.
   void Commit(bool bumpCounter);
@@ -65,6 +72,8 @@ class PageStore {
   File& file_;
   std::size_t capacity_;
   bool durable_;
+  bool deferFlush_ = false;
+  bool unflushed_ = false;
   std::uint64_t end_ = 0;
   std::uint64_t tick_ = 0;
   std::uint64_t generation_ = 1;

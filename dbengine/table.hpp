@@ -37,7 +37,10 @@ struct TableOptions {
   std::function<DbfDate()> today = Today;
   // How long a change waits for a record or header lock held by someone else.
   int lockTimeoutMs = 10000;
-  // Flush the file between the record write and the header count (power-loss order).
+  // Every change is on the device before it returns. An append flushes its record
+  // before it writes the count (power-loss order); the count then reaches the device
+  // with the index's flush when a tag lists the record (an opener counts a listed
+  // record past the count again), or with a flush of its own.
   bool durable = false;
   // On open, verify every tag's tree when the index file is at most this large, and
   // compare every tag with the records when the records take at most this much too.
@@ -174,6 +177,8 @@ class Table {
   void ReadHeaderCount();
   std::string ReadRecord(std::uint32_t recno);
   void OpenIndex(bool checkNow);
+  void CountListedRecords();
+  bool Listed(std::string_view record, std::uint32_t recno);
   CdxOptions IndexOptions() const;
   std::vector<CdxTagInfo> TagsOfDamagedIndex();
   void MendIndex(const CdxDamaged& e);
@@ -189,7 +194,9 @@ class Table {
   bool HasOrderTag() const;
   CdxTag* OrderTag();
   std::unique_ptr<CdxLock> LockIndexForChange();
-  void MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
+  // Brings every tag up to date with a changed record; returns whether a tag took the
+  // record under its new key (false too when the index had to be mended).
+  bool MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
   std::vector<CdxEntry> CollectEntries(const TagState& tag);
   CdxKeyBlock CollectKeys(const TagState& tag);
   struct Disagreement;
@@ -234,6 +241,9 @@ class Table {
   std::string damageReason_;
   std::vector<CdxTagInfo> damagedTags_;
   bool holdsExclusiveLock_ = false;
+  // Records past the header's count that the index showed posted (read-only openers,
+  // which cannot write the count).
+  std::uint32_t countFloor_ = 0;
   std::unique_ptr<CdxIndex> index_;
   std::vector<TagState> tags_;
   int order_ = 0;

@@ -148,6 +148,35 @@ TEST(CdxBulkBuild, OrdersLikeTheModelForShortLongAndUniqueKeys) {
   EXPECT_EQ(index->AddTagFromKeys(TagInfo("E", 6), std::move(empty)).Count(), 0u);
 }
 
+// A tag of thousands of pages is written in runs as the build goes: every page lands
+// where its neighbours and parents say, over an index that already holds another tag
+// and has free pages of a replaced one.
+TEST(CdxBulkBuild, ALargeTagIsWrittenInRunsAndReadsBackWhole) {
+  std::mt19937 rng(7);
+  auto random = [&](std::size_t n) {
+    std::vector<CdxEntry> entries;
+    for (std::uint32_t r = 1; r <= n; ++r) {
+      std::string k(16, ' ');
+      for (char& c : k) c = static_cast<char>('A' + rng() % 26);
+      entries.push_back({k, r});
+    }
+    return entries;
+  };
+  auto storage = NewStorage();
+  auto index = CdxIndex::Create(Opener(storage));
+  index->AddTag(TagInfo("SMALL", 16), random(300));
+  index->AddTag(TagInfo("BIG", 16), random(500));
+  const std::vector<CdxEntry> entries = random(60000);
+  CdxTag& big = index->AddTag(TagInfo("BIG", 16), entries);
+  index->Check();
+  EXPECT_GT(storage->bytes.size(), 2000u * 512u);
+  ExpectMatches(big, Model(entries.begin(), entries.end()));
+  auto reader = CdxIndex::Open(Opener(storage));
+  reader->Check();
+  EXPECT_EQ(reader->FindTag("BIG")->Count(), entries.size());
+  EXPECT_EQ(reader->FindTag("SMALL")->Count(), 300u);
+}
+
 TEST(CdxBulkBuild, BinaryKeysCompressTrailingZeroBytes) {
   auto storage = NewStorage();
   Model model;
@@ -389,6 +418,25 @@ TEST(CdxShared, DurableUpdatesFlushBetweenMarkPagesAndClear) {
   storage->flushes = 0;
   ASSERT_TRUE(tag.Insert(Key("999", 30), 999));  // last key of the tag: leaf and parent change
   EXPECT_EQ(storage->flushes, 3);
+  index->Check();
+  // A group of updates leaves the flush that makes them lasting to the end: one-page
+  // updates flush nothing on their own, one of several pages keeps its two ordering
+  // flushes.
+  storage->flushes = 0;
+  index->DeferSync();
+  ASSERT_TRUE(tag.Remove(Key("1", 30), 1));
+  ASSERT_TRUE(tag.Insert(Key("1", 30), 1));
+  EXPECT_EQ(storage->flushes, 0);
+  EXPECT_TRUE(index->SyncDeferred());
+  EXPECT_EQ(storage->flushes, 1);
+  EXPECT_FALSE(index->SyncDeferred());
+  index->DeferSync();
+  ASSERT_TRUE(tag.Insert(Key("9999", 30), 9999));
+  EXPECT_EQ(storage->flushes, 3);
+  EXPECT_TRUE(index->SyncDeferred());
+  EXPECT_EQ(storage->flushes, 4);
+  ASSERT_TRUE(tag.Insert(Key("99999", 30), 99999));  // no longer deferred
+  EXPECT_EQ(storage->flushes, 7);
   index->Check();
 }
 

@@ -201,6 +201,9 @@ class PowerCutFileSystem : public ForwardingFileSystem {
     return it == synced_.end() ? std::string() : it->second;
   }
   int Flushes() const { return flushes_; }
+  // Every file as it stood right after each flush, in order: what a power cut between
+  // that flush and the next one would leave.
+  const std::vector<std::map<std::string, std::string>>& Cuts() const { return cuts_; }
 
  protected:
   std::unique_ptr<File> Wrap(std::unique_ptr<File> file, const std::string& path) override {
@@ -217,6 +220,7 @@ class PowerCutFileSystem : public ForwardingFileSystem {
       std::string bytes(Size(), '\0');
       bytes.resize(ReadAt(0, bytes.data(), bytes.size()));
       fs_.synced_[path_] = std::move(bytes);
+      fs_.cuts_.push_back(fs_.synced_);
       ++fs_.flushes_;
     }
 
@@ -225,6 +229,7 @@ class PowerCutFileSystem : public ForwardingFileSystem {
     PowerCutFileSystem& fs_;
   };
   std::map<std::string, std::string> synced_;
+  std::vector<std::map<std::string, std::string>> cuts_;
   int flushes_ = 0;
 };
 

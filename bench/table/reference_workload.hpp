@@ -1,0 +1,14 @@
+#pragma once
+// The workload an independent xBase engine was measured on, run through our table
+// engine beside physical baselines taken in the same run.
+#include <cstdint>
+#include <filesystem>
+
+namespace vz::bench {
+
+// Runs the workload over `records` records in `dir` (emptied first) and prints every
+// phase with its baseline ratio, the reference figure and the target. Returns 0, or 1
+// when a phase gives a wrong result.
+int RunReferenceWorkload(std::uint32_t records, const std::filesystem::path& dir);
+
+}  // namespace vz::bench
