@@ -77,25 +77,25 @@ inline HWND MainFormOf(DWORD processId) {
 
 // The top-level windows of a process, one line each ("class 'title' visible"), to
 // say what a controller that does not end is still showing.
+struct WindowList {
+  DWORD processId;
+  std::string lines;
+  static BOOL CALLBACK Add(HWND wnd, LPARAM param) {
+    auto* list = reinterpret_cast<WindowList*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(wnd, &owner);
+    if (owner != list->processId) return TRUE;
+    char cls[64] = {}, title[128] = {};
+    GetClassNameA(wnd, cls, sizeof cls);
+    GetWindowTextA(wnd, title, sizeof title);
+    list->lines += std::string(cls) + " '" + title + "'" + (IsWindowVisible(wnd) ? " visible" : "") + "\n";
+    return TRUE;
+  }
+};
 inline std::string WindowsOf(DWORD processId) {
-  struct Walk {
-    DWORD pid;
-    std::string lines;
-  } walk{processId, {}};
-  EnumWindows(
-      [](HWND wnd, LPARAM param) -> BOOL {
-        auto* w = reinterpret_cast<Walk*>(param);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(wnd, &owner);
-        if (owner != w->pid) return TRUE;
-        char cls[64] = {}, title[128] = {};
-        GetClassNameA(wnd, cls, sizeof cls);
-        GetWindowTextA(wnd, title, sizeof title);
-        w->lines += std::string(cls) + " '" + title + "'" + (IsWindowVisible(wnd) ? " visible" : "") + "\n";
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&walk));
-  return walk.lines;
+  WindowList list{processId, {}};
+  EnumWindows(&WindowList::Add, reinterpret_cast<LPARAM>(&list));
+  return list.lines;
 }
 
 // Counts the windows one process creates, through out-of-context creation events
