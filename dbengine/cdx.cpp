@@ -213,6 +213,7 @@ class TagImpl : public CdxTag {
   std::optional<CdxEntry> Seek(std::string_view key) override;
   std::optional<CdxEntry> SeekEntry(std::string_view key, std::uint32_t recno) override;
   std::uint64_t Count() override;
+  std::vector<std::uint32_t> RecNos() override;
   void Check() override;
 
   // Directory bookkeeping (under the index lock).
@@ -700,6 +701,10 @@ std::uint64_t TagImpl::Count() {
     }
     return *count;
   });
+}
+
+std::vector<std::uint32_t> TagImpl::RecNos() {
+  return index_.ReadOp([&] { return Ready().RecNosInOrder(); });
 }
 
 std::uint64_t TagImpl::CheckPages(std::vector<std::uint32_t>& pages) {

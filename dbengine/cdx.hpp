@@ -137,6 +137,9 @@ class CdxTag {
   // once in large runs, then the figure is kept up to date by this opener's own changes
   // until another opener changes the file.
   virtual std::uint64_t Count() = 0;
+  // The record numbers of all entries in tag order, read like Count: far cheaper than
+  // stepping with Next when every entry is wanted.
+  virtual std::vector<std::uint32_t> RecNos() = 0;
 
   // Verifies the tag's B-tree: page bounds, attributes, key order over the whole tag,
   // sibling links both ways, every interior entry equal to its child's last entry,

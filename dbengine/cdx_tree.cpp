@@ -473,38 +473,80 @@ void ReadPagesInFileOrder(File& file, std::uint64_t end, const std::vector<std::
 
 }  // namespace
 
-std::uint64_t Tree::CountLeaves() {
-  // Level by level from the root: the interior nodes name their children, so the
-  // leaves are read in file order, in large reads, however scattered splits and
-  // page reuse have left them.
+// Level by level from the root: the interior nodes name their children, so the
+// leaves are read in file order, in large reads, however scattered splits and page
+// reuse have left them. `visit(position, page)` gets each leaf with its position in
+// key order.
+template <typename Visit>
+std::size_t Tree::VisitLeaves(Visit visit) {
   File& file = store_.GetFile();
   const std::uint64_t end = store_.End();
   const std::uint64_t maxPages = end / kPageSize + 1;
-  std::vector<std::uint32_t> level{Root()};
+  std::vector<std::uint32_t> level{Root()};  // in key order
   for (int depth = 0;; ++depth) {
     if (depth > kMaxDepth) Damaged("tree deeper than possible (loop)");
     if (level.size() > maxPages) Damaged("more nodes than pages in the file");
-    std::vector<std::uint32_t> sorted = level;
+    std::vector<std::pair<std::uint32_t, std::size_t>> sorted(level.size());  // offset, position
+    for (std::size_t i = 0; i < level.size(); ++i) sorted[i] = {level[i], i};
     std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) Damaged("node reached twice");
-    std::uint64_t total = 0;
-    std::size_t leaves = 0;
-    std::vector<std::uint32_t> children;
-    ReadPagesInFileOrder(file, end, sorted, [&](std::uint32_t, const unsigned char* page) {
+    std::vector<std::uint32_t> offsets(sorted.size());
+    for (std::size_t i = 0; i < sorted.size(); ++i) offsets[i] = sorted[i].first;
+    if (std::adjacent_find(offsets.begin(), offsets.end()) != offsets.end()) Damaged("node reached twice");
+    std::size_t leaves = 0, k = 0;
+    std::vector<std::vector<std::uint32_t>> children(level.size());
+    ReadPagesInFileOrder(file, end, offsets, [&](std::uint32_t, const unsigned char* page) {
+      const std::size_t position = sorted[k++].second;
       const NodeHead h = ReadNodeHead(page);
       if (h.IsLeaf()) {
         ++leaves;
-        total += h.count;
+        visit(position, page);
         return;
       }
       if (h.count == 0 || h.count > interiorCap_) Damaged("interior node key count");
       for (std::size_t i = 0; i < h.count; ++i)
-        children.push_back(GetBE32(InteriorEntry(page, i, keyLength_) + keyLength_ + 4));
+        children[position].push_back(GetBE32(InteriorEntry(page, i, keyLength_) + keyLength_ + 4));
     });
-    if (leaves == level.size()) return total;
+    if (leaves == level.size()) return leaves;
     if (leaves != 0) Damaged("leaves and interior nodes on one level");
-    level = std::move(children);
+    level.clear();
+    for (const auto& c : children) level.insert(level.end(), c.begin(), c.end());
   }
+}
+
+std::uint64_t Tree::CountLeaves() {
+  std::uint64_t total = 0;
+  VisitLeaves([&](std::size_t, const unsigned char* page) { total += ReadNodeHead(page).count; });
+  return total;
+}
+
+std::vector<std::uint32_t> Tree::RecNosInOrder() {
+  struct Leaf {
+    std::vector<std::uint32_t> recnos;
+    std::string first, last;  // keys, for the order check between leaves
+  };
+  std::vector<Leaf> leaves;
+  EntryList list;
+  VisitLeaves([&](std::size_t position, const unsigned char* page) {
+    if (position >= leaves.size()) leaves.resize(position + 1);
+    DecodeLeaf(page, keyLength_, trail_, list);
+    if (list.Size() == 0) return;
+    Leaf& leaf = leaves[position];
+    leaf.recnos = list.recnos;
+    leaf.first.assign(list.KeyView(0));
+    leaf.last.assign(list.KeyView(list.Size() - 1));
+  });
+  std::vector<std::uint32_t> out;
+  const Leaf* previous = nullptr;
+  for (const Leaf& leaf : leaves) {
+    if (leaf.recnos.empty()) continue;
+    if (previous != nullptr &&
+        CompareEntry(reinterpret_cast<const unsigned char*>(leaf.first.data()), keyLength_, leaf.recnos.front(),
+                     Probe{previous->last, previous->recnos.back()}) <= 0)
+      Damaged("keys out of order");
+    out.insert(out.end(), leaf.recnos.begin(), leaf.recnos.end());
+    previous = &leaf;
+  }
+  return out;
 }
 
 std::uint64_t Tree::Check(std::vector<std::uint32_t>& pages) {

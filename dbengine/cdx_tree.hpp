@@ -36,6 +36,9 @@ class Tree {
   // growing runs, so a tree built in one go is read in a few large reads). Only call
   // with no uncommitted changes.
   std::uint64_t CountLeaves();
+  // The record numbers of all entries in key order, from one such walk (keys out of
+  // order between leaves are damage). Same condition.
+  std::vector<std::uint32_t> RecNosInOrder();
 
   // Verifies the whole tree; appends every page it uses (header pages included) to
   // `pages` and returns the number of entries.
@@ -54,6 +57,8 @@ class Tree {
   };
 
   std::uint32_t Root();
+  template <typename Visit>
+  std::size_t VisitLeaves(Visit visit);
   void SetRoot(std::uint32_t root);
   bool Descend(const Probe& probe, bool forInsert, std::vector<Step>* path, std::uint32_t& leaf);
   const EntryList& LoadLeaf(std::uint32_t offset, NodeHead& head);

@@ -1156,9 +1156,8 @@ std::vector<std::uint32_t> Table::OrderRecNos() {
         CdxLock lock(*index_, LockKind::kShared);
         CdxTag* tag = OrderTag();
         if (!tag) return out;
-        const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
-        for (auto e = desc ? tag->Last() : tag->First(); e; e = desc ? tag->Prev(*e) : tag->Next(*e))
-          out.push_back(e->recno);
+        out = tag->RecNos();
+        if (tags_[static_cast<std::size_t>(order_) - 1].info.descending) std::reverse(out.begin(), out.end());
         return out;
       });
 }

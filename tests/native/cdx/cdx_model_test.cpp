@@ -44,6 +44,9 @@ void ExpectMatches(CdxTag& tag, const Model& model) {
   std::reverse(backward.begin(), backward.end());
   ASSERT_TRUE(backward == expected);
   EXPECT_EQ(tag.Count(), model.size());
+  std::vector<std::uint32_t> recnos;
+  for (const CdxEntry& e : model) recnos.push_back(e.recno);
+  EXPECT_TRUE(tag.RecNos() == recnos);
 }
 
 TEST(CdxMaintenance, RandomInsertsAndRemovesFollowTheModel) {
