@@ -495,7 +495,6 @@ class TrayMenuTest : public JobTest {
   }
 };
 
-
 TEST_F(TrayMenuTest, CloseEndsTheProgramWithCodeZeroAndThePipeGoes) {
   Choose(0);
   ASSERT_EQ(WaitForSingleObject(controller_.hProcess, 10000), WAIT_OBJECT_0)
