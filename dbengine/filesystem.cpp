@@ -116,16 +116,16 @@ std::string& MemoryFileSystem::Bytes(const std::string& path) {
 
 namespace {
 
-class FaultFile : public File {
+class FaultFile : public ForwardingFile {
  public:
   FaultFile(std::unique_ptr<File> inner, std::shared_ptr<FaultFileSystem::Counters> counters)
-      : inner_(std::move(inner)), counters_(std::move(counters)) {}
+      : ForwardingFile(std::move(inner)), counters_(std::move(counters)) {}
 
   std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override {
     const std::uint64_t nth = ++counters_->reads;
     if (counters_->plan.failRead != 0 && nth == counters_->plan.failRead)
       throw DbError("cannot read " + Path() + ": injected fault");
-    return inner_->ReadAt(offset, buf, n);
+    return ForwardingFile::ReadAt(offset, buf, n);
   }
   void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override {
     const std::uint64_t nth = ++counters_->writes;
@@ -133,29 +133,22 @@ class FaultFile : public File {
     if (counters_->crashed) throw DbError("cannot write " + Path() + ": injected fault");
     if (plan.failWrite != 0 && nth == plan.failWrite) {
       const std::size_t torn = std::min(plan.tornBytes, n);
-      if (torn > 0) inner_->WriteAt(offset, buf, torn);
+      if (torn > 0) ForwardingFile::WriteAt(offset, buf, torn);
       if (plan.crash) counters_->crashed = true;
       throw DbError("cannot write " + Path() + ": injected fault");
     }
-    inner_->WriteAt(offset, buf, n);
+    ForwardingFile::WriteAt(offset, buf, n);
   }
-  std::uint64_t Size() override { return inner_->Size(); }
   void Truncate(std::uint64_t size) override {
     if (counters_->crashed) throw DbError("cannot truncate " + Path() + ": injected fault");
-    inner_->Truncate(size);
+    ForwardingFile::Truncate(size);
   }
   void Flush() override {
     if (counters_->crashed) throw DbError("cannot flush " + Path() + ": injected fault");
-    inner_->Flush();
+    ForwardingFile::Flush();
   }
-  bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
-    return inner_->TryLock(offset, length, kind);
-  }
-  void Unlock(std::uint64_t offset, std::uint64_t length) override { inner_->Unlock(offset, length); }
-  const std::string& Path() const override { return inner_->Path(); }
 
  private:
-  std::unique_ptr<File> inner_;
   std::shared_ptr<FaultFileSystem::Counters> counters_;
 };
 

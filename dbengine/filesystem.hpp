@@ -29,6 +29,43 @@ FileSystem& HostFileSystem();
 bool HostFileExists(const std::string& path);
 std::string HostPath(const std::string& path);
 
+// A file that passes every call to another; wrappers override what they watch.
+class ForwardingFile : public File {
+ public:
+  explicit ForwardingFile(std::unique_ptr<File> inner) : inner_(std::move(inner)) {}
+  std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override { return inner_->ReadAt(offset, buf, n); }
+  void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override { inner_->WriteAt(offset, buf, n); }
+  std::uint64_t Size() override { return inner_->Size(); }
+  void Truncate(std::uint64_t size) override { inner_->Truncate(size); }
+  void Flush() override { inner_->Flush(); }
+  bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
+    return inner_->TryLock(offset, length, kind);
+  }
+  void Unlock(std::uint64_t offset, std::uint64_t length) override { inner_->Unlock(offset, length); }
+  const std::string& Path() const override { return inner_->Path(); }
+
+ private:
+  std::unique_ptr<File> inner_;
+};
+
+// A file system that passes every call to another, handing each file it opens to Wrap.
+class ForwardingFileSystem : public FileSystem {
+ public:
+  explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
+  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+    return Wrap(inner_.Open(path, mode), path);
+  }
+  bool Exists(const std::string& path) override { return inner_.Exists(path); }
+  void Rename(const std::string& from, const std::string& to) override { inner_.Rename(from, to); }
+  void Remove(const std::string& path) override { inner_.Remove(path); }
+
+ protected:
+  virtual std::unique_ptr<File> Wrap(std::unique_ptr<File> file, const std::string&) { return file; }
+
+ private:
+  FileSystem& inner_;
+};
+
 // Files kept in memory, with byte-range locks that conflict between openers as host
 // locks do. Used by tests and the fuzz target.
 class MemoryFileSystem : public FileSystem {

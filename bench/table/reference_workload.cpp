@@ -57,34 +57,26 @@ void Line(const char* what, double value, const char* unit, double baseline, dou
 }
 
 // Counts the device syncs asked for through the files it opens.
-class SyncCounter : public db::FileSystem {
+class SyncCounter : public db::ForwardingFileSystem {
  public:
-  std::unique_ptr<db::File> Open(const std::string& path, db::OpenMode mode) override {
-    return std::make_unique<Counted>(db::HostFileSystem().Open(path, mode), syncs_);
-  }
-  bool Exists(const std::string& path) override { return db::HostFileSystem().Exists(path); }
-  void Rename(const std::string& from, const std::string& to) override { db::HostFileSystem().Rename(from, to); }
-  void Remove(const std::string& path) override { db::HostFileSystem().Remove(path); }
+  SyncCounter() : ForwardingFileSystem(db::HostFileSystem()) {}
   std::uint64_t Syncs() const { return syncs_; }
 
+ protected:
+  std::unique_ptr<db::File> Wrap(std::unique_ptr<db::File> file, const std::string&) override {
+    return std::make_unique<Counted>(std::move(file), syncs_);
+  }
+
  private:
-  class Counted : public db::File {
+  class Counted : public db::ForwardingFile {
    public:
-    Counted(std::unique_ptr<db::File> inner, std::uint64_t& syncs) : inner_(std::move(inner)), syncs_(syncs) {}
-    std::size_t ReadAt(std::uint64_t o, void* b, std::size_t n) override { return inner_->ReadAt(o, b, n); }
-    void WriteAt(std::uint64_t o, const void* b, std::size_t n) override { inner_->WriteAt(o, b, n); }
-    std::uint64_t Size() override { return inner_->Size(); }
-    void Truncate(std::uint64_t size) override { inner_->Truncate(size); }
+    Counted(std::unique_ptr<db::File> inner, std::uint64_t& syncs) : ForwardingFile(std::move(inner)), syncs_(syncs) {}
     void Flush() override {
       ++syncs_;
-      inner_->Flush();
+      ForwardingFile::Flush();
     }
-    bool TryLock(std::uint64_t o, std::uint64_t l, db::LockKind k) override { return inner_->TryLock(o, l, k); }
-    void Unlock(std::uint64_t o, std::uint64_t l) override { inner_->Unlock(o, l); }
-    const std::string& Path() const override { return inner_->Path(); }
 
    private:
-    std::unique_ptr<db::File> inner_;
     std::uint64_t& syncs_;
   };
   std::uint64_t syncs_ = 0;
