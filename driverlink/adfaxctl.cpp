@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "common/text.hpp"
+#include "platform/windowclass.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/exception.hpp"
 
@@ -343,13 +344,8 @@ void TApdFaxDriverInterface::SignalSemaphore() {
 
 void TApdFaxDriverInterface::CreateWindowTransport() {
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSA wc{};
-  if (!GetClassInfoA(instance, kPipeWindowClass, &wc)) {
-    wc.lpfnWndProc = &TApdFaxDriverInterface::PipeWindowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = kPipeWindowClass;
-    RegisterClassA(&wc);
-  }
+  // Unregistered, the class makes the window's creation fail, which is reported below.
+  vz::win::EnsureWindowClass(kPipeWindowClass, &TApdFaxDriverInterface::PipeWindowProc);
   HWND wnd = CreateWindowExA(0, kPipeWindowClass, proto::kPipeName, WS_OVERLAPPED, 0, 0, 0, 0,
                              nullptr, nullptr, instance, this);
   if (wnd == nullptr) throw Exception("Unable to create \"pipe\" window");

@@ -4,16 +4,21 @@
 
 namespace vz::win {
 
-// The class `name` with `proc` in this program: registered unless it already is.
-// False when it is missing and cannot be registered.
+// The class `wanted` describes (in this program when it names no instance):
+// registered unless it already is. False when it is missing and cannot be registered.
+inline bool EnsureWindowClass(WNDCLASSA wanted) {
+  if (wanted.hInstance == nullptr) wanted.hInstance = GetModuleHandleA(nullptr);
+  WNDCLASSA existing{};
+  if (GetClassInfoA(wanted.hInstance, wanted.lpszClassName, &existing)) return true;
+  return RegisterClassA(&wanted) != 0;
+}
+
+// The plain class `name` with `proc` in this program.
 inline bool EnsureWindowClass(const char* name, WNDPROC proc) {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSA wc{};
-  if (GetClassInfoA(instance, name, &wc)) return true;
   wc.lpfnWndProc = proc;
-  wc.hInstance = instance;
   wc.lpszClassName = name;
-  return RegisterClassA(&wc) != 0;
+  return EnsureWindowClass(wc);
 }
 
 }  // namespace vz::win

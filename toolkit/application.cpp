@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/text.hpp"
+#include "platform/windowclass.hpp"
 #include "toolkit/dialogs.hpp"
 #include "toolkit/exception.hpp"
 #include "toolkit/forms.hpp"
@@ -20,12 +21,11 @@ struct SyncRequest {
 
 void RegisterApplicationClass(HINSTANCE instance, WNDPROC proc) {
   WNDCLASSA wc{};
-  if (GetClassInfoA(instance, kWindowClass, &wc)) return;
   wc.lpfnWndProc = proc;
   wc.hInstance = instance;
   wc.lpszClassName = kWindowClass;
   wc.hIcon = LoadIconA(instance, "MAINICON");
-  if (!RegisterClassA(&wc)) throw Exception("Unable to register the application window class");
+  if (!vz::win::EnsureWindowClass(wc)) throw Exception("Unable to register the application window class");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/windowclass.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/exception.hpp"
 #include "toolkit/forms.hpp"
@@ -288,15 +289,13 @@ void TWinControl::CreateHandle(const CreateParams& p) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   if (p.ownClass) {
     WNDCLASSA wc{};
-    if (!GetClassInfoA(instance, p.className.c_str(), &wc)) {
-      wc.style = p.classStyle;
-      wc.lpfnWndProc = &TWinControl::WindowProc;
-      wc.hInstance = instance;
-      wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-      wc.hIcon = p.icon;
-      wc.lpszClassName = p.className.c_str();
-      if (!RegisterClassA(&wc)) throw Exception("Unable to register window class " + p.className);
-    }
+    wc.style = p.classStyle;
+    wc.lpfnWndProc = &TWinControl::WindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hIcon = p.icon;
+    wc.lpszClassName = p.className.c_str();
+    if (!vz::win::EnsureWindowClass(wc)) throw Exception("Unable to register window class " + p.className);
   }
   HWND wnd = CreateWindowExA(p.exStyle, p.className.c_str(), p.caption.c_str(), p.style, p.x, p.y, p.width,
                              p.height, p.parent, p.idOrMenu, instance, p.ownClass ? this : nullptr);
