@@ -278,16 +278,17 @@ TEST(TableLocks, AnExclusiveOpenerKeepsOthersFromWriting) {
   EXPECT_EQ(shared->Append(shared->BlankRecord()), 1u);
 }
 
-// Two processes append and delete at once; nothing is lost and the index agrees.
 // Passes every call to another file system and runs `step` once, right after the
-// chosen call of an opener of `target`: another opener's change then falls exactly
-// between two of this opener's reads or writes.
+// chosen call of an opener of `target` (a size query, a write, or a lock refused):
+// another opener's change then falls exactly between two of this opener's steps.
 class InterleavingFileSystem : public ForwardingFileSystem {
  public:
-  enum class After { kSize, kWrite };
+  enum class After { kSize, kWrite, kRefusedLock };
   InterleavingFileSystem(FileSystem& inner, std::string target, After after, std::function<void()> step)
       : ForwardingFileSystem(inner), target_(std::move(target)), after_(after), step_(std::move(step)) {}
   bool Ran() const { return ran_; }
+  // How often the chosen call happened.
+  int Calls() const { return calls_; }
   void Rearm() { ran_ = false; }
 
  protected:
@@ -309,12 +310,19 @@ class InterleavingFileSystem : public ForwardingFileSystem {
       fs_.Fire(After::kSize);
       return size;
     }
+    bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
+      if (ForwardingFile::TryLock(offset, length, kind)) return true;
+      fs_.Fire(After::kRefusedLock);
+      return false;
+    }
 
    private:
     InterleavingFileSystem& fs_;
   };
   void Fire(After what) {
-    if (what != after_ || ran_) return;
+    if (what != after_) return;
+    ++calls_;
+    if (ran_) return;
     ran_ = true;
     step_();
   }
@@ -322,6 +330,7 @@ class InterleavingFileSystem : public ForwardingFileSystem {
   After after_;
   std::function<void()> step_;
   bool ran_ = false;
+  int calls_ = 0;
 };
 
 // A counted record is always whole: an opener that sizes the file while another
@@ -399,37 +408,6 @@ TEST(TableLocks, AReadOnlyReaderTakesTheIndexLock) {
   EXPECT_EQ(Walk(*reader), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Al"}, {1, "Kim"}}));
 }
 
-// Runs `step` once, the first time an opener of `target` is refused a lock it tries.
-class RefusedLockFileSystem : public ForwardingFileSystem {
- public:
-  RefusedLockFileSystem(FileSystem& inner, std::string target, std::function<void()> step)
-      : ForwardingFileSystem(inner), target_(std::move(target)), step_(std::move(step)) {}
-  int Refusals() const { return refusals_; }
-
- protected:
-  std::unique_ptr<File> Wrap(std::unique_ptr<File> file, const std::string& path) override {
-    if (path != target_) return file;
-    return std::make_unique<Hooked>(std::move(file), *this);
-  }
-
- private:
-  class Hooked : public ForwardingFile {
-   public:
-    Hooked(std::unique_ptr<File> inner, RefusedLockFileSystem& fs) : ForwardingFile(std::move(inner)), fs_(fs) {}
-    bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
-      if (ForwardingFile::TryLock(offset, length, kind)) return true;
-      if (fs_.refusals_++ == 0) fs_.step_();
-      return false;
-    }
-
-   private:
-    RefusedLockFileSystem& fs_;
-  };
-  std::string target_;
-  std::function<void()> step_;
-  int refusals_ = 0;
-};
-
 // Another xBase program appends as such programs do: it locks the new record, writes
 // it and the count, and adds the key later, still under the record lock. An opener
 // that comes in between sees a record without its key; that is not damage.
@@ -457,9 +435,9 @@ TEST(TableShared, AnOpenerBetweenAForeignRecordAndItsKeyDeclaresNoDamage) {
       cdx->FindTag("NAME")->Insert(key, 2);
       dbf->Unlock(0x7FFFFFFE - 2, 1);
     };
-    RefusedLockFileSystem fs(HostFileSystem(), path, addKey);
+    InterleavingFileSystem fs(HostFileSystem(), path, InterleavingFileSystem::After::kRefusedLock, addKey);
     auto opener = Table::Open(path, FixedDate(mode, &fs));
-    EXPECT_EQ(fs.Refusals(), 1);  // it waited for the record, once
+    EXPECT_EQ(fs.Calls(), 1);  // it waited for the record, once
     EXPECT_TRUE(opener->HasIndex());
     EXPECT_TRUE(BadCopies(dir).empty());
     ExpectSound(*opener, {{2, "Al"}, {1, "Kim"}});
