@@ -235,6 +235,9 @@ class CdxLock {
   CdxIndex& index_;
 };
 
+// The index header's change counter (big-endian), moved by every writer.
+inline constexpr std::uint64_t kCdxChangeCounterOffset = 8;
+
 // Byte of the index file locked around every access in shared mode.
 inline constexpr std::uint64_t kCdxLockOffset = 0x7FFFFFFE;
 

@@ -537,6 +537,13 @@ std::vector<CdxTagInfo> Table::Tags() {
   return out;
 }
 
+std::uint32_t Table::IndexChangeCounter() {
+  if (!index_) return 0;
+  unsigned char counter[4];
+  if (index_->GetFile().ReadAt(kCdxChangeCounterOffset, counter, sizeof counter) != sizeof counter) return 0;
+  return GetBE32(counter);
+}
+
 int Table::TagOrder(std::string_view name) {
   const std::string upper = UpperAscii(name);
   for (std::size_t i = 0; i < tags_.size(); ++i)

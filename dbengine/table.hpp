@@ -92,6 +92,11 @@ class Table {
   const std::string& DamagedIndexPath() const { return damagedIndexPath_; }
   const std::string& DamageReason() const { return damageReason_; }
   std::vector<CdxTagInfo> Tags();
+  // The production index's change counter (header offset 8) as the file holds it now.
+  // Every writer of the index, this engine or another, moves it: a reader that keeps
+  // what it showed compares it to see whether anyone changed the table. 0 without an
+  // index.
+  std::uint32_t IndexChangeCounter();
   // Order number (1-based, directory order) of a tag; 0 when absent.
   int TagOrder(std::string_view name);
   // Builds (or rebuilds) a tag of the production index from all records, creating the
