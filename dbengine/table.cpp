@@ -544,6 +544,8 @@ void Table::LoadTags() {
 
 void Table::RefreshTagsIfChanged() {
   const auto infos = index_->Tags();
+  // The tags known here stay known, for the rebuild this damage calls for.
+  if (infos.empty() && !tags_.empty()) throw CdxDamaged("index damaged: the production index has no tags");
   bool same = infos.size() == tags_.size();
   for (std::size_t i = 0; same && i < infos.size(); ++i)
     same = infos[i].name == tags_[i].info.name && infos[i].keyExpr == tags_[i].info.keyExpr &&
