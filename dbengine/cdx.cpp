@@ -9,6 +9,7 @@
 #include "dbengine/cdx_page.hpp"
 #include "dbengine/cdx_store.hpp"
 #include "dbengine/cdx_tree.hpp"
+#include "dbengine/filesystem.hpp"
 
 namespace vz::db {
 
@@ -418,22 +419,62 @@ class IndexImpl : public CdxIndex {
     mustRefresh_ = true;
   }
 
-  void Clear() override {
-    CdxLock lock(*this, LockKind::kExclusive);
+  void BeginRebuild(const std::vector<CdxTagInfo>& tags) override {
+    CdxLock lock(*this, LockKind::kExclusive, CdxLock::kUnchecked);
     // The counter straight from the file: the cached header may be stale or damaged.
     std::uint32_t counter = knownCounter_;
-    unsigned char old[kHdrCounter + 4];
-    if (file_->ReadAt(0, old, sizeof old) == sizeof old) counter = std::max(counter, GetBE32(old + kHdrCounter));
+    unsigned char head[kPageSize];
+    if (file_->ReadAt(0, head, kPageSize) == kPageSize) {
+      counter = std::max(counter, GetBE32(head + kHdrCounter));
+      // Marked first, its old directory still in place, so that an opener after a
+      // crash in what follows knows the tags to build.
+      PutLE32(head + kHdrUpdateMark, kRebuildMarkValue);
+      file_->WriteAt(0, head, kPageSize);
+      file_->Flush();
+    }
     ++counter;
+    const std::string layout = EmptyLayout(tags, counter);
     store_.Discard();
-    WriteEmptyFile(counter);
+    file_->WriteAt(0, layout.data(), layout.size());
+    file_->Truncate(layout.size());
+    file_->Flush();
     store_.Reset();
+    store_.SetIdleMark(kRebuildMarkValue);
     // The moved counter tells other openers to drop what they hold; this hold has
     // moved it already.
     knownCounter_ = counter;
     mustRefresh_ = false;
     bumped_ = true;
     ++foreignGen_;
+  }
+
+  void FinishRebuild() override {
+    CdxLock lock(*this, LockKind::kExclusive);
+    file_->Flush();
+    unsigned char head[kPageSize];
+    std::memcpy(head, store_.Get(0), kPageSize);
+    PutLE32(head + kHdrUpdateMark, 0);
+    store_.SetIdleMark(0);
+    file_->WriteAt(0, head, kPageSize);
+    file_->Flush();
+    store_.Reset();
+    ++foreignGen_;
+  }
+
+  // A whole index file listing the tags with no entries, marked as being rebuilt:
+  // built in memory so that it reaches the file in one write.
+  static std::string EmptyLayout(const std::vector<CdxTagInfo>& tags, std::uint32_t counter) {
+    MemoryFileSystem memory;
+    CdxOptions o;
+    o.shared = false;
+    auto fresh = CdxIndex::Create(memory.Open("FRESH.CDX", OpenMode::kCreate), o);
+    for (const CdxTagInfo& tag : tags) fresh->AddTag(tag, {});
+    fresh.reset();
+    std::string bytes = memory.Bytes("FRESH.CDX");
+    auto* head = reinterpret_cast<unsigned char*>(bytes.data());
+    PutBE32(head + kHdrCounter, counter);
+    PutLE32(head + kHdrUpdateMark, kRebuildMarkValue);
+    return bytes;
   }
 
   // Truncates the file to a header and an empty tag directory.
@@ -605,9 +646,12 @@ class IndexImpl : public CdxIndex {
         throw CdxDamaged("index damaged: tag directory key length");
       }
     }
-    if (GetLE32(page + kHdrUpdateMark) == kUpdateMarkValue) {
+    if (options_.salvage) return;
+    const std::uint32_t mark = GetLE32(page + kHdrUpdateMark);
+    if (mark == kUpdateMarkValue || mark == kRebuildMarkValue) {
       mustRefresh_ = true;
-      throw CdxDamaged("index damaged: an update was interrupted");
+      throw CdxDamaged(mark == kUpdateMarkValue ? "index damaged: an update was interrupted"
+                                                : "index damaged: a rebuild was cut short");
     }
   }
 

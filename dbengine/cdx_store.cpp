@@ -145,7 +145,7 @@ void PageStore::Commit(bool bumpCounter) {
     if (durable_) file_.Flush();
     WriteRuns(others);
     if (durable_) file_.Flush();
-    PutLE32(header + kHdrUpdateMark, 0);
+    PutLE32(header + kHdrUpdateMark, idleMark_);
     file_.WriteAt(0, header, kPageSize);
   }
   if (durable_) {
