@@ -47,8 +47,8 @@ enum class Kind { kAppend, kUpdate, kDelete, kRecall, kReindex };
 struct Op {
   int actor = 0;
   Kind kind = Kind::kAppend;
-  int entry = -1;     // the record it appends or changes
-  std::string name;   // update: the new name
+  int entry = -1;    // the record it appends or changes
+  std::string name;  // update: the new name
 };
 
 // The phone book at the start and what each opener does to it.
@@ -61,8 +61,7 @@ struct Script {
 // where each operation is also run inside the others, to keep the runs few.
 Script PhoneBookScript(bool withRecall) {
   Script s;
-  s.entries = {{"Kim", 1},    {"Berg", 2}, {"Lund", 3}, {"Cole", 4, true},
-               {"Adams", 0}, {"Avery", 0}, {"Brown", 0}};
+  s.entries = {{"Kim", 1}, {"Berg", 2}, {"Lund", 3}, {"Cole", 4, true}, {"Adams", 0}, {"Avery", 0}, {"Brown", 0}};
   s.ops = {
       {0, Kind::kAppend, 4, ""},          // A appends Adams,
       {0, Kind::kDelete, 4, ""},          // deletes that record again
@@ -80,11 +79,16 @@ std::string Label(const Script& s, int opId) {
   const std::string who = std::string(kActorNames[op.actor]) + " ";
   const std::string name = op.entry >= 0 ? s.entries[static_cast<std::size_t>(op.entry)].name : "";
   switch (op.kind) {
-    case Kind::kAppend: return who + "appends " + name;
-    case Kind::kUpdate: return who + "renames " + name + " " + op.name;
-    case Kind::kDelete: return who + "deletes " + name;
-    case Kind::kRecall: return who + "recalls " + name;
-    case Kind::kReindex: return who + "reindexes";
+    case Kind::kAppend:
+      return who + "appends " + name;
+    case Kind::kUpdate:
+      return who + "renames " + name + " " + op.name;
+    case Kind::kDelete:
+      return who + "deletes " + name;
+    case Kind::kRecall:
+      return who + "recalls " + name;
+    case Kind::kReindex:
+      return who + "reindexes";
   }
   return who;
 }
@@ -92,7 +96,8 @@ std::string Label(const Script& s, int opId) {
 // Every order of the operations that keeps each actor's own order.
 std::vector<std::vector<int>> AllOrders(const Script& s) {
   std::vector<std::vector<int>> queues(kActors);
-  for (std::size_t i = 0; i < s.ops.size(); ++i) queues[static_cast<std::size_t>(s.ops[i].actor)].push_back(static_cast<int>(i));
+  for (std::size_t i = 0; i < s.ops.size(); ++i)
+    queues[static_cast<std::size_t>(s.ops[i].actor)].push_back(static_cast<int>(i));
   std::vector<std::vector<int>> out;
   std::vector<int> order;
   std::vector<std::size_t> next(kActors, 0);
@@ -129,8 +134,7 @@ std::string Describe(const Script& s, const Interleaving& il) {
     if (!out.empty()) out += ", ";
     out += Label(s, il.order[i]);
     if (il.host >= 0 && static_cast<int>(i) == il.host)
-      out += " [within it, after its step " + std::to_string(il.hostStep) + ": " +
-             Label(s, il.order[i + 1]) + "]";
+      out += " [within it, after its step " + std::to_string(il.hostStep) + ": " + Label(s, il.order[i + 1]) + "]";
   }
   return out;
 }
@@ -166,7 +170,7 @@ class Run {
       stepping_.push_back(std::make_unique<SteppingFileSystem>(device_, [this, a] { Stepped(a); }));
       TableOptions o = FixedDate(ShareMode::kShared, stepping_.back().get());
       o.durable = a != kRebuilder || setup.durableRebuilder;
-      o.lockTimeoutMs = 0;  // a lock held by an operation under way is refused at once
+      o.lockTimeoutMs = 0;          // a lock held by an operation under way is refused at once
       o.checkIndexOnOpenBytes = 0;  // the start is sound; the views' opener checks
       tables_.push_back(Table::Open(kTable, o));
     }
@@ -193,9 +197,7 @@ class Run {
   }
 
   // Whether the nested operation ran from within its host (the host had that many steps).
-  bool GuestRanInside(const Interleaving& il) const {
-    return il.host < 0 || guestInside_;
-  }
+  bool GuestRanInside(const Interleaving& il) const { return il.host < 0 || guestInside_; }
 
   // Plays the order with each operation whole, noting after each step of the one at
   // `host` whether the next operation could take the locks it starts with (the record
@@ -249,10 +251,18 @@ class Run {
         case Kind::kAppend:
           out.recno = t.Append(PhoneRecord(t, script_.entries[static_cast<std::size_t>(op.entry)].name, "1"));
           break;
-        case Kind::kUpdate: t.Update(recno, PhoneRecord(t, op.name, "2")); break;
-        case Kind::kDelete: t.Delete(recno); break;
-        case Kind::kRecall: t.Recall(recno); break;
-        case Kind::kReindex: t.Reindex(); break;
+        case Kind::kUpdate:
+          t.Update(recno, PhoneRecord(t, op.name, "2"));
+          break;
+        case Kind::kDelete:
+          t.Delete(recno);
+          break;
+        case Kind::kRecall:
+          t.Recall(recno);
+          break;
+        case Kind::kReindex:
+          t.Reindex();
+          break;
       }
       out.returned = true;
       out.returnFlush = device_.Flushes();
@@ -468,7 +478,8 @@ std::string CheckListing(const Script& s, const std::vector<Allowed>& allowed, c
     const auto& got = seen[e];
     if (got.size() > 1) return "shows " + s.entries[e].name + " " + std::to_string(got.size()) + " times";
     if (got.empty()) {
-      if (!a.states.count(std::nullopt)) return "lacks " + a.states.begin()->value_or("") + ", a change that had returned";
+      if (!a.states.count(std::nullopt))
+        return "lacks " + a.states.begin()->value_or("") + ", a change that had returned";
       continue;
     }
     if (!a.states.count(got[0].second)) return "shows " + got[0].second + ", a change that had not happened";
@@ -483,7 +494,8 @@ std::string CheckListing(const Script& s, const std::vector<Allowed>& allowed, c
 Listing RawLive(const RawDbf& raw) {
   Listing out;
   for (std::size_t i = 0; i < raw.counted.size(); ++i)
-    if (raw.counted[i][0] == ' ') out.emplace_back(static_cast<std::uint32_t>(i + 1), Trimmed(raw.counted[i].substr(1, 35)));
+    if (raw.counted[i][0] == ' ')
+      out.emplace_back(static_cast<std::uint32_t>(i + 1), Trimmed(raw.counted[i].substr(1, 35)));
   return out;
 }
 
@@ -512,7 +524,8 @@ class Harness {
     run.Play(il);
     if (!run.GuestRanInside(il)) return false;
     ++interleavings_;
-    if (il.host >= 0) ++(run.Of(il.order[static_cast<std::size_t>(il.host) + 1]).returned ? guestsReturned_ : guestsRefused_);
+    if (il.host >= 0)
+      ++(run.Of(il.order[static_cast<std::size_t>(il.host) + 1]).returned ? guestsReturned_ : guestsRefused_);
     const std::string where = Describe(script_, il);
     CheckOutcomes(run, il, where);
     for (int cut = run.FirstCut(); cut <= run.LastCut(); ++cut) CheckView(run, cut, where);
@@ -544,13 +557,15 @@ class Harness {
 
   void Finish(const char* what) {
     CheckIndependentReaders();
-    std::printf("[ coverage ] %s: %d interleavings, %llu device views (%zu distinct), %zu distinct tables read "
-                "by dbfread and XBase\n",
-                what, interleavings_, static_cast<unsigned long long>(views_), readings_.size(), tables_.size());
+    std::printf(
+        "[ coverage ] %s: %d interleavings, %llu device views (%zu distinct), %zu distinct tables read "
+        "by dbfread and XBase\n",
+        what, interleavings_, static_cast<unsigned long long>(views_), readings_.size(), tables_.size());
     if (guestsReturned_ + guestsRefused_ > 0)
-      std::printf("[ coverage ] %s: the operation inside another returned in %d, was refused a lock in %d; %d "
-                  "more where it would be refused its first lock, as in one of those, were not played\n",
-                  what, guestsReturned_, guestsRefused_, refusedAlike_);
+      std::printf(
+          "[ coverage ] %s: the operation inside another returned in %d, was refused a lock in %d; %d "
+          "more where it would be refused its first lock, as in one of those, were not played\n",
+          what, guestsReturned_, guestsRefused_, refusedAlike_);
     testing::Test::RecordProperty("interleavings", interleavings_);
     testing::Test::RecordProperty("device_views", static_cast<int>(views_));
     EXPECT_GT(interleavings_, 0);
@@ -572,8 +587,8 @@ class Harness {
   void CheckView(const Run& run, int cut, const std::string& runWhere) {
     ++views_;
     const Files& files = run.Cut(cut);
-    const std::string where = runWhere + "; cut after flush " + std::to_string(cut - run.FirstCut()) + " (of " +
-                              run.FlushedAt(cut) + ")";
+    const std::string where =
+        runWhere + "; cut after flush " + std::to_string(cut - run.FirstCut()) + " (of " + run.FlushedAt(cut) + ")";
     std::string key;
     for (const auto& [path, bytes] : files) key += path + '\0' + std::to_string(bytes.size()) + ':' + bytes;
     auto it = readings_.find(key);
@@ -599,8 +614,9 @@ class Harness {
                                  script_.entries[e].name + " (record " + std::to_string(allowed[e].recno) +
                                  ") had returned");
     if (raw.counted.size() != raw.count)
-      return findings_.Add(check, where, "the header counts " + std::to_string(raw.count) + " records, the file holds " +
-                                             std::to_string(raw.counted.size()) + " whole");
+      return findings_.Add(check, where,
+                           "the header counts " + std::to_string(raw.count) + " records, the file holds " +
+                               std::to_string(raw.counted.size()) + " whole");
     for (std::size_t i = 0; i < raw.counted.size(); ++i)
       if (raw.counted[i][0] != ' ' && raw.counted[i][0] != '*')
         return findings_.Add(check, where, "record " + std::to_string(i + 1) + " has no deletion flag");
@@ -618,8 +634,9 @@ class Harness {
     if (!v.hasNameTag) findings_.Add(opener, where, "no tag NAME (damage reported: \"" + v.damage + "\")");
     const std::string view = "(iii) the phone book view shows every returned change";
     if (!v.walkError.empty()) return findings_.Add(view, where, "the walk failed: " + v.walkError);
-    if (v.hasNameTag && !std::is_sorted(v.walk.begin(), v.walk.end(),
-                        [](const auto& a, const auto& b) { return std::tie(a.second, a.first) < std::tie(b.second, b.first); }))
+    if (v.hasNameTag && !std::is_sorted(v.walk.begin(), v.walk.end(), [](const auto& a, const auto& b) {
+          return std::tie(a.second, a.first) < std::tie(b.second, b.first);
+        }))
       findings_.Add(view, where, "out of order: " + Show(v.walk));
     const std::string wrong = CheckListing(script_, allowed, v.walk);
     if (!wrong.empty()) findings_.Add(view, where, wrong + " " + Show(v.walk));
@@ -638,8 +655,8 @@ class Harness {
       const std::vector<std::string> expected = state ? std::vector<std::string>{*state} : std::vector<std::string>();
       if (keys != expected)
         return findings_.Add("(v) the device's index lists every returned change", where,
-                             "record " + std::to_string(a.recno) + " is listed under [" + Show(keys) +
-                                 "], expected [" + Show(expected) + "]");
+                             "record " + std::to_string(a.recno) + " is listed under [" + Show(keys) + "], expected [" +
+                                 Show(expected) + "]");
     }
   }
 
