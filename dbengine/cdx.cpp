@@ -52,19 +52,11 @@ struct SortItem {
 #pragma pack(pop)
 static_assert(sizeof(SortItem) == 12);
 
-EntryList SortKeys(CdxKeyBlock& block, bool unique) {
+constexpr std::size_t kComparisonSortItems = 4096;
+
+// Puts the items in order of their 8-byte prefixes (equal prefixes in any order).
+void RadixSortItems(std::vector<SortItem>& items) {
   using Item = SortItem;
-  const std::size_t kl = static_cast<std::size_t>(block.keyLength);
-  const std::size_t n = block.Size();
-  std::vector<Item> items(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char* k = block.keys.data() + i * kl;
-    unsigned char prefix[8] = {};
-    std::memcpy(prefix, k, std::min<std::size_t>(kl, 8));
-    std::uint64_t a = 0;
-    for (int j = 0; j < 8; ++j) a = (a << 8) | prefix[j];
-    items[i] = Item{a, static_cast<std::uint32_t>(i)};
-  }
   // Most significant digit first, in place (each item swapped straight into its
   // bucket); then each bucket on its own: small ones by comparison, large ones by LSD
   // passes over the other three digits through a buffer only as large as the bucket.
@@ -124,8 +116,26 @@ EntryList SortKeys(CdxKeyBlock& block, bool unique) {
     }
     from = to;
   }
-  tmp.clear();
-  tmp.shrink_to_fit();
+}
+
+EntryList SortKeys(CdxKeyBlock& block, bool unique) {
+  using Item = SortItem;
+  const std::size_t kl = static_cast<std::size_t>(block.keyLength);
+  const std::size_t n = block.Size();
+  std::vector<Item> items(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char* k = block.keys.data() + i * kl;
+    unsigned char prefix[8] = {};
+    std::memcpy(prefix, k, std::min<std::size_t>(kl, 8));
+    std::uint64_t a = 0;
+    for (int j = 0; j < 8; ++j) a = (a << 8) | prefix[j];
+    items[i] = Item{a, static_cast<std::uint32_t>(i)};
+  }
+  // A few thousand keys sort faster by comparison than the radix passes' tables fill.
+  if (n <= kComparisonSortItems)
+    std::sort(items.begin(), items.end(), [](const Item& x, const Item& y) { return x.a < y.a; });
+  else
+    RadixSortItems(items);
   // Position k takes the entry at items[k].index; a finished position points at itself.
   std::vector<unsigned char> spareKey(kl);
   unsigned char* keys = block.keys.data();
