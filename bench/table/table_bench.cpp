@@ -6,7 +6,7 @@
 //              baselines measured in the same run (bare writes, reads and a sort).
 // Prints each figure beside its reference (that engine on the same kind of machine) and
 // the ratio ours / reference (below 1 is faster), and the target where there is one.
-// A third, durable, takes 10,000 durable shared appends (100,000 records by default) in
+// A third, durable, takes 10,000 durable shared appends to the reference workload in
 // turns with the independent engine's own benchmark, three rounds, and prints medians.
 //
 //   table_bench [--workload own|reference|both|durable] [records] [directory]   (default both)
@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
       positional.size() > 0 ? static_cast<std::uint32_t>(std::strtoul(positional[0].c_str(), nullptr, 10)) : 1000000;
   const std::filesystem::path dir = positional.size() > 1 ? std::filesystem::path(positional[1])
                                                           : std::filesystem::temp_directory_path() / "vz_table_bench";
-  if (workload == "durable") return vz::bench::RunDurableTurns(positional.size() > 0 ? n : 100000, dir, 3);
+  if (workload == "durable") return vz::bench::RunDurableTurns(n, dir, 3);
   int rc = 0;
   if (workload != "reference") rc = RunOwn(n, dir);
   if (rc == 0 && workload != "own") {
