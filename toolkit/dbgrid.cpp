@@ -98,7 +98,10 @@ void TDBGrid::Rebuild() {
   SetUpColumns();
   vz::data::TTable* table = Table();
   cache_.clear();
+  // Read before the order: a change landing in between moves it again, and is followed.
+  const std::uint32_t indexCounter = table != nullptr ? table->IndexChangeCounter() : 0;
   rowRecNos_ = table != nullptr ? table->OrderRecNos() : std::vector<int>{};
+  seenIndexCounter_ = indexCounter;
   rowOfRecNo_.assign(rowRecNos_.empty() ? 0 : static_cast<std::size_t>(*std::max_element(rowRecNos_.begin(), rowRecNos_.end())) + 1, -1);
   for (std::size_t i = 0; i < rowRecNos_.size(); ++i)
     if (rowRecNos_[i] > 0) rowOfRecNo_[static_cast<std::size_t>(rowRecNos_[i])] = static_cast<int>(i);
@@ -108,6 +111,16 @@ void TDBGrid::Rebuild() {
   InvalidateRect(Handle(), nullptr, TRUE);
   shownRow_ = -1;
   ShowCurrent();
+}
+
+bool TDBGrid::FollowOtherChanges() {
+  vz::data::TTable* table = Table();
+  // A rebuild on its way reads everything anyway.
+  if (table == nullptr || rebuildPending_ || table->State() != vz::data::TDataSetState::dsBrowse) return false;
+  if (table->IndexChangeCounter() == seenIndexCounter_) return false;
+  table->Refresh();
+  Rebuild();
+  return true;
 }
 
 int TDBGrid::CurrentRow() const {
@@ -201,6 +214,9 @@ int TDBGrid::FindRow(const char* text) {
   vz::data::TTable* table = Table();
   if (table == nullptr || text == nullptr || rebuildPending_) return -1;
   if (!table->FindNearestCaseless(text)) return -1;
+  // The index found a record the rows do not hold: another program added it since
+  // they were read.
+  if (CurrentRow() < 0) Rebuild();
   return CurrentRow();
 }
 
