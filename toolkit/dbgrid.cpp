@@ -107,10 +107,23 @@ void TDBGrid::Rebuild() {
     if (rowRecNos_[i] > 0) rowOfRecNo_[static_cast<std::size_t>(rowRecNos_[i])] = static_cast<int>(i);
   seenChanges_ = table != nullptr ? table->ChangeCount() : ~0u;
   if (Handle() == nullptr) return;
+  // The ListView keeps an owner-data list's selection by row number across a new
+  // count, where that number may now be another record's row.
+  ClearShownRow();
   SendMessageA(Handle(), LVM_SETITEMCOUNT, rowRecNos_.size(), 0);
   InvalidateRect(Handle(), nullptr, TRUE);
-  shownRow_ = -1;
   ShowCurrent();
+}
+
+void TDBGrid::ClearShownRow() {
+  if (shownRow_ < 0) return;
+  following_ = true;
+  LVITEMA state{};
+  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(shownRow_), reinterpret_cast<LPARAM>(&state));
+  ListView_RedrawItems(Handle(), shownRow_, shownRow_);
+  following_ = false;
+  shownRow_ = -1;
 }
 
 bool TDBGrid::FollowOtherChanges() {
@@ -137,15 +150,11 @@ int TDBGrid::CurrentRow() const {
 void TDBGrid::ShowCurrent() {
   if (Handle() == nullptr) return;
   const int row = CurrentRow();
+  if (shownRow_ != row) ClearShownRow();
   following_ = true;
-  LVITEMA state{};
-  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  if (shownRow_ >= 0 && shownRow_ != row && shownRow_ < RowCount()) {
-    state.state = 0;
-    SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(shownRow_), reinterpret_cast<LPARAM>(&state));
-    ListView_RedrawItems(Handle(), shownRow_, shownRow_);
-  }
   if (row >= 0) {
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
     SendMessageA(Handle(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);

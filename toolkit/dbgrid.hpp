@@ -55,6 +55,8 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   void SetUpColumns();
   void ScheduleRebuild();
   void ShowCurrent();
+  // Clears the selection of the row selected last.
+  void ClearShownRow();
   void FillCache(int from, int to);
   const std::vector<std::string>* Row(int row);
   void GetDisplayText(NMLVDISPINFOA& info);

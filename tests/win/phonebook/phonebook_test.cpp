@@ -783,6 +783,7 @@ TEST_F(PhoneBookWinTest, AnOpenBrowserShowsOtherProgramsDeletionsAndAdditionsWit
     if (!r.Expect([&] { return rows() == 4; }, "the added rows", kWithinPeriodMs)) return;
     EXPECT_EQ(current(), "Becker Carla");
     EXPECT_EQ(FocusedRow(grid), 1);
+    EXPECT_EQ(SendGui(grid->Handle(), LVM_GETSELECTEDCOUNT, 0, 0), 1);  // not also the row it had
     std::vector<std::string> shown;
     for (int row = 0; row < 4; ++row) shown.push_back(CellText(grid, row, 1) + "|" + CellText(grid, row, 2));
     EXPECT_EQ(shown, (std::vector<std::string>{"Adler Eva|5", "Becker Carla|2", "Keller Anna|3", "Zeller Paul|4"}));
@@ -793,6 +794,7 @@ TEST_F(PhoneBookWinTest, AnOpenBrowserShowsOtherProgramsDeletionsAndAdditionsWit
     const std::string now = current();
     EXPECT_TRUE(now == "Adler Eva" || now == "Keller Anna") << now;
     EXPECT_EQ(CellText(grid, FocusedRow(grid), 1), now);
+    EXPECT_EQ(SendGui(grid->Handle(), LVM_GETSELECTEDCOUNT, 0, 0), 1);
     Press(s.Cancelbutton);
   });
 }
