@@ -221,7 +221,11 @@ void TDBGrid::RowChosen(int row) {
 
 int TDBGrid::FindRow(const char* text) {
   vz::data::TTable* table = Table();
-  if (table == nullptr || text == nullptr || rebuildPending_) return -1;
+  if (table == nullptr || text == nullptr) return -1;
+  // Letters typed while the rows wait to be read again (a change was just written:
+  // its writing takes a while when every change goes to the device) find in rows
+  // read now.
+  if (rebuildPending_) Rebuild();
   if (!table->FindNearestCaseless(text)) return -1;
   // The index found a record the rows do not hold: another program added it since
   // they were read.

@@ -845,6 +845,28 @@ TEST_F(PhoneBookWinTest, TypeAheadSelectsAnEntryAnotherProgramAddedSinceTheListW
   });
 }
 
+// A change of the browser's own (a durable write, which takes a while) leaves the
+// grid to read its rows when idle: letters typed before then are not lost.
+TEST_F(PhoneBookWinTest, TypeAheadRightAfterAChangeFindsInTheRowsReadThen) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Keller Anna", "3"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 2; }, "two rows")) return;
+    OnGui([&] {
+      s.PhoneTable.Append();
+      s.PhoneTableNAME->SetAsString("Becker Carla");
+      s.PhoneTable.Post();
+      SendMessageA(grid->Handle(), WM_CHAR, 'k', 1);  // before the rows are read again
+      return 0;
+    });
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Keller Anna");
+    EXPECT_EQ(FocusedRow(grid), 2);
+    EXPECT_EQ(OnGui([&] { return grid->RowCount(); }), 3);
+    Press(s.Cancelbutton);
+  });
+}
+
 TEST_F(PhoneBookWinTest, ActivatingTheBrowserShowsWhatOtherProgramsChangedMeanwhile) {
   AddEntries({{"Albrecht Hugo", "1"}, {"Becker Carla", "2"}});
   vz::win::OwnedWindow elsewhere;
