@@ -14,8 +14,8 @@ state_b=$root/build/e2e-desk-b-wine
 share=$root/build/e2e-share
 browser="VelmorFax Printer Driver - Select Phone Number "
 dialog="VelmorFAX NT Print To Fax"
-# Each of B's looks at the phone book costs up to a second; a change shows at the
-# next one. The bound leaves room for a loaded machine and for the robot's starts.
+# B's browser looks at the phone book once a second, and a change shows at its next
+# look. The bound leaves room for a loaded machine and for the robot's starts.
 within_s=5
 
 on_b() { VZ_WINE_STATE=$state_b "$@"; }
@@ -44,7 +44,7 @@ until_rows() {
   echo "   $what: shown after $((SECONDS - start)) s"
 }
 
-# open_browser ROBOT FAXDRV: a print job whose fax details dialog opens the phone book.
+# open_browser ROBOT: the fax details dialog of the desk's print job opens the phone book.
 open_browser() {
   "$1" wait "$dialog" 20000 >/dev/null || fail "no fax details dialog"
   "$1" press "$dialog" "Phone Book"
