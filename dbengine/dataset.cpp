@@ -408,6 +408,14 @@ int TTable::RecordCount() {
   return n;
 }
 
+std::uint32_t TTable::IndexChangeCounter() {
+  CheckActive();
+  AreaScope scope(*this);
+  const std::uint32_t counter = dbe_IndexChangeCounter();
+  CheckError("dbe_IndexChangeCounter");
+  return counter;
+}
+
 bool TTable::GotoBookmark(int recno) {
   CheckBrowse("GotoBookmark");
   AreaScope scope(*this);

@@ -155,6 +155,10 @@ class TTable {
   // Counts what can change the set of records or their order as this table sees it
   // (open, close, order, post, delete, refresh), so a link can tell them from moves.
   unsigned ChangeCount() const { return changes_; }
+  // The production index's change counter as the file holds it now (0 without an
+  // index). Unlike ChangeCount it also moves when another program changes the table:
+  // a user that keeps what it read compares it to learn that it must read again.
+  std::uint32_t IndexChangeCounter();
 
   void First();
   void Last();

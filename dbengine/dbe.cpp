@@ -419,6 +419,15 @@ int dbe_OrderRecNos(int* buffer, int capacity) {
   return n - 1;
 }
 
+unsigned dbe_IndexChangeCounter() {
+  unsigned counter = 0;
+  Guard(kDbeErrIndex, [&] {
+    counter = Need().table->IndexChangeCounter();
+    return 1;
+  });
+  return counter;
+}
+
 int dbe_Query(const char* expression) {
   return Guard(kDbeErrExpression, [&] {
     Settled().SetFilter(Str(expression));

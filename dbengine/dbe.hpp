@@ -78,6 +78,11 @@ int dbe_Seek(const char* key);
 // to `capacity` of them and returns how many there are (-1 on failure, 0 without an
 // order). Call with capacity 0 to learn the number.
 int dbe_OrderRecNos(int* buffer, int capacity);
+// The production index's change counter as the file holds it now (one read of four
+// bytes): every writer of the index, this engine or another program, moves it, so a
+// reader compares it with the value it last saw to learn whether anyone changed the
+// table. 0 without an index or on failure (dbe_Error tells which).
+unsigned dbe_IndexChangeCounter();
 
 // Filter.
 int dbe_Query(const char* expression);  // empty: no filter

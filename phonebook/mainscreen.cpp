@@ -24,6 +24,8 @@ void Win32PhoneBookUi::Terminate() {
   if (Application != nullptr) Application->Terminate();
 }
 
+void Win32PhoneBookUi::Beep() { MessageBeep(0); }
+
 }  // namespace vz::phonebook
 
 namespace {
@@ -34,10 +36,24 @@ constexpr int kGridBorder = 20;
 constexpr int kBarHeight = 50;
 constexpr const char* kHelpFileName = "VZ.hlp";
 constexpr const char* kDeleteQuestion = "Delete the current phone book entry?:\r";
+constexpr UINT_PTR kRefreshTimerId = 1;
 
 TPhoneBookEditor* NewEditor() {
   return new TPhoneBookEditor(Application);
 }
+
+// Marks a button's action as running for its duration.
+class ActingScope {
+ public:
+  explicit ActingScope(bool& acting) : acting_(acting), before_(acting) { acting_ = true; }
+  ~ActingScope() { acting_ = before_; }
+  ActingScope(const ActingScope&) = delete;
+  ActingScope& operator=(const ActingScope&) = delete;
+
+ private:
+  bool& acting_;
+  bool before_;
+};
 
 }  // namespace
 
@@ -83,6 +99,42 @@ void TMainScreen::Build() {
   SetBounds(Left(), Top(), kOuterWidth, kOuterHeight);
   SetActiveControl(PhoneGrid);
   RefreshHints();
+  OnActivate = [this](TComponent*) { LookForOtherChanges(); };
+  SetRefreshPeriod(kRefreshPeriodMs);
+}
+
+void TMainScreen::SetRefreshPeriod(unsigned ms) {
+  if (Handle() == nullptr) return;
+  if (ms == 0)
+    KillTimer(Handle(), kRefreshTimerId);
+  else
+    SetTimer(Handle(), kRefreshTimerId, ms, nullptr);
+}
+
+LRESULT TMainScreen::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_TIMER && wp == kRefreshTimerId) {
+    LookForOtherChanges();
+    return 0;
+  }
+  return TForm::OnMessage(msg, wp, lp);
+}
+
+bool TMainScreen::FollowOtherChanges() {
+  if (!PhoneTable.Active() || !PhoneGrid->FollowOtherChanges()) return false;
+  UpdateButtons();
+  return true;
+}
+
+// A look nobody asked for reports nothing: one that fails (the file unreadable for
+// a moment) leaves the list as it is, the next tick looks again, and the user's next
+// action on an entry looks in the open, where a failure is shown. An error box from
+// the timer would come again with every tick, each over the last.
+void TMainScreen::LookForOtherChanges() {
+  if (acting_) return;
+  try {
+    FollowOtherChanges();
+  } catch (const std::exception&) {
+  }
 }
 
 void TMainScreen::SetUpButtons() {
@@ -125,7 +177,14 @@ void TMainScreen::FormCreate(TComponent*) {
   }
 }
 
+// Accept re-reads the entry first: one that another program deleted since the grid
+// last read it is not handed back; the list is refreshed instead, with a beep.
 void TMainScreen::OKButtonClick(TComponent*) {
+  const ActingScope acting(acting_);
+  if (PhoneTable.Active() && !PhoneTable.IsEmpty() && !PhoneTable.RecheckCurrent()) {
+    EntryGone();
+    return;
+  }
   const bool any = PhoneTable.Active() && !PhoneTable.IsEmpty();
   ChosenName = any ? PhoneTableNAME->AsString() : std::string();
   ChosenPhone = any ? PhoneTablePHONE->AsString() : std::string();
@@ -161,6 +220,7 @@ void TMainScreen::PostEntry(const std::string& name, const std::string& phone) {
 }
 
 void TMainScreen::AddbuttonClick(TComponent*) {
+  const ActingScope acting(acting_);
   std::string name;
   std::string phone;
   if (RunEditor(name, phone)) {
@@ -171,32 +231,47 @@ void TMainScreen::AddbuttonClick(TComponent*) {
   UpdateButtons();
 }
 
-// Edit re-reads the entry first: one that another program deleted since the grid
-// last read it is not written into; the list is refreshed instead, with a beep.
-void TMainScreen::ModifybuttonClick(TComponent*) {
+bool TMainScreen::CurrentEntryStillThere() {
   if (PhoneEngine.QueryRecCount() == 0 || PhoneTable.IsEmpty()) {
-    MessageBeep(0);
-    return;
+    ui_.Beep();
+    FollowOtherChanges();
+    return false;
   }
   if (!PhoneTable.RecheckCurrent()) {
-    MessageBeep(0);
-    PhoneTable.Refresh();
-    if (Application != nullptr) Application->ProcessMessages();
-    UpdateButtons();
-    return;
+    EntryGone();
+    return false;
   }
+  FollowOtherChanges();
+  return true;
+}
+
+void TMainScreen::EntryGone() {
+  ui_.Beep();
+  PhoneTable.Refresh();
+  PhoneGrid->Rebuild();
+  UpdateButtons();
+}
+
+// Edit re-reads the entry first, and again once the editor closes: one that another
+// program deleted since the grid last read it is not written into; the list is
+// refreshed instead, with a beep.
+void TMainScreen::ModifybuttonClick(TComponent*) {
+  const ActingScope acting(acting_);
+  if (!CurrentEntryStillThere()) return;
   std::string name = PhoneTableNAME->AsString();
   std::string phone = PhoneTablePHONE->AsString();
   if (!RunEditor(name, phone)) return;
+  if (!PhoneTable.RecheckCurrent()) {
+    EntryGone();
+    return;
+  }
   PhoneTable.Edit();
   PostEntry(name, phone);
 }
 
 void TMainScreen::DeletebuttonClick(TComponent*) {
-  if (PhoneEngine.QueryRecCount() == 0 || PhoneTable.IsEmpty()) {
-    MessageBeep(0);
-    return;
-  }
+  const ActingScope acting(acting_);
+  if (!CurrentEntryStillThere()) return;
   if (AskYesNo(kDeleteQuestion + PhoneTableNAME->AsString(), "Delete")) PhoneTable.Delete();
   PhoneTable.Refresh();
   if (Application != nullptr) Application->ProcessMessages();

@@ -4,6 +4,11 @@
 // hands back the current entry's name and fax number (ChosenName, ChosenPhone) and
 // ends with OK; Cancel and the close box end with Cancel. The browser opens the
 // phone book when it is created and keeps it open as long as it lives.
+//
+// Other desks and programs change the same phone book meanwhile. The browser looks
+// for their changes when it is activated, before acting on an entry and every
+// kRefreshPeriodMs, and shows them; an entry that is gone when the user acts on it
+// gives a beep and the refreshed list, never its old name and number.
 #include <memory>
 #include <string>
 
@@ -25,6 +30,7 @@ class Win32PhoneBookUi : public PhoneBookUi {
   std::string ProgramPath() override;
   void ShowInfo(const std::string& text) override;
   void Terminate() override;
+  void Beep() override;
 };
 
 }  // namespace vz::phonebook
@@ -75,6 +81,20 @@ class TMainScreen : public TForm {
 
   static constexpr int kHelpTopic = 1019;
 
+  // How often an open browser looks for other programs' changes: prompt for a person
+  // at the desk, and one read of four bytes when there are none.
+  static constexpr unsigned kRefreshPeriodMs = 1000;
+  // Another period; 0 stops the looking on a timer (activation and the buttons still
+  // look).
+  void SetRefreshPeriod(unsigned ms);
+  // Reads the phone book again when another program changed it since the list was
+  // read: the current entry stays current while it exists, else a neighbour does,
+  // and the buttons follow. True when it did.
+  bool FollowOtherChanges();
+
+ protected:
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
  private:
   TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui, bool ownsUi);
   void Build();
@@ -88,7 +108,19 @@ class TMainScreen : public TForm {
   // Sets the two fields of the record being appended or edited and posts it; a post
   // that fails is cancelled (the table stays as it was) and its error raised.
   void PostEntry(const std::string& name, const std::string& phone);
+  // Looks for other programs' changes without the user asking (timer, activation).
+  void LookForOtherChanges();
+  // Before Edit and Delete: true when there is a current entry and it still exists
+  // (the list read again when others changed it); else a beep, and the refreshed
+  // list when the entry went.
+  bool CurrentEntryStillThere();
+  // The current entry went meanwhile: a beep, the phone book read again, the buttons.
+  void EntryGone();
 
   std::unique_ptr<vz::phonebook::PhoneBookUi> ownUi_;
   vz::phonebook::PhoneBookUi& ui_;
+  // Set while a button's action runs: the looks it makes itself are the only ones,
+  // so the current entry does not move under it (its editor or question closing
+  // activates the browser).
+  bool acting_ = false;
 };

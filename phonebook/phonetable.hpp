@@ -25,6 +25,8 @@ class PhoneBookUi {
   virtual void ShowInfo(const std::string& text) = 0;
   // Asks the application to end (the quit message).
   virtual void Terminate() = 0;
+  // The warning beep: the user's action met an entry that is no longer there.
+  virtual void Beep() = 0;
   virtual bool FileExists(const std::string& path);
 };
 

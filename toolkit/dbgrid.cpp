@@ -98,16 +98,42 @@ void TDBGrid::Rebuild() {
   SetUpColumns();
   vz::data::TTable* table = Table();
   cache_.clear();
+  // Read before the order: a change landing in between moves it again, and is followed.
+  const std::uint32_t indexCounter = table != nullptr ? table->IndexChangeCounter() : 0;
   rowRecNos_ = table != nullptr ? table->OrderRecNos() : std::vector<int>{};
+  seenIndexCounter_ = indexCounter;
   rowOfRecNo_.assign(rowRecNos_.empty() ? 0 : static_cast<std::size_t>(*std::max_element(rowRecNos_.begin(), rowRecNos_.end())) + 1, -1);
   for (std::size_t i = 0; i < rowRecNos_.size(); ++i)
     if (rowRecNos_[i] > 0) rowOfRecNo_[static_cast<std::size_t>(rowRecNos_[i])] = static_cast<int>(i);
   seenChanges_ = table != nullptr ? table->ChangeCount() : ~0u;
   if (Handle() == nullptr) return;
+  // The ListView keeps an owner-data list's selection by row number across a new
+  // count, where that number may now be another record's row.
+  ClearShownRow();
   SendMessageA(Handle(), LVM_SETITEMCOUNT, rowRecNos_.size(), 0);
   InvalidateRect(Handle(), nullptr, TRUE);
-  shownRow_ = -1;
   ShowCurrent();
+}
+
+void TDBGrid::ClearShownRow() {
+  if (shownRow_ < 0) return;
+  following_ = true;
+  LVITEMA state{};
+  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(shownRow_), reinterpret_cast<LPARAM>(&state));
+  ListView_RedrawItems(Handle(), shownRow_, shownRow_);
+  following_ = false;
+  shownRow_ = -1;
+}
+
+bool TDBGrid::FollowOtherChanges() {
+  vz::data::TTable* table = Table();
+  // A rebuild on its way reads everything anyway.
+  if (table == nullptr || rebuildPending_ || table->State() != vz::data::TDataSetState::dsBrowse) return false;
+  if (table->IndexChangeCounter() == seenIndexCounter_) return false;
+  table->Refresh();
+  Rebuild();
+  return true;
 }
 
 int TDBGrid::CurrentRow() const {
@@ -124,15 +150,11 @@ int TDBGrid::CurrentRow() const {
 void TDBGrid::ShowCurrent() {
   if (Handle() == nullptr) return;
   const int row = CurrentRow();
+  if (shownRow_ != row) ClearShownRow();
   following_ = true;
-  LVITEMA state{};
-  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  if (shownRow_ >= 0 && shownRow_ != row && shownRow_ < RowCount()) {
-    state.state = 0;
-    SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(shownRow_), reinterpret_cast<LPARAM>(&state));
-    ListView_RedrawItems(Handle(), shownRow_, shownRow_);
-  }
   if (row >= 0) {
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
     SendMessageA(Handle(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
@@ -199,8 +221,15 @@ void TDBGrid::RowChosen(int row) {
 
 int TDBGrid::FindRow(const char* text) {
   vz::data::TTable* table = Table();
-  if (table == nullptr || text == nullptr || rebuildPending_) return -1;
+  if (table == nullptr || text == nullptr) return -1;
+  // Letters typed while the rows wait to be read again (a change was just written:
+  // its writing takes a while when every change goes to the device) find in rows
+  // read now.
+  if (rebuildPending_) Rebuild();
   if (!table->FindNearestCaseless(text)) return -1;
+  // The index found a record the rows do not hold: another program added it since
+  // they were read.
+  if (CurrentRow() < 0) Rebuild();
   return CurrentRow();
 }
 

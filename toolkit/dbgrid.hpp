@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,6 +34,13 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   long RowsRead() const { return rowsRead_; }
   // Reads the table's order again at once (normally done after a change, when idle).
   void Rebuild();
+  // Another program's changes never move the table's own change count; the index's
+  // change counter shows them. When it moved since the rows were read, the table is
+  // refreshed (its current record stays current while it exists, else a neighbour
+  // does), the rows are read again at once and repainted: true then. Only while the
+  // table is browsed and no rebuild is on its way; one read of four bytes when
+  // nothing changed.
+  bool FollowOtherChanges();
 
   void ActiveChanged(vz::data::TTable& table) override;
   void DataSetChanged(vz::data::TTable& table) override;
@@ -47,6 +55,8 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   void SetUpColumns();
   void ScheduleRebuild();
   void ShowCurrent();
+  // Clears the selection of the row selected last.
+  void ClearShownRow();
   void FillCache(int from, int to);
   const std::vector<std::string>* Row(int row);
   void GetDisplayText(NMLVDISPINFOA& info);
@@ -66,6 +76,7 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   std::map<int, std::vector<std::string>> cache_;
   std::string displayText_;
   unsigned seenChanges_ = ~0u;
+  std::uint32_t seenIndexCounter_ = 0;  // the index's change counter when the rows were read
   bool rebuildPending_ = false;
   int shownRow_ = -1;        // the row last selected
   bool following_ = false;  // moving the selection to the current record

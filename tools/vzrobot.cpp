@@ -8,14 +8,22 @@
 //   vzrobot close TITLE               asks the window to close
 //   vzrobot traymenu X Y              right-clicks the tray icon with the pointer at X,Y
 //                                     (as the shell reports it), so its menu opens there
-//   vzrobot key TITLE KEY             posts a key press (enter, escape, down) to the
-//                                     window's focused control
+//   vzrobot key TITLE KEY             posts a key press (enter, escape, down, or alt+LETTER
+//                                     for a caption's accelerator) to the window's focused
+//                                     control
+//   vzrobot type TITLE TEXT           posts TEXT as typed characters to the focused control
+//   vzrobot rows TITLE                prints the rows of the window's list (a report-style
+//                                     ListView): its cells after the first column joined by
+//                                     "|", each row after "* " when selected, else "  "
 // Exit code 0 on success, 1 when the window or control is not found in time.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -100,20 +108,110 @@ int TrayMenu(int x, int y) {
   return 0;
 }
 
-// Posted to the control with the keyboard focus in the window's thread, so that the
-// window's own loop sees it as the user's key.
+// The control with the keyboard focus in the window's thread (the window itself
+// when there is none): what the user's keys reach.
+HWND FocusOf(HWND wnd) {
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof gui;
+  if (GetGUIThreadInfo(GetWindowThreadProcessId(wnd, nullptr), &gui) && gui.hwndFocus != nullptr)
+    return gui.hwndFocus;
+  return wnd;
+}
+
+// Posted to the focused control, so that the window's own loop sees it as the
+// user's key. Alt+letter arrives as the system character the letter makes.
 int PostKey(HWND wnd, const std::string& name) {
+  constexpr LPARAM kAltDown = LPARAM{1} << 29;
+  if (name.size() == 5 && name.rfind("alt+", 0) == 0) {
+    PostMessageA(FocusOf(wnd), WM_SYSCHAR, static_cast<unsigned char>(name[4]), kAltDown | 1);
+    return 0;
+  }
   WPARAM key = 0;
   if (name == "enter") key = VK_RETURN;
   if (name == "escape") key = VK_ESCAPE;
   if (name == "down") key = VK_DOWN;
   if (key == 0) return 2;
-  GUITHREADINFO gui{};
-  gui.cbSize = sizeof gui;
-  HWND target = wnd;
-  if (GetGUIThreadInfo(GetWindowThreadProcessId(wnd, nullptr), &gui) && gui.hwndFocus != nullptr)
-    target = gui.hwndFocus;
-  PostMessageA(target, WM_KEYDOWN, key, 0);
+  PostMessageA(FocusOf(wnd), WM_KEYDOWN, key, 0);
+  return 0;
+}
+
+int TypeText(HWND wnd, const std::string& text) {
+  HWND target = FocusOf(wnd);
+  for (char c : text) PostMessageA(target, WM_CHAR, static_cast<unsigned char>(c), 1);
+  return 0;
+}
+
+BOOL CALLBACK FindListView(HWND child, LPARAM lp) {
+  char cls[64] = {};
+  GetClassNameA(child, cls, sizeof cls);
+  if (std::string(cls) != WC_LISTVIEWA) return TRUE;
+  *reinterpret_cast<HWND*>(lp) = child;
+  return FALSE;
+}
+
+// Memory in another process, for the messages whose answer is written through a
+// pointer: the list fills the item the pointer names, in its own address space.
+class RemoteBuffer {
+ public:
+  RemoteBuffer(HWND wnd, std::size_t size) : size_(size) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process_ != nullptr) at_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+  }
+  ~RemoteBuffer() {
+    if (at_ != nullptr) VirtualFreeEx(process_, at_, 0, MEM_RELEASE);
+    if (process_ != nullptr) CloseHandle(process_);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+  bool Ok() const { return at_ != nullptr; }
+  char* At(std::size_t offset) const { return static_cast<char*>(at_) + offset; }
+  bool Write(const void* data, std::size_t n) { return WriteProcessMemory(process_, at_, data, n, nullptr) != 0; }
+  std::vector<char> Read() const {
+    std::vector<char> out(size_);
+    if (!ReadProcessMemory(process_, at_, out.data(), size_, nullptr)) out.clear();
+    return out;
+  }
+
+ private:
+  std::size_t size_;
+  HANDLE process_ = nullptr;
+  void* at_ = nullptr;
+};
+
+std::string CellText(HWND list, RemoteBuffer& remote, int row, int column) {
+  constexpr int kTextSize = 256;
+  LVITEMA item{};
+  item.iSubItem = column;
+  item.pszText = remote.At(sizeof item);
+  item.cchTextMax = kTextSize;
+  if (!remote.Write(&item, sizeof item)) return {};
+  SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At(0)));
+  const std::vector<char> bytes = remote.Read();
+  if (bytes.empty()) return {};
+  const char* text = bytes.data() + sizeof item;
+  return std::string(text, strnlen(text, kTextSize - 1));
+}
+
+int PrintRows(HWND wnd) {
+  HWND list = nullptr;
+  EnumChildWindows(wnd, FindListView, reinterpret_cast<LPARAM>(&list));
+  if (list == nullptr) return 1;
+  RemoteBuffer remote(list, sizeof(LVITEMA) + 256);
+  if (!remote.Ok()) return 1;
+  const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  const int columns = static_cast<int>(SendMessageA(ListView_GetHeader(list), HDM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < rows; ++row) {
+    const bool selected = SendMessageA(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) != 0;
+    std::string line = selected ? "* " : "  ";
+    for (int column = 1; column < columns; ++column) {
+      if (column > 1) line += '|';
+      line += CellText(list, remote, row, column);
+    }
+    std::printf("%s\n", line.c_str());
+  }
   return 0;
 }
 
@@ -126,7 +224,8 @@ int Fail(const char* what, const std::string& name) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fputs("usage: vzrobot wait|gone|exists|text|press|settext|close|key TITLE ... | traymenu X Y\n", stderr);
+    std::fputs("usage: vzrobot wait|gone|exists|text|press|settext|close|key|type|rows TITLE ... | traymenu X Y\n",
+               stderr);
     return 2;
   }
   const std::string command = argv[1];
@@ -164,6 +263,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "key" && argc == 4) return PostKey(wnd, argv[3]);
+  if (command == "type" && argc == 4) return TypeText(wnd, argv[3]);
+  if (command == "rows") return PrintRows(wnd) == 0 ? 0 : Fail("list", title);
   if (command == "settext" && argc == 5) {
     HWND control = GetDlgItem(wnd, std::atoi(argv[3]));
     if (control == nullptr) return Fail("control", argv[3]);

@@ -47,6 +47,7 @@ class FolderUi : public vz::phonebook::PhoneBookUi {
   std::string ProgramPath() override { return dir_ + "\\VZNTCTL.EXE"; }
   void ShowInfo(const std::string& text) override { std::printf("info: %s\n", text.c_str()); }
   void Terminate() override {}
+  void Beep() override {}
 
  private:
   std::string dir_;

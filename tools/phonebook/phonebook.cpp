@@ -16,18 +16,15 @@
 #include "common/text.hpp"
 #include "phonebook/mainscreen.hpp"
 #include "toolkit/application.hpp"
-#include "toolkit/dialogs.hpp"
 #include "widgets/explbtn.hpp"
 
 namespace {
 
-// The phone book's view of this program: it lives in FOLDER, as if run from there.
-class FolderUi : public vz::phonebook::PhoneBookUi {
+// The phone book's view of this program: the controller's, living in FOLDER.
+class FolderUi : public vz::phonebook::Win32PhoneBookUi {
  public:
   explicit FolderUi(std::string folder) : folder_(std::move(folder)) {}
   std::string ProgramPath() override { return vz::JoinPath(folder_, "VZNTCTL.EXE"); }
-  void ShowInfo(const std::string& text) override { ::ShowInfo(text); }
-  void Terminate() override { Application->Terminate(); }
 
  private:
   std::string folder_;

@@ -430,5 +430,56 @@ TEST_F(DataSetTest, TheGridsQuestionsAreAnsweredFromTheIndexAndLeaveTheCurrentRe
   EXPECT_EQ(table_.OrderRecNos(), (std::vector<int>{5, 4, 2, 6, 3}));
 }
 
+// The index's change counter tells a reader what the table's own change count
+// cannot: that another opener changed the table. Reading and moving leave it be.
+TEST_F(DataSetTest, TheIndexChangeCounterMovesForEveryOpenersChangeAndForNothingElse) {
+  table_.Open();
+  Add("Keller", "1");
+  EXPECT_EQ(table_.IndexChangeCounter(), 0u);  // no index yet
+  ASSERT_EQ(dbe_Select(table_.WorkArea()), 0);
+  ASSERT_TRUE(dbe_IndexTag("", "NAME", "NAME", 0, 0, ".not. deleted()"));
+  dbe_Select(0);
+  table_.SetIndexName("NAME");
+  const std::string cdx = dir_ / "VZPB.CDX";
+  const auto fileCounter = [&] {
+    const std::string header = ReadAll(cdx).substr(0, 12);
+    return GetBE32(reinterpret_cast<const unsigned char*>(header.data()) + 8);
+  };
+  const std::uint32_t start = table_.IndexChangeCounter();
+  EXPECT_EQ(start, fileCounter());
+  table_.First();
+  table_.FindNearestCaseless("k");
+  table_.OrderRecNos();
+  table_.ReadRows({1});
+  table_.RecheckCurrent();
+  EXPECT_EQ(table_.IndexChangeCounter(), start);
+
+  data::TTable other;
+  other.SetDatabaseName(table_.DatabaseName());
+  other.SetTableName("VZPB.DBF");
+  other.SetIndexName("NAME");
+  other.Open();
+  const unsigned changes = table_.ChangeCount();
+  other.Append();
+  other.FieldByName("NAME").SetAsString("Albrecht");
+  other.Post();
+  const std::uint32_t afterAppend = table_.IndexChangeCounter();
+  EXPECT_NE(afterAppend, start);
+  EXPECT_EQ(afterAppend, fileCounter());
+  EXPECT_EQ(table_.ChangeCount(), changes);  // the table's own count never sees it
+  other.Delete();
+  const std::uint32_t afterDelete = table_.IndexChangeCounter();
+  EXPECT_NE(afterDelete, afterAppend);
+  Add("Zeller", "3");  // this table's own post moves it too
+  EXPECT_NE(table_.IndexChangeCounter(), afterDelete);
+  EXPECT_EQ(table_.IndexChangeCounter(), fileCounter());
+
+  dbe_Select(0);
+  EXPECT_EQ(dbe_IndexChangeCounter(), 0u);
+  EXPECT_NE(dbe_Error(), kDbeOk);
+  table_.Close();
+  EXPECT_THROW(table_.IndexChangeCounter(), data::EDatabaseError);
+}
+
 }  // namespace
 }  // namespace vz::db

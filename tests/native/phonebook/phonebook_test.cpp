@@ -20,6 +20,7 @@ class FakeUi : public PhoneBookUi {
   std::string ProgramPath() override { return path_; }
   void ShowInfo(const std::string& text) override { infos.push_back(text); }
   void Terminate() override { ++terminated; }
+  void Beep() override {}
   std::vector<std::string> infos;
   int terminated = 0;
 

@@ -214,6 +214,7 @@ class FakeUi : public phonebook::PhoneBookUi {
   std::string ProgramPath() override { return path_; }
   void ShowInfo(const std::string& text) override { infos.push_back(text); }
   void Terminate() override {}
+  void Beep() override {}
   std::vector<std::string> infos;
 
  private:

@@ -50,8 +50,10 @@ class FakeUi : public PhoneBookUi {
   std::string ProgramPath() override { return dir_ + "\\VZNTCTL.EXE"; }
   void ShowInfo(const std::string& text) override { infos.push_back(text); }
   void Terminate() override { ++terminations; }
+  void Beep() override { ++beeps; }
   std::vector<std::string> infos;
   int terminations = 0;
+  std::atomic<int> beeps{0};
 
  private:
   std::string dir_;
@@ -317,7 +319,7 @@ TEST_F(PhoneBookWinTest, AnEmptyPhoneBookLeavesEveryButtonOnAndAcceptHandsBackNo
     // Edit and Delete only beep: no editor, no question.
     Press(s.Modifybutton);
     Press(s.Deletebutton);
-    OnGui([] { return 0; });  // both handled
+    r.Expect([&] { return ui_->beeps == 2; }, "two beeps");
     EXPECT_EQ(robot::FindVisible(nullptr, kEditorTitle), nullptr);
     EXPECT_EQ(FindBox("Delete"), nullptr);
     Press(s.OKButton);
@@ -362,8 +364,11 @@ TEST_F(PhoneBookWinTest, DecliningTheDeleteQuestionWithEnterKeepsTheEntryAndStil
   const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
     if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
     r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 1; }, "one row");
+    OnGui([&] {
+      s.SetRefreshPeriod(0);
+      return 0;
+    });
     EXPECT_EQ(ImportWithDbfTool("Albrecht Bruno,2\r\nZeller Paul,3\r\n"), 0u);
-    EXPECT_EQ(OnGui([&] { return s.PhoneGrid->RowCount(); }), 1);  // not yet re-read
     Press(s.Deletebutton);
     HWND box = r.WaitForWindow("#32770", "Delete");
     if (box == nullptr) return;
@@ -442,6 +447,7 @@ TEST_F(PhoneBookWinTest, EditOnAnEntryDeletedElsewhereRefreshesInsteadOfWriting)
     if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
     r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 2; }, "two rows");
     OnGui([&] {
+      s.SetRefreshPeriod(0);  // the click comes before the browser's next look
       Opener other(*ui_);
       other.table.First();
       other.table.Delete();  // Albrecht Hugo, current in the browser
@@ -449,6 +455,7 @@ TEST_F(PhoneBookWinTest, EditOnAnEntryDeletedElsewhereRefreshesInsteadOfWriting)
     });
     Press(s.Modifybutton);
     r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 1; }, "the refreshed list");
+    EXPECT_EQ(ui_->beeps, 1);
     EXPECT_EQ(robot::FindVisible(nullptr, kEditorTitle), nullptr);
     EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Becker Carla");
     Press(s.Cancelbutton);
@@ -721,4 +728,181 @@ TEST_F(PhoneBookWinTest, TheEndOfALargePhoneBookIsShownWithoutReadingTheTable) {
     EXPECT_LT(read, 200);
     Press(s.Cancelbutton);
   });
+}
+
+// ---- other programs' changes while the browser is open ----
+
+namespace {
+
+// The next look of the browser's timer, with room for a loaded machine.
+constexpr int kWithinPeriodMs = 3 * static_cast<int>(TMainScreen::kRefreshPeriodMs);
+
+// The text the grid shows in a cell (column 1 the name, 2 the fax number).
+std::string CellText(TDBGrid* grid, int row, int column) {
+  char text[256] = {};
+  LVITEMA item{};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = sizeof text;
+  SendGui(grid->Handle(), LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return text;
+}
+
+// Another opener of the phone book, as another program is, deletes the entry with
+// this name; false when there is none. On the GUI thread, which owns the engine.
+bool DeleteElsewhere(PhoneBookUi& ui, const std::string& name) {
+  Opener other(ui);
+  if (!other.opened) return false;
+  for (other.table.First(); !other.table.Eof(); other.table.Next()) {
+    if (other.table.FieldByName("NAME").AsString() != name) continue;
+    other.table.Delete();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TEST_F(PhoneBookWinTest, AnOpenBrowserShowsOtherProgramsDeletionsAndAdditionsWithinItsRefreshPeriod) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Becker Carla", "2"}, {"Keller Anna", "3"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    auto rows = [&] { return OnGui([&] { return grid->RowCount(); }); };
+    auto current = [&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }); };
+    if (!r.Expect([&] { return rows() == 3; }, "3 rows")) return;
+    PostCall([&s] { s.PhoneTable.Next(); });
+    if (!r.Expect([&] { return FocusedRow(grid) == 1; }, "Becker Carla's row")) return;
+    EXPECT_TRUE(OnGui([&] { return DeleteElsewhere(*ui_, "Albrecht Hugo"); }));
+    if (!r.Expect([&] { return rows() == 2; }, "the deleted row to go", kWithinPeriodMs)) return;
+    EXPECT_EQ(current(), "Becker Carla");
+    EXPECT_EQ(FocusedRow(grid), 0);
+    EXPECT_EQ(CellText(grid, 0, 1), "Becker Carla");
+
+    EXPECT_EQ(ImportWithDbfTool("Zeller Paul,4\r\nAdler Eva,5\r\n"), 0u);
+    if (!r.Expect([&] { return rows() == 4; }, "the added rows", kWithinPeriodMs)) return;
+    EXPECT_EQ(current(), "Becker Carla");
+    EXPECT_EQ(FocusedRow(grid), 1);
+    EXPECT_EQ(SendGui(grid->Handle(), LVM_GETSELECTEDCOUNT, 0, 0), 1);  // not also the row it had
+    std::vector<std::string> shown;
+    for (int row = 0; row < 4; ++row) shown.push_back(CellText(grid, row, 1) + "|" + CellText(grid, row, 2));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Adler Eva|5", "Becker Carla|2", "Keller Anna|3", "Zeller Paul|4"}));
+
+    // The current entry itself goes: a neighbour becomes current and is selected.
+    EXPECT_TRUE(OnGui([&] { return DeleteElsewhere(*ui_, "Becker Carla"); }));
+    if (!r.Expect([&] { return rows() == 3; }, "the current row to go", kWithinPeriodMs)) return;
+    const std::string now = current();
+    EXPECT_TRUE(now == "Adler Eva" || now == "Keller Anna") << now;
+    EXPECT_EQ(CellText(grid, FocusedRow(grid), 1), now);
+    EXPECT_EQ(SendGui(grid->Handle(), LVM_GETSELECTEDCOUNT, 0, 0), 1);
+    Press(s.Cancelbutton);
+  });
+}
+
+TEST_F(PhoneBookWinTest, AcceptOnAnEntryDeletedElsewhereBeepsRefreshesAndHandsBackNothing) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Becker Carla", "2"}});
+  const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    if (!r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 2; }, "two rows")) return;
+    EXPECT_TRUE(OnGui([&] {
+      s.SetRefreshPeriod(0);  // the click comes before the browser's next look
+      return DeleteElsewhere(*ui_, "Albrecht Hugo");  // current in the browser
+    }));
+    Press(s.OKButton);
+    if (!r.Expect([&] { return ui_->beeps == 1; }, "a beep")) return;
+    EXPECT_NE(robot::FindVisible(nullptr, kBrowserTitle), nullptr);
+    EXPECT_EQ(OnGui([&] { return s.PhoneGrid->RowCount(); }), 1);
+    EXPECT_EQ(OnGui([&] { return s.ChosenName + "|" + s.ChosenPhone; }), "|");
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Becker Carla");
+    EXPECT_EQ(FocusedRow(s.PhoneGrid), 0);
+    Press(s.OKButton);  // the entry current now is there: it is handed back
+  });
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(ui_->beeps, 1);
+  EXPECT_EQ(screen_->ChosenName, "Becker Carla");
+  EXPECT_EQ(screen_->ChosenPhone, "2");
+}
+
+TEST_F(PhoneBookWinTest, TypeAheadSelectsAnEntryAnotherProgramAddedSinceTheListWasRead) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Keller Anna", "3"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 2; }, "two rows")) return;
+    OnGui([&] {
+      s.SetRefreshPeriod(0);  // the letters come before the browser's next look
+      return 0;
+    });
+    EXPECT_EQ(ImportWithDbfTool("Bauer Max,7\r\n"), 0u);
+    PostMessageA(grid->Handle(), WM_CHAR, 'b', 1);
+    PostMessageA(grid->Handle(), WM_CHAR, 'a', 1);
+    if (!r.Expect([&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }) == "Bauer Max"; }, "Bauer Max"))
+      return;
+    if (!r.Expect([&] { return FocusedRow(grid) == 1; }, "Bauer Max's row focused")) return;
+    EXPECT_EQ(OnGui([&] { return grid->RowCount(); }), 3);
+    EXPECT_EQ(CellText(grid, 1, 1), "Bauer Max");
+    Press(s.Cancelbutton);
+  });
+}
+
+// A change of the browser's own (a durable write, which takes a while) leaves the
+// grid to read its rows when idle: letters typed before then are not lost.
+TEST_F(PhoneBookWinTest, TypeAheadRightAfterAChangeFindsInTheRowsReadThen) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Keller Anna", "3"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 2; }, "two rows")) return;
+    OnGui([&] {
+      s.PhoneTable.Append();
+      s.PhoneTableNAME->SetAsString("Becker Carla");
+      s.PhoneTable.Post();
+      SendMessageA(grid->Handle(), WM_CHAR, 'k', 1);  // before the rows are read again
+      return 0;
+    });
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Keller Anna");
+    EXPECT_EQ(FocusedRow(grid), 2);
+    EXPECT_EQ(OnGui([&] { return grid->RowCount(); }), 3);
+    Press(s.Cancelbutton);
+  });
+}
+
+TEST_F(PhoneBookWinTest, ActivatingTheBrowserShowsWhatOtherProgramsChangedMeanwhile) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Becker Carla", "2"}});
+  vz::win::OwnedWindow elsewhere;
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    if (!r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 2; }, "two rows")) return;
+    EXPECT_TRUE(OnGui([&] {
+      s.SetRefreshPeriod(0);
+      elsewhere.Reset(CreateWindowExA(0, "STATIC", "Elsewhere", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                                      nullptr, GetModuleHandleA(nullptr), nullptr));
+      SetActiveWindow(elsewhere.Get());
+      return DeleteElsewhere(*ui_, "Becker Carla");
+    }));
+    EXPECT_EQ(OnGui([&] { return s.PhoneGrid->RowCount(); }), 2);  // nothing looked yet
+    OnGui([&] { return SetActiveWindow(s.Handle()); });
+    if (!r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 1; }, "the refreshed list")) return;
+    EXPECT_EQ(CellText(s.PhoneGrid, 0, 1), "Albrecht Hugo");
+    Press(s.Cancelbutton);
+  });
+}
+
+// The entry goes while its editor is open: neither it nor the entry that becomes
+// current when the browser looks again is written.
+TEST_F(PhoneBookWinTest, AnEntryDeletedElsewhereWhileItsEditorIsOpenIsNotWrittenNorIsItsNeighbour) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Becker Carla", "2"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    if (!r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 2; }, "two rows")) return;
+    Press(s.Modifybutton);
+    if (WaitEditor(r) == nullptr) return;
+    EXPECT_TRUE(OnGui([&] { return DeleteElsewhere(*ui_, "Albrecht Hugo"); }));
+    FillEditor(r, "Albrecht Hugo", "999", true);
+    if (!r.Expect([&] { return ui_->beeps == 1; }, "a beep")) return;
+    EXPECT_EQ(OnGui([&] { return s.PhoneGrid->RowCount(); }), 1);
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Becker Carla");
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), std::vector<std::string>{"Becker Carla|2"});
 }
