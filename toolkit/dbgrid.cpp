@@ -375,9 +375,11 @@ bool TDBGrid::RowClick(LPARAM lp) {
   return true;
 }
 
-// Typed letters: the text typed within a second, searched through the index.
+// Typed letters: the text typed within a second, searched through the index. The
+// pause is measured between the keystrokes as they were typed (the messages' times),
+// not as they are handled: a slow search must not split what was typed in one go.
 void TDBGrid::TypeAhead(char ch) {
-  const DWORD now = GetTickCount();
+  const DWORD now = static_cast<DWORD>(GetMessageTime());
   if (now - lastTypedAt_ > kTypeAheadPauseMs) typed_.clear();
   lastTypedAt_ = now;
   typed_ += ch;

@@ -97,6 +97,8 @@ robot key "$browser" alt+d
 robot wait Delete 10000 >/dev/null || fail "no delete question on A"
 robot text Delete | grep -q 'Keller Anna' || fail "A's question names another entry"
 robot press Delete Yes
+# Gone before A types again: letters posted while it closes go to no control.
+robot gone Delete 10000 || fail "A's question stayed"
 until_rows robot_b "  Adler Eva|+49 5
 * Albrecht Hugo|+49 1
   Becker Carla|+49 2" "the entry A deleted"
