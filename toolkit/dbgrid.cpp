@@ -375,11 +375,11 @@ bool TDBGrid::RowClick(LPARAM lp) {
   return true;
 }
 
-// Typed letters: the text typed within a second, searched through the index. The
-// pause is measured between the keystrokes as they were typed (the messages' times),
-// not as they are handled: a slow search must not split what was typed in one go.
+// Typed letters: the text typed within a second, searched through the index. Anything
+// else the user does in between (a key that moves, a command that takes the focus
+// away) starts the text afresh.
 void TDBGrid::TypeAhead(char ch) {
-  const DWORD now = static_cast<DWORD>(GetMessageTime());
+  const DWORD now = GetTickCount();
   if (now - lastTypedAt_ > kTypeAheadPauseMs) typed_.clear();
   lastTypedAt_ = now;
   typed_ += ch;
@@ -392,7 +392,13 @@ LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (rebuildPending_) Rebuild();
       return 0;
     case WM_KEYDOWN:
-      if (NavigationKey(wp)) return 0;
+      if (NavigationKey(wp)) {
+        typed_.clear();
+        return 0;
+      }
+      break;
+    case WM_KILLFOCUS:
+      typed_.clear();
       break;
     case WM_CHAR:
       if (static_cast<unsigned char>(wp) >= ' ') {

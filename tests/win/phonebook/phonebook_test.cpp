@@ -823,6 +823,30 @@ TEST_F(PhoneBookWinTest, AcceptOnAnEntryDeletedElsewhereBeepsRefreshesAndHandsBa
   EXPECT_EQ(screen_->ChosenPhone, "2");
 }
 
+// Letters typed after the user did something else (here the focus left the grid and
+// came back, as around a question box) start a new search, however soon they come.
+TEST_F(PhoneBookWinTest, TypeAheadStartsAfreshAfterTheFocusLeftTheGrid) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Becker Carla", "2"}, {"Keller Anna", "3"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    auto current = [&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }); };
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 3; }, "three rows")) return;
+    PostMessageA(grid->Handle(), WM_CHAR, 'k', 1);
+    PostMessageA(grid->Handle(), WM_CHAR, 'e', 1);
+    if (!r.Expect([&] { return current() == "Keller Anna"; }, "Keller Anna")) return;
+    OnGui([&] {
+      ::SetFocus(s.Handle());
+      ::SetFocus(grid->Handle());
+      return 0;
+    });
+    PostMessageA(grid->Handle(), WM_CHAR, 'a', 1);
+    PostMessageA(grid->Handle(), WM_CHAR, 'l', 1);
+    if (!r.Expect([&] { return current() == "Albrecht Hugo"; }, "Albrecht Hugo")) return;
+    Press(s.Cancelbutton);
+  });
+}
+
 TEST_F(PhoneBookWinTest, TypeAheadSelectsAnEntryAnotherProgramAddedSinceTheListWasRead) {
   AddEntries({{"Albrecht Hugo", "1"}, {"Keller Anna", "3"}});
   RunBrowser([&](robot::Robot& r, TMainScreen& s) {
