@@ -43,8 +43,8 @@ constexpr std::size_t kPlanOffset = 24;
 // open for one in kCheckOnOpenOneIn, picked by a hash of all the input's bytes: a
 // choice kept in the plan would be inherited by every mutant of an input that found
 // something there, and the corpus would drift to it.
-constexpr std::size_t kTagWorkOneIn = 16;
-constexpr std::size_t kCheckOnOpenOneIn = 4;
+constexpr std::size_t kTagWorkOneIn = 32;
+constexpr std::size_t kCheckOnOpenOneIn = 8;
 
 struct Plan {
   int filter = 0;
