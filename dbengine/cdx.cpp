@@ -9,6 +9,7 @@
 #include "dbengine/cdx_page.hpp"
 #include "dbengine/cdx_store.hpp"
 #include "dbengine/cdx_tree.hpp"
+#include "dbengine/filesystem.hpp"
 
 namespace vz::db {
 
@@ -51,19 +52,11 @@ struct SortItem {
 #pragma pack(pop)
 static_assert(sizeof(SortItem) == 12);
 
-EntryList SortKeys(CdxKeyBlock& block, bool unique) {
+constexpr std::size_t kComparisonSortItems = 4096;
+
+// Puts the items in order of their 8-byte prefixes (equal prefixes in any order).
+void RadixSortItems(std::vector<SortItem>& items) {
   using Item = SortItem;
-  const std::size_t kl = static_cast<std::size_t>(block.keyLength);
-  const std::size_t n = block.Size();
-  std::vector<Item> items(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char* k = block.keys.data() + i * kl;
-    unsigned char prefix[8] = {};
-    std::memcpy(prefix, k, std::min<std::size_t>(kl, 8));
-    std::uint64_t a = 0;
-    for (int j = 0; j < 8; ++j) a = (a << 8) | prefix[j];
-    items[i] = Item{a, static_cast<std::uint32_t>(i)};
-  }
   // Most significant digit first, in place (each item swapped straight into its
   // bucket); then each bucket on its own: small ones by comparison, large ones by LSD
   // passes over the other three digits through a buffer only as large as the bucket.
@@ -123,8 +116,26 @@ EntryList SortKeys(CdxKeyBlock& block, bool unique) {
     }
     from = to;
   }
-  tmp.clear();
-  tmp.shrink_to_fit();
+}
+
+EntryList SortKeys(CdxKeyBlock& block, bool unique) {
+  using Item = SortItem;
+  const std::size_t kl = static_cast<std::size_t>(block.keyLength);
+  const std::size_t n = block.Size();
+  std::vector<Item> items(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char* k = block.keys.data() + i * kl;
+    unsigned char prefix[8] = {};
+    std::memcpy(prefix, k, std::min<std::size_t>(kl, 8));
+    std::uint64_t a = 0;
+    for (int j = 0; j < 8; ++j) a = (a << 8) | prefix[j];
+    items[i] = Item{a, static_cast<std::uint32_t>(i)};
+  }
+  // A few thousand keys sort faster by comparison than the radix passes' tables fill.
+  if (n <= kComparisonSortItems)
+    std::sort(items.begin(), items.end(), [](const Item& x, const Item& y) { return x.a < y.a; });
+  else
+    RadixSortItems(items);
   // Position k takes the entry at items[k].index; a finished position points at itself.
   std::vector<unsigned char> spareKey(kl);
   unsigned char* keys = block.keys.data();
@@ -418,22 +429,62 @@ class IndexImpl : public CdxIndex {
     mustRefresh_ = true;
   }
 
-  void Clear() override {
-    CdxLock lock(*this, LockKind::kExclusive);
+  void BeginRebuild(const std::vector<CdxTagInfo>& tags) override {
+    CdxLock lock(*this, LockKind::kExclusive, CdxLock::kUnchecked);
     // The counter straight from the file: the cached header may be stale or damaged.
     std::uint32_t counter = knownCounter_;
-    unsigned char old[kHdrCounter + 4];
-    if (file_->ReadAt(0, old, sizeof old) == sizeof old) counter = std::max(counter, GetBE32(old + kHdrCounter));
+    unsigned char head[kPageSize];
+    if (file_->ReadAt(0, head, kPageSize) == kPageSize) {
+      counter = std::max(counter, GetBE32(head + kHdrCounter));
+      // Marked first, its old directory still in place, so that an opener after a
+      // crash in what follows knows the tags to build.
+      PutLE32(head + kHdrUpdateMark, kRebuildMarkValue);
+      file_->WriteAt(0, head, kPageSize);
+      file_->Flush();
+    }
     ++counter;
+    const std::string layout = EmptyLayout(tags, counter);
     store_.Discard();
-    WriteEmptyFile(counter);
+    file_->WriteAt(0, layout.data(), layout.size());
+    file_->Truncate(layout.size());
+    file_->Flush();
     store_.Reset();
+    store_.SetIdleMark(kRebuildMarkValue);
     // The moved counter tells other openers to drop what they hold; this hold has
     // moved it already.
     knownCounter_ = counter;
     mustRefresh_ = false;
     bumped_ = true;
     ++foreignGen_;
+  }
+
+  void FinishRebuild() override {
+    CdxLock lock(*this, LockKind::kExclusive);
+    file_->Flush();
+    unsigned char head[kPageSize];
+    std::memcpy(head, store_.Get(0), kPageSize);
+    PutLE32(head + kHdrUpdateMark, 0);
+    store_.SetIdleMark(0);
+    file_->WriteAt(0, head, kPageSize);
+    file_->Flush();
+    store_.Reset();
+    ++foreignGen_;
+  }
+
+  // A whole index file listing the tags with no entries, marked as being rebuilt:
+  // built in memory so that it reaches the file in one write.
+  static std::string EmptyLayout(const std::vector<CdxTagInfo>& tags, std::uint32_t counter) {
+    MemoryFileSystem memory;
+    CdxOptions o;
+    o.shared = false;
+    auto fresh = CdxIndex::Create(memory.Open("FRESH.CDX", OpenMode::kCreate), o);
+    for (const CdxTagInfo& tag : tags) fresh->AddTag(tag, {});
+    fresh.reset();
+    std::string bytes = memory.Bytes("FRESH.CDX");
+    auto* head = reinterpret_cast<unsigned char*>(bytes.data());
+    PutBE32(head + kHdrCounter, counter);
+    PutLE32(head + kHdrUpdateMark, kRebuildMarkValue);
+    return bytes;
   }
 
   // Truncates the file to a header and an empty tag directory.
@@ -605,9 +656,12 @@ class IndexImpl : public CdxIndex {
         throw CdxDamaged("index damaged: tag directory key length");
       }
     }
-    if (GetLE32(page + kHdrUpdateMark) == kUpdateMarkValue) {
+    if (options_.salvage) return;
+    const std::uint32_t mark = GetLE32(page + kHdrUpdateMark);
+    if (mark == kUpdateMarkValue || mark == kRebuildMarkValue) {
       mustRefresh_ = true;
-      throw CdxDamaged("index damaged: an update was interrupted");
+      throw CdxDamaged(mark == kUpdateMarkValue ? "index damaged: an update was interrupted"
+                                                : "index damaged: a rebuild was cut short");
     }
   }
 

@@ -96,6 +96,9 @@ struct CdxOptions {
   std::size_t cachePages = 256;
   // How long to wait for the index lock before throwing DbError.
   int lockTimeoutMs = 10000;
+  // Reads an index whose update or rebuild was cut short as it stands, instead of
+  // refusing it: for learning the tags a damaged index held. Never for writing.
+  bool salvage = false;
 };
 
 class CdxIndex;
@@ -162,8 +165,7 @@ class CdxIndex {
   // Writes a new compound index with no tags over `file` (its old contents are cut off;
   // the change counter continues from the old file's, so other openers notice).
   static std::unique_ptr<CdxIndex> Create(std::unique_ptr<File> file, const CdxOptions& options = {});
-  // Opens an index without reading it, for Clear() and a rebuild of a file that
-  // cannot be read.
+  // Opens an index without reading it, for a rebuild of a file that cannot be read.
   static std::unique_ptr<CdxIndex> OpenUnread(std::unique_ptr<File> file, const CdxOptions& options = {});
 
   // Tags in directory order (ascending by name); order numbers are 1-based positions.
@@ -182,13 +184,18 @@ class CdxIndex {
   virtual CdxTag& AddTagFromKeys(const CdxTagInfo& info, CdxKeyBlock block) = 0;
   // Removes the tag and frees its pages; false when absent.
   virtual bool RemoveTag(std::string_view name) = 0;
-  // Removes every tag and gives the space back: the file starts again as an empty
-  // compound index (its change counter goes on, so other openers drop what they
-  // hold). For rebuilding all tags, under an exclusive CdxLock held across the
-  // Clear and the AddTag calls that follow, so that no opener sees the index between.
-  // Reads nothing but the old counter, so it also mends a damaged file (under a lock
-  // taken with CdxLock::kUnchecked).
-  virtual void Clear() = 0;
+  // A rebuild of every tag, all or nothing on the device, under an exclusive CdxLock
+  // held from BeginRebuild to FinishRebuild. BeginRebuild marks the file as being
+  // rebuilt (its old directory still readable) and flushes, then writes a fresh index
+  // in one piece that lists the given tags, each still empty, under the same mark, and
+  // flushes again; the tags are then filled with AddTag/AddTagFromKeys. FinishRebuild
+  // flushes them and clears the mark. Until it has, every opener finds the index
+  // damaged ("a rebuild was cut short") and can still read which tags it was to hold
+  // (CdxOptions::salvage). The change counter goes on from the old file's, so other
+  // openers drop what they hold. Reads nothing but the old counter, so it also mends
+  // a damaged file (under a lock taken with CdxLock::kUnchecked).
+  virtual void BeginRebuild(const std::vector<CdxTagInfo>& tags) = 0;
+  virtual void FinishRebuild() = 0;
 
   // Check() of the directory and of every tag, plus the free page list (no loops, no
   // page both free and in use).

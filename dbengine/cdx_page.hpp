@@ -41,6 +41,8 @@ inline constexpr std::uint8_t kOptCompound = 0x40;
 inline constexpr std::uint8_t kOptDirectory = 0x80;
 inline constexpr std::uint8_t kSignature = 1;
 inline constexpr std::uint32_t kUpdateMarkValue = 0x565A5550;
+// In the same place while every tag is being built again (see CdxIndex::BeginRebuild).
+inline constexpr std::uint32_t kRebuildMarkValue = 0x565A5242;
 
 // Node fields.
 inline constexpr std::size_t kNodeAttr = 0;

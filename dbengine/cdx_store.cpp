@@ -145,11 +145,14 @@ void PageStore::Commit(bool bumpCounter) {
     if (durable_) file_.Flush();
     WriteRuns(others);
     if (durable_) file_.Flush();
-    PutLE32(header + kHdrUpdateMark, 0);
+    // The update is on the device now; its mark's clearing goes with the next flush.
+    // Until then a power cut leaves the mark set over a whole update: our next opener
+    // rebuilds the index (losing nothing), other programs read it as it is.
+    PutLE32(header + kHdrUpdateMark, idleMark_);
     file_.WriteAt(0, header, kPageSize);
   }
   if (durable_) {
-    unflushed_ = true;
+    unflushed_ = single;
     if (!deferFlush_) FlushDeferred();
   }
   for (std::uint32_t off : dirty_) slots_.at(off).dirty = false;

@@ -46,6 +46,9 @@ class PageStore {
   // Flushes when an update since the last flush is not yet on the device; returns
   // whether it did.
   bool FlushDeferred();
+  // The update mark's value between updates: 0, or the rebuild mark while every tag
+  // is being built again (an update then leaves that mark in place, not 0).
+  void SetIdleMark(std::uint32_t mark) { idleMark_ = mark; }
   // Writes the running update's pages (see above); bumpCounter adds one to the change
   // counter in the same header write.
   void Commit(bool bumpCounter);
@@ -74,6 +77,7 @@ class PageStore {
   bool durable_;
   bool deferFlush_ = false;
   bool unflushed_ = false;
+  std::uint32_t idleMark_ = 0;
   std::uint64_t end_ = 0;
   std::uint64_t tick_ = 0;
   std::uint64_t generation_ = 1;

@@ -322,6 +322,9 @@ void Table::OpenIndex(bool checkNow) {
     const std::uint64_t size = f->Size();
     index_ = CdxIndex::Open(std::move(f), IndexOptions());
     LoadTags();
+    // Only a rebuild cut short (by an older version, or another program) leaves a
+    // production index without tags: the table's order and keys are gone with them.
+    if (tags_.empty()) throw CdxDamaged("index damaged: the production index has no tags");
     if (checkNow) CountListedRecords();
     const std::uint64_t tableBytes = std::uint64_t{header_.recordCount} * header_.recordLength;
     if (checkNow && size <= options_.checkIndexOnOpenBytes) {
@@ -333,12 +336,11 @@ void Table::OpenIndex(bool checkNow) {
   }
 }
 
-// A durable append flushes its record, then writes the count and flushes only the
-// index: once a key of the record is on the device, the record is too. A power cut
-// before the count reached the device leaves whole records past the count that the
-// index lists; they were posted, and are counted again here (openers that may not
-// write count them without writing). A record past the count that no tag lists was
-// never posted.
+// Earlier versions of this engine returned from a durable append once the record and
+// its key were on the device, the count not yet: a power cut then left whole records
+// past the count that the index lists. They were posted, and are counted again here
+// (openers that may not write count them without writing). A record past the count
+// that no tag lists was never posted.
 void Table::CountListedRecords() {
   const std::uint64_t len = header_.recordLength;
   auto wholeRecordAfter = [&](std::uint32_t count) {
@@ -381,50 +383,69 @@ bool Table::Listed(std::string_view record, std::uint32_t recno) {
   return false;
 }
 
-// The tags of an index found damaged: from its directory while that can be read,
-// else as this opener last knew them.
+// The tags of an index found damaged: from its directory while that can be read (a
+// rebuild cut short lists them under its mark), else as this opener last knew them.
 std::vector<CdxTagInfo> Table::TagsOfDamagedIndex() {
   std::vector<CdxTagInfo> infos;
-  if (!index_) return damagedTags_;
   try {
-    infos = index_->Tags();
+    if (index_) infos = index_->Tags();
   } catch (const DbError&) {
-    for (const auto& t : tags_) infos.push_back(t.info);
+    // Read as it stands below.
   }
-  return infos;
+  if (infos.empty()) infos = SalvageTags(indexPath_);
+  if (infos.empty())
+    for (const auto& t : tags_) infos.push_back(t.info);
+  return infos.empty() ? damagedTags_ : infos;
+}
+
+// The tag directory of an index file as it stands, marks of updates or rebuilds cut
+// short ignored; empty when it cannot be read.
+std::vector<CdxTagInfo> Table::SalvageTags(const std::string& path) {
+  try {
+    if (!Fs().Exists(path)) return {};
+    CdxOptions o = IndexOptions();
+    o.shared = false;
+    o.salvage = true;
+    return CdxIndex::Open(Fs().Open(path, OpenMode::kReadOnly), o)->Tags();
+  } catch (const DbError&) {
+    return {};
+  }
 }
 
 // A writable opener keeps a copy of the damaged file as <index>.BAD and builds the
 // index again in place, under the exclusive index lock: every other opener keeps the
 // same file and carries on with the rebuilt index once it sees the counter move. When
-// that cannot be done (read-only, tags unknown or not buildable here), the index is
-// dropped by this opener; one whose directory could not be read at all is moved aside.
+// that cannot be done (read-only, tags unknown or not buildable here, the copy refused),
+// the index is dropped by this opener; one whose directory could not be read at all is
+// moved aside.
 void Table::MendIndex(const CdxDamaged& e) {
   damageReason_ = e.what();
+  mendFailure_.clear();
   const std::vector<CdxTagInfo> infos = TagsOfDamagedIndex();
-  if (index_ && !infos.empty() && options_.mode != ShareMode::kReadOnly && header_.Writable()) {
+  if (!infos.empty() && options_.mode != ShareMode::kReadOnly && header_.Writable()) {
     try {
       RebuildTags(&infos, true);
       damagedIndexPath_ = indexPath_ + ".BAD";
       damagedTags_.clear();
       return;
-    } catch (const DbError&) {
-      // Falls back to going on without the index.
+    } catch (const DbError& failure) {
+      mendFailure_ = failure.what();
     }
   }
   damagedTags_ = infos;
   DropDamagedIndex(e);
 }
 
+// The index object is kept until no lock of a running change can refer to it.
 void Table::DropDamagedIndex(const CdxDamaged& e) {
   const bool unreadable = !index_;
-  index_.reset();
+  if (index_) retired_.push_back(std::move(index_));
   tags_.clear();
   order_ = 0;
   entry_.reset();
   damageReason_ = e.what();
   damagedIndexPath_.clear();
-  if (options_.mode == ShareMode::kReadOnly || !unreadable) return;
+  if (options_.mode == ShareMode::kReadOnly || !unreadable || !SalvageTags(indexPath_).empty()) return;
   try {
     Fs().Rename(indexPath_, indexPath_ + ".BAD");
     damagedIndexPath_ = indexPath_ + ".BAD";
@@ -449,43 +470,50 @@ void Table::KeepDamagedCopy() {
 
 // Builds the given tags (nullptr: the index's own) again from the records, in the
 // index file started afresh under one exclusive index lock, so that no opener sees
-// the index in between. Mending a damaged file also keeps a copy of it first, unless
-// another opener changed the file since the damage was seen (it has mended it).
+// the index in between, and marked as being rebuilt until every tag is in, so that a
+// crash on the way is found out. The table is flushed first: the counts of the records
+// whose keys go reach the device before the keys leave it. Without an index object
+// (none yet, or its file unreadable) the file is taken up, or made, without reading
+// it. Mending a damaged file also keeps a copy of it first, unless another opener
+// changed the file since the damage was seen (it has mended it).
 void Table::RebuildTags(const std::vector<CdxTagInfo>* given, bool mending) {
-  std::unique_ptr<CdxLock> lock = mending ? std::make_unique<CdxLock>(*index_, LockKind::kExclusive, CdxLock::kUnchecked)
-                                          : std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
+  std::vector<TagState> tags;
+  if (given) tags = PrepareTags(*given);
+  file_->Flush();
+  const bool known = index_ != nullptr;
+  if (!index_) {
+    const bool exists = Fs().Exists(indexPath_);
+    index_ = CdxIndex::OpenUnread(Fs().Open(indexPath_, exists ? OpenMode::kReadWrite : OpenMode::kCreate),
+                                  IndexOptions());
+  }
+  std::unique_ptr<CdxLock> lock = mending || !known
+                                      ? std::make_unique<CdxLock>(*index_, LockKind::kExclusive, CdxLock::kUnchecked)
+                                      : std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
   if (mending) {
     unsigned char head[12];
-    if (index_->GetFile().ReadAt(0, head, sizeof head) == sizeof head &&
-        GetBE32(head + 8) != index_->ChangeCounter())
+    if (known && index_->GetFile().ReadAt(0, head, sizeof head) == sizeof head &&
+        GetBE32(head + kCdxChangeCounterOffset) != index_->ChangeCounter())
       return;
     KeepDamagedCopy();
   }
-  const std::vector<CdxTagInfo> infos = given ? *given : index_->Tags();
-  if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
-  std::vector<TagState> tags;
-  for (const auto& info : infos)
-    tags.push_back(PrepareTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}));
+  if (!given) tags = PrepareTags(index_->Tags());
+  if (tags.empty()) throw DbError(path_ + " has no production index to rebuild");
+  std::vector<CdxTagInfo> infos;
+  for (const TagState& tag : tags) infos.push_back(tag.info);
   ReadHeaderCount();
-  index_->Clear();
+  index_->BeginRebuild(infos);
   for (const TagState& tag : tags) AddBuiltTag(tag);
+  index_->FinishRebuild();
+  MarkProductionIndex();
   LoadTags();
   entry_.reset();
 }
 
-// Gives the table an empty production index, held under the exclusive index lock
-// that the caller keeps while it adds the tags. A file already there (left by another
-// program, or one whose move aside was refused) is started afresh in place: truncating
-// it would restart its change counter under other openers' cached pages.
-std::unique_ptr<CdxLock> Table::StartIndex() {
-  if (Fs().Exists(indexPath_)) {
-    index_ = CdxIndex::OpenUnread(Fs().Open(indexPath_, OpenMode::kReadWrite), IndexOptions());
-    auto lock = std::make_unique<CdxLock>(*index_, LockKind::kExclusive, CdxLock::kUnchecked);
-    index_->Clear();
-    return lock;
-  }
-  index_ = CdxIndex::Create(Fs().Open(indexPath_, OpenMode::kCreate), IndexOptions());
-  return std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
+std::vector<Table::TagState> Table::PrepareTags(const std::vector<CdxTagInfo>& infos) const {
+  std::vector<TagState> tags;
+  for (const auto& info : infos)
+    tags.push_back(PrepareTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}));
+  return tags;
 }
 
 Table::TagState Table::CompileTag(const CdxTagInfo& info) const {
@@ -516,6 +544,8 @@ void Table::LoadTags() {
 
 void Table::RefreshTagsIfChanged() {
   const auto infos = index_->Tags();
+  // The tags known here stay known, for the rebuild this damage calls for.
+  if (infos.empty() && !tags_.empty()) throw CdxDamaged("index damaged: the production index has no tags");
   bool same = infos.size() == tags_.size();
   for (std::size_t i = 0; same && i < infos.size(); ++i)
     same = infos[i].name == tags_[i].info.name && infos[i].keyExpr == tags_[i].info.keyExpr &&
@@ -569,20 +599,41 @@ CdxTag* Table::OrderTag() {
 
 // The index lock is had before a change writes anything, so that a lock refused (an
 // index being rebuilt elsewhere) leaves the table as it was; the tags are brought up
-// to date under it, so a tag this engine cannot keep is refused before the write too.
-std::unique_ptr<CdxLock> Table::LockIndexForChange() {
-  for (int attempt = 0; index_ && attempt < 2; ++attempt) {
+// to date under it, so a tag this engine cannot keep is refused before the write too,
+// and the places the change's keys go are looked up, so that damage there is mended
+// first. A damaged index that stays in place unmended refuses the change: going on
+// would leave the record out of an index that other openers use.
+std::unique_ptr<CdxLock> Table::LockIndexForChange(std::uint32_t recno, const std::string* oldRecord,
+                                                   const std::string& newRecord) {
+  for (int attempt = 0; index_ && attempt < 3; ++attempt) {
     try {
       auto lock = std::make_unique<CdxLock>(*index_, LockKind::kExclusive);
       RefreshTagsIfChanged();
       CheckWritable();
+      ProbeKeys(recno, oldRecord, newRecord);
       return lock;
     } catch (const CdxDamaged& e) {
       MendIndex(e);
     }
   }
+  if (index_ || (!damageReason_.empty() && Fs().Exists(indexPath_)))
+    throw DbError(Format("%s: the index %s is damaged and could not be rebuilt (%s); nothing was changed",
+                         path_.c_str(), indexPath_.c_str(), MendFailure().c_str()));
   return nullptr;
 }
+
+// Reads the way to where each of the change's keys goes or comes from in every tag.
+void Table::ProbeKeys(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord) {
+  for (const auto& tag : tags_) {
+    CdxTag* t = index_->FindTag(tag.info.name);
+    if (!t) continue;
+    if (const auto key = KeyOf(tag, newRecord)) t->SeekEntry(*key, recno);
+    if (!oldRecord) continue;
+    if (const auto key = KeyOf(tag, *oldRecord)) t->SeekEntry(*key, recno);
+  }
+}
+
+const std::string& Table::MendFailure() const { return mendFailure_.empty() ? damageReason_ : mendFailure_; }
 
 bool Table::MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord) {
   if (!index_) return false;
@@ -604,7 +655,12 @@ bool Table::MaintainIndex(std::uint32_t recno, const std::string* oldRecord, con
           if (newKey && t->Insert(*newKey, recno)) inserted = true;
         }
       },
-      [&] { inserted = false; });
+      [&] {
+        if (!index_)
+          throw DbError(Format("%s: record %u was saved, but the index %s is damaged and could not be rebuilt (%s)",
+                               path_.c_str(), recno, indexPath_.c_str(), MendFailure().c_str()));
+        inserted = false;
+      });
   return inserted;
 }
 
@@ -671,21 +727,21 @@ void Table::AddBuiltTag(const TagState& tag) {
 }
 
 void Table::BuildTag(const IndexTagSpec& tagDef, bool setOrder) {
+  retired_.clear();
   CheckWritable();
   const TagState tag = PrepareTag(tagDef);
 
   FileLock headerLock(*this, kDbfLockBase, "the header");
   ReadHeaderCount();
-  {
-    std::unique_ptr<CdxLock> fresh;
-    if (!index_) {
-      fresh = StartIndex();
-      damagedIndexPath_.clear();
-      damagedTags_.clear();
-    }
+  if (index_) {
     AddBuiltTag(tag);
     MarkProductionIndex();
     LoadTags();
+  } else {
+    const std::vector<CdxTagInfo> infos{tag.info};
+    RebuildTags(&infos, false);
+    damagedIndexPath_.clear();
+    damagedTags_.clear();
   }
   if (setOrder) {
     order_ = TagOrder(tag.info.name);
@@ -698,32 +754,27 @@ void Table::MarkProductionIndex() {
   if (!(flags & kDbfFlagStructuralCdx)) WriteFlags(static_cast<unsigned char>(flags | kDbfFlagStructuralCdx));
 }
 
+// Every tag again from the records, in a file started afresh: rebuilding tags in
+// place would leave their old pages behind as free space each time. Other openers
+// wait for the index lock and then see only the finished tags. Without an index (it
+// was damaged and set aside, or is missing) its tags go into a new file.
 void Table::Reindex() {
+  retired_.clear();
   CheckWritable();
   FileLock headerLock(*this, kDbfLockBase, "the header");
   ReadHeaderCount();
   if (!index_) {
-    // The index was damaged and set aside, or is missing: its tags go into a new file.
     const std::vector<CdxTagInfo> infos = RebuildableTags();
     if (infos.empty()) throw DbError(path_ + " has no production index to rebuild");
-    std::vector<TagState> tags;
-    for (const auto& info : infos)
-      tags.push_back(PrepareTag(IndexTagSpec{info.name, info.keyExpr, info.forExpr, info.descending, info.unique}));
-    const auto lock = StartIndex();
-    for (const TagState& tag : tags) AddBuiltTag(tag);
-    MarkProductionIndex();
-    LoadTags();
+    RebuildTags(&infos, false);
     damagedTags_.clear();
     return;
   }
-  // Every tag again from the records, in a file started afresh: rebuilding tags in
-  // place would leave their old pages behind as free space each time. Other openers
-  // wait for the index lock and then see only the finished tags.
   try {
     RebuildTags(nullptr, false);
   } catch (const CdxDamaged& e) {
     MendIndex(e);
-    if (!index_) throw DbError(path_ + ": the index is damaged and could not be rebuilt: " + damageReason_);
+    if (!index_) throw DbError(path_ + ": the index is damaged and could not be rebuilt: " + MendFailure());
   }
 }
 
@@ -743,15 +794,7 @@ struct Table::Disagreements {
 std::vector<CdxTagInfo> Table::RebuildableTags() {
   if (index_) return Tags();
   if (!damagedTags_.empty()) return damagedTags_;
-  const std::string copy = indexPath_ + ".BAD";
-  if (!Fs().Exists(copy)) return {};
-  try {
-    CdxOptions o = IndexOptions();
-    o.shared = false;  // a copy nobody writes
-    return CdxIndex::Open(Fs().Open(copy, OpenMode::kReadOnly), o)->Tags();
-  } catch (const DbError&) {
-    return {};
-  }
+  return SalvageTags(indexPath_ + ".BAD");
 }
 
 Table::RecordCountRepair Table::RepairRecordCount(const std::string& path, const TableOptions& options) {
@@ -1210,6 +1253,7 @@ void Table::Flush() {
 }
 
 std::uint32_t Table::Append(const std::string& record) {
+  retired_.clear();
   CheckWritable();
   if (record.size() != header_.recordLength)
     throw DbError(Format("%s: a record is %u bytes, not %zu", path_.c_str(), header_.recordLength, record.size()));
@@ -1218,40 +1262,30 @@ std::uint32_t Table::Append(const std::string& record) {
   const std::uint32_t recno = header_.recordCount + 1;
   const std::uint64_t end = header_.RecordOffset(recno) + header_.recordLength + 1;
   if (recno == 0 || end >= RecordLockOffset(recno)) throw DbError(path_ + " is full");
-  const auto indexLock = LockIndexForChange();
+  const auto indexLock = LockIndexForChange(recno, nullptr, record);
   // The record and the end marker first, the count after: a crash in between leaves
-  // an uncounted record that the next append overwrites.
+  // an uncounted record that the next append overwrites. The keys come last.
   std::string bytes = record;
   bytes += static_cast<char>(kDbfEndOfFile);
   file_->WriteAt(header_.RecordOffset(recno), bytes.data(), bytes.size());
-  if (options_.durable) file_->Flush();
   const DbfDate today = options_.today();
   const std::string dateCount = BuildDateAndCount(today, recno);
   file_->WriteAt(kDbfDateOffset, dateCount.data(), dateCount.size());
   header_.recordCount = recno;
   header_.date = today;
-  if (!options_.durable) {
-    MaintainIndex(recno, nullptr, record);
-    return recno;
-  }
-  // Durable: one flush of the index puts the new keys on the device; once one of them
-  // is there, it vouches for the count as well (the record was on the device before the
-  // key was written, and an opener counts a whole record that the index lists, see
-  // CountListedRecords). Without such a key the count is flushed on its own.
-  bool listed = false;
-  try {
-    DeferredIndexSync sync(index_);
-    listed = MaintainIndex(recno, nullptr, record);
-    sync.Finish();
-  } catch (const DbError&) {
-    file_->Flush();  // the record stands, counted, whatever became of its keys
-    throw;
-  }
-  if (!listed) file_->Flush();
+  // Durable: the record and its count reach the device in one flush, before any key
+  // names the record; the index's flush then makes the change whole on the device as
+  // any xBase program reads it. Two device flushes in all (more when a key update
+  // spans pages).
+  if (options_.durable) file_->Flush();
+  DeferredIndexSync sync(index_);
+  MaintainIndex(recno, nullptr, record);
+  sync.Finish();
   return recno;
 }
 
 void Table::Modify(std::uint32_t recno, const std::function<std::string(const std::string&)>& change) {
+  retired_.clear();
   CheckWritable();
   if (recno == 0) throw DbError(path_ + ": there is no record 0");
   FileLock recordLock(*this, RecordLockOffset(recno), Format("record %u", recno));
@@ -1262,7 +1296,7 @@ void Table::Modify(std::uint32_t recno, const std::function<std::string(const st
   if (newRecord.size() != header_.recordLength)
     throw DbError(Format("%s: a record is %u bytes, not %zu", path_.c_str(), header_.recordLength, newRecord.size()));
   if (newRecord != oldRecord) {
-    const auto indexLock = LockIndexForChange();
+    const auto indexLock = LockIndexForChange(recno, &oldRecord, newRecord);
     file_->WriteAt(header_.RecordOffset(recno), newRecord.data(), newRecord.size());
     const DbfDate today = options_.today();
     if (today.year != header_.date.year || today.month != header_.date.month || today.day != header_.date.day) {

@@ -13,6 +13,8 @@
 //
 // A production index found damaged (on open or later) is copied to <index>.BAD and
 // built again in place from the records; a damaged table is refused and never written.
+// A rebuild is marked in the index from its start until every tag is in, so that a
+// crash half way is found out like any other damage.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,10 +39,9 @@ struct TableOptions {
   std::function<DbfDate()> today = Today;
   // How long a change waits for a record or header lock held by someone else.
   int lockTimeoutMs = 10000;
-  // Every change is on the device before it returns. An append flushes its record
-  // before it writes the count (power-loss order); the count then reaches the device
-  // with the index's flush when a tag lists the record (an opener counts a listed
-  // record past the count again), or with a flush of its own.
+  // Every change is on the device before it returns, whole as any xBase program reads
+  // it: the record and the header's count in one flush of the table, then its keys in
+  // the index's flush. A key never reaches the device before its record and count.
   bool durable = false;
   // On open, verify every tag's tree when the index file is at most this large, and
   // compare every tag with the records when the records take at most this much too.
@@ -186,11 +187,12 @@ class Table {
   bool Listed(std::string_view record, std::uint32_t recno);
   CdxOptions IndexOptions() const;
   std::vector<CdxTagInfo> TagsOfDamagedIndex();
+  std::vector<CdxTagInfo> SalvageTags(const std::string& path);
+  const std::string& MendFailure() const;
   void MendIndex(const CdxDamaged& e);
   void DropDamagedIndex(const CdxDamaged& e);
   void KeepDamagedCopy();
   void RebuildTags(const std::vector<CdxTagInfo>* given, bool mending);
-  std::unique_ptr<CdxLock> StartIndex();
   void MarkProductionIndex();
   void SyncIndexWithHeader(unsigned char flags);
   void LoadTags();
@@ -198,7 +200,9 @@ class Table {
   std::optional<std::string> KeyOf(const TagState& tag, std::string_view record) const;
   bool HasOrderTag() const;
   CdxTag* OrderTag();
-  std::unique_ptr<CdxLock> LockIndexForChange();
+  std::unique_ptr<CdxLock> LockIndexForChange(std::uint32_t recno, const std::string* oldRecord,
+                                             const std::string& newRecord);
+  void ProbeKeys(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
   // Brings every tag up to date with a changed record; returns whether a tag took the
   // record under its new key (false too when the index had to be mended).
   bool MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord);
@@ -214,6 +218,7 @@ class Table {
   void BuildTag(const IndexTagSpec& tagDef, bool setOrder);
   // The tag's definition checked and compiled, with its key length worked out.
   TagState PrepareTag(const IndexTagSpec& tagDef) const;
+  std::vector<TagState> PrepareTags(const std::vector<CdxTagInfo>& infos) const;
   // Collects the tag's keys from the records and writes the tag (replacing one of
   // the same name); the caller holds the header lock.
   void AddBuiltTag(const TagState& tag);
@@ -244,12 +249,17 @@ class Table {
   std::string indexPath_;
   std::string damagedIndexPath_;
   std::string damageReason_;
+  // Why the last mend of a damaged index failed; empty when it did not.
+  std::string mendFailure_;
   std::vector<CdxTagInfo> damagedTags_;
   bool holdsExclusiveLock_ = false;
   // Records past the header's count that the index showed posted (read-only openers,
   // which cannot write the count).
   std::uint32_t countFloor_ = 0;
   std::unique_ptr<CdxIndex> index_;
+  // Indexes dropped as damaged while a change may still hold their lock; released
+  // when the next change starts.
+  std::vector<std::unique_ptr<CdxIndex>> retired_;
   std::vector<TagState> tags_;
   int order_ = 0;
   Expression filter_;

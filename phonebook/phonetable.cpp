@@ -44,9 +44,10 @@ bool OpenPhoneDBF(data::TTable& table, TDataEngine& engine, PhoneBookUi& ui) {
   try {
     table.Open();
     result = true;
-    // A missing index (never built, deleted, or found damaged and moved aside) is
-    // built again from the records.
-    if (!ui.FileExists(ProgramDir(ui) + kPhoneIndexName))
+    // A missing index (never built, deleted, or found damaged and moved aside), or
+    // one without tag NAME (a rebuild cut short by another program, or a tag dropped
+    // elsewhere), gets the tag again from the records.
+    if (!ui.FileExists(ProgramDir(ui) + kPhoneIndexName) || engine.TagArea("NAME") == 0)
       engine.IndexTag("", "NAME", "NAME", 0, false, kVisibleCondition);
     engine.SetOrder(engine.TagArea("NAME"));
     engine.Query(kVisibleCondition);

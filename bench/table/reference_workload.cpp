@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -333,6 +334,118 @@ int RunReferenceWorkload(std::uint32_t n, const std::filesystem::path& dir) {
     if (check->CountVisible() != expected + 2 * kSharedAppends) return 1;
   }
   std::filesystem::remove_all(dir);
+  return 0;
+}
+
+namespace {
+
+// The independent engine's benchmark program, when its folder lies beside the project
+// (or VZ_XBASE_ANCHOR names the folder); empty when it is not there.
+std::string AnchorBench() {
+  const char* env = std::getenv("VZ_XBASE_ANCHOR");
+  const std::filesystem::path folder = env && *env ? std::filesystem::path(env)
+                                                   : std::filesystem::path(VZ_SOURCE_ROOT) / ".." / "shared" /
+                                                         "xbase-anchor";
+  const std::filesystem::path bench = folder / "bin" / "bench";
+  return std::filesystem::exists(bench) ? bench.string() : std::string();
+}
+
+// Its whole workload over n records; returns its 10,000 shared appends (hard commit:
+// two device syncs each) in seconds, or a negative figure when it failed.
+double AnchorDurableAppends(const std::string& bench, std::uint32_t n, const std::filesystem::path& dir) {
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string command = "'" + bench + "' " + std::to_string(n) + " '" + dir.string() + "' 2>&1";
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    if (::pclose(p) != 0) return -1;
+  }
+  std::filesystem::remove_all(dir);
+  const std::string key = "append10k_shared_indexed_ms=";
+  const auto at = out.find(key);
+  return at == std::string::npos ? -1 : std::atof(out.c_str() + at + key.size()) / 1e3;
+}
+
+struct DurableRound {
+  double seconds = 0;
+  double syncsPerAppend = 0;
+};
+
+// Ours on the same ground: n random-letter records appended exclusively, tag NAME,
+// every 10th deleted; then 10,000 durable shared appends with the tag open.
+DurableRound OurDurableAppends(std::uint32_t n, const std::filesystem::path& dir, std::uint64_t seed) {
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / "VZPB.DBF").string();
+  std::mt19937_64 rng(seed);
+  Table::Create(path, {{"NAME", 'C', 35, 0, 0}, {"PHONE", 'C', 25, 0, 0}}, Mode(ShareMode::kExclusive));
+  {
+    auto t = Table::Open(path, Mode(ShareMode::kExclusive));
+    for (std::uint32_t i = 0; i < n; ++i) {
+      std::string rec = t->BlankRecord();
+      t->SetFieldText(rec, 0, RandomLetterName(rng));
+      t->SetFieldText(rec, 1, Phone(i));
+      t->Append(rec);
+    }
+    t->IndexTag({"NAME", "NAME", ".not. deleted()", false, false});
+    for (std::uint32_t r = 10; r <= n; r += 10) t->Delete(r);
+    t->Flush();
+  }
+  SyncCounter fs;
+  auto s = Table::Open(path, Mode(ShareMode::kShared, &fs, true));
+  std::vector<std::string> recs;
+  for (int i = 0; i < kSharedAppends; ++i) {
+    std::string rec = s->BlankRecord();
+    s->SetFieldText(rec, 0, RandomLetterName(rng));
+    s->SetFieldText(rec, 1, Phone(n + static_cast<std::uint32_t>(i)));
+    recs.push_back(std::move(rec));
+  }
+  const std::uint64_t before = fs.Syncs();
+  const auto t0 = Clock::now();
+  for (const std::string& rec : recs) s->Append(rec);
+  DurableRound r;
+  r.seconds = Since(t0);
+  r.syncsPerAppend = static_cast<double>(fs.Syncs() - before) / kSharedAppends;
+  s.reset();
+  std::filesystem::remove_all(dir);
+  return r;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int RunDurableTurns(std::uint32_t n, const std::filesystem::path& dir, int rounds) {
+  const std::string anchor = AnchorBench();
+  std::printf("durable shared appends in turns: %d rounds over %u records, in %s\n", rounds, n, dir.string().c_str());
+  if (anchor.empty())
+    std::printf("the independent engine (../shared/xbase-anchor/bin/bench) is not there: ours alone\n");
+  std::vector<double> ours, theirs, syncs;
+  for (int round = 1; round <= rounds; ++round) {
+    const double other = anchor.empty() ? 0 : AnchorDurableAppends(anchor, n, dir / "anchor");
+    if (other < 0) {
+      std::printf("the independent engine's benchmark failed\n");
+      return 1;
+    }
+    const DurableRound mine = OurDurableAppends(n, dir / "ours", 20261209 + static_cast<std::uint64_t>(round));
+    ours.push_back(mine.seconds);
+    syncs.push_back(mine.syncsPerAppend);
+    if (!anchor.empty()) theirs.push_back(other);
+    std::printf("round %d: ours %.3f s (%.2f syncs an append)", round, mine.seconds, mine.syncsPerAppend);
+    if (!anchor.empty()) std::printf("  independent engine %.3f s (2 syncs an append, hard commit)", other);
+    std::printf("\n");
+    std::fflush(stdout);
+  }
+  std::printf("%-44s %10.3f s  syncs per append %.2f", "10,000 durable shared appends, median", Median(ours),
+              Median(syncs));
+  if (!theirs.empty())
+    std::printf("  independent engine %.3f s  ratio %.2f  target <= 1", Median(theirs), Median(ours) / Median(theirs));
+  std::printf("\n");
   return 0;
 }
 

@@ -11,4 +11,10 @@ namespace vz::bench {
 // when a phase gives a wrong result.
 int RunReferenceWorkload(std::uint32_t records, const std::filesystem::path& dir);
 
+// 10,000 durable shared appends to a phone book of `records` records, ours and the
+// independent engine's (its whole benchmark, whose last phase is the same work with
+// two device syncs an append), taken in turns for `rounds` rounds; prints each round,
+// the medians and their ratio. Ours alone when the independent engine is not there.
+int RunDurableTurns(std::uint32_t records, const std::filesystem::path& dir, int rounds);
+
 }  // namespace vz::bench

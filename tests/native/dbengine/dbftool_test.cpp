@@ -178,6 +178,46 @@ TEST(DbfTool, ReindexRebuildsAMissingIndex) {
                        "book's fields (NAME C 35, PHONE C 25), which get tag NAME back\n");
 }
 
+// An index whose tags are gone, or whose rebuild was cut short, is damage to check;
+// reindex builds its tags again: those the cut-short rebuild still lists, or tag NAME
+// for a phone book whose index lost them all.
+TEST(DbfTool, AnIndexWithoutItsTagsIsDamageAndReindexBuildsThemAgain) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  {
+    auto t = Table::Open(path, FixedDate());
+    t->IndexTag({"PHONE", "PHONE", "", false, false});
+    t->Append(PhoneRecord(*t, "Kim", "3"));
+    t->Append(PhoneRecord(*t, "Al", "2"));
+  }
+  std::string cdx = ReadAll(dir / "VZPB.CDX");
+  cdx.replace(496, 4, "BRZV");  // the rebuild mark, left by a crash half way
+  WriteAll(dir / "VZPB.CDX", cdx);
+  Result r = Tool("check " + Q(path));
+  EXPECT_EQ(r.rc, 1) << r.out;
+  EXPECT_NE(r.out.find("the index is damaged: index damaged: a rebuild was cut short"), std::string::npos) << r.out;
+  r = Tool("reindex " + Q(path));
+  ASSERT_EQ(r.rc, 0) << r.out;
+  EXPECT_NE(r.out.find("rebuilt tag NAME\nrebuilt tag PHONE\n"), std::string::npos) << r.out;
+  EXPECT_EQ(Tool("check " + Q(path)).rc, 0);
+
+  {
+    CdxOptions o;
+    o.shared = false;
+    CdxIndex::Create(OpenHostFile(dir / "VZPB.CDX", OpenMode::kReadWrite), o);
+  }
+  r = Tool("check " + Q(path));
+  EXPECT_EQ(r.rc, 1) << r.out;
+  EXPECT_NE(r.out.find("the production index has no tags"), std::string::npos) << r.out;
+  r = Tool("reindex " + Q(path));
+  ASSERT_EQ(r.rc, 0) << r.out;
+  EXPECT_NE(r.out.find("rebuilt tag NAME\n"), std::string::npos) << r.out;
+  r = Tool("list " + Q(path) + " --tag NAME");
+  EXPECT_EQ(r.out, "2\t \tAl\t2\n1\t \tKim\t3\n");
+  EXPECT_EQ(Tool("check " + Q(path)).rc, 0);
+}
+
 // A record count beyond the records in the file: repair keeps the old header, counts
 // the whole records and rebuilds the index.
 TEST(DbfTool, RepairSetsTheRecordCountToTheWholeRecords) {

@@ -60,6 +60,7 @@ inline std::string RunCommand(const std::string& command, int* status = nullptr)
 }  // namespace vz::db::test
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -167,6 +168,8 @@ class PowerCutFileSystem : public ForwardingFileSystem {
   // Every file as it stood right after each flush, in order: what a power cut between
   // that flush and the next one would leave.
   const std::vector<std::map<std::string, std::string>>& Cuts() const { return cuts_; }
+  // The file whose flush made each of Cuts().
+  const std::vector<std::string>& Flushed() const { return flushed_; }
 
  protected:
   std::unique_ptr<File> Wrap(std::unique_ptr<File> file, const std::string& path) override {
@@ -184,6 +187,7 @@ class PowerCutFileSystem : public ForwardingFileSystem {
       bytes.resize(ReadAt(0, bytes.data(), bytes.size()));
       fs_.synced_[path_] = std::move(bytes);
       fs_.cuts_.push_back(fs_.synced_);
+      fs_.flushed_.push_back(path_);
       ++fs_.flushes_;
     }
 
@@ -193,8 +197,175 @@ class PowerCutFileSystem : public ForwardingFileSystem {
   };
   std::map<std::string, std::string> synced_;
   std::vector<std::map<std::string, std::string>> cuts_;
+  std::vector<std::string> flushed_;
   int flushes_ = 0;
 };
+
+// Puts the files of a device view (one entry of PowerCutFileSystem::Cuts()) into a
+// memory file system, as the machine would find them after the power came back.
+inline void LoadFiles(MemoryFileSystem& fs, const std::map<std::string, std::string>& files) {
+  for (const auto& [path, bytes] : files) fs.Bytes(path) = bytes;
+}
+
+// Passes every call to another file system and calls `step` after each write,
+// truncation, flush and lock release of the files it opened: the points at which
+// another opener's change can fall in the middle of one of ours.
+class SteppingFileSystem : public ForwardingFileSystem {
+ public:
+  SteppingFileSystem(FileSystem& inner, std::function<void()> step)
+      : ForwardingFileSystem(inner), step_(std::move(step)) {}
+
+ protected:
+  std::unique_ptr<File> Wrap(std::unique_ptr<File> file, const std::string&) override {
+    return std::make_unique<Stepped>(std::move(file), step_);
+  }
+
+ private:
+  class Stepped : public ForwardingFile {
+   public:
+    Stepped(std::unique_ptr<File> inner, const std::function<void()>& step)
+        : ForwardingFile(std::move(inner)), step_(step) {}
+    void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override {
+      ForwardingFile::WriteAt(offset, buf, n);
+      step_();
+    }
+    void Truncate(std::uint64_t size) override {
+      ForwardingFile::Truncate(size);
+      step_();
+    }
+    void Flush() override {
+      ForwardingFile::Flush();
+      step_();
+    }
+    void Unlock(std::uint64_t offset, std::uint64_t length) override {
+      ForwardingFile::Unlock(offset, length);
+      step_();
+    }
+
+   private:
+    const std::function<void()>& step_;
+  };
+  std::function<void()> step_;
+};
+
+// A DBF as another xBase program reads it from its bytes alone: the header's record
+// count (offset 4, little-endian) and the records it counts.
+struct RawDbf {
+  bool headerWhole = false;  // the fixed header and the record layout can be read
+  std::uint32_t count = 0;
+  std::uint16_t headerLength = 0;
+  std::uint16_t recordLength = 0;
+  std::vector<std::string> counted;  // the counted records that lie whole in the file
+  std::vector<std::string> past;     // whole records after the counted ones, up to the end marker
+};
+
+inline RawDbf ReadRawDbf(const std::string& bytes) {
+  RawDbf raw;
+  if (bytes.size() < 32) return raw;
+  auto le = [&](std::size_t at, int n) {
+    std::uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return v;
+  };
+  raw.count = le(4, 4);
+  raw.headerLength = static_cast<std::uint16_t>(le(8, 2));
+  raw.recordLength = static_cast<std::uint16_t>(le(10, 2));
+  raw.headerWhole = raw.recordLength > 0 && raw.headerLength >= 32 && bytes.size() >= raw.headerLength;
+  if (!raw.headerWhole) return raw;
+  for (std::size_t at = raw.headerLength; at + raw.recordLength <= bytes.size(); at += raw.recordLength) {
+    std::string rec = bytes.substr(at, raw.recordLength);
+    if (raw.counted.size() < raw.count) {
+      raw.counted.push_back(std::move(rec));
+    } else {
+      if (rec[0] == '\x1a') break;
+      raw.past.push_back(std::move(rec));
+    }
+  }
+  return raw;
+}
+
+// Live records of tables as an independent reader shows them: per table, each live
+// record's number (0 where the reader does not tell it) and its trimmed field, in file
+// order; or the reader's error.
+struct IndependentReading {
+  std::map<std::string, std::vector<std::pair<std::uint32_t, std::string>>> live;
+  std::map<std::string, std::string> errors;
+  std::string failure;  // the reader could not be run at all
+};
+
+// Reads the output of the reader scripts below: "path TAB recno TAB text" per live
+// record, "path TAB 0 TAB" once per table opened, "path TAB -1 TAB error" on failure.
+inline IndependentReading ParseIndependentReading(const std::string& out, int status, const std::string& reader) {
+  IndependentReading r;
+  if (status != 0) r.failure = reader + " ended with status " + std::to_string(status) + ": " + out.substr(0, 400);
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    const auto t1 = line.find('\t');
+    const auto t2 = t1 == std::string::npos ? std::string::npos : line.find('\t', t1 + 1);
+    if (t2 == std::string::npos) continue;
+    const std::string path = line.substr(0, t1);
+    const long recno = std::stol(line.substr(t1 + 1, t2 - t1 - 1));
+    const std::string text = line.substr(t2 + 1);
+    if (recno < 0) {
+      r.errors[path] = text;
+    } else if (recno == 0) {
+      r.live[path];
+    } else {
+      r.live[path].emplace_back(static_cast<std::uint32_t>(recno), text);
+    }
+  }
+  return r;
+}
+
+// Python's dbfread over every table named in `list` (one path a line) in one run.
+// dbfread reads records up to the end marker or the end of the file, whatever the
+// header counts, and does not tell record numbers.
+inline IndependentReading ReadWithDbfread(const TempDir& dir, const std::string& list, const std::string& field) {
+  const std::string script = dir / "read_dbfread.py";
+  WriteAll(script,
+           "import sys, dbfread\n"
+           "for p in open(sys.argv[1]).read().split('\\n'):\n"
+           "    if not p: continue\n"
+           "    try:\n"
+           "        rows = [r[sys.argv[2]] for r in dbfread.DBF(p, encoding='cp1252')]\n"
+           "    except Exception as e:\n"
+           "        print(p + '\\t-1\\t' + repr(e)); continue\n"
+           "    print(p + '\\t0\\t')\n"
+           "    for v in rows: print(p + '\\t1\\t' + v.rstrip(' '))\n");
+  int status = 0;
+  const std::string out = RunCommand("/usr/bin/python3 '" + script + "' '" + list + "' " + field + " 2>&1", &status);
+  IndependentReading r = ParseIndependentReading(out, status, "python3 dbfread");
+  for (auto& [path, rows] : r.live)
+    for (auto& row : rows) row.first = 0;
+  return r;
+}
+
+// Perl's XBase module (DBD::XBase) over every table named in `list` in one run. It
+// reads the records the header counts.
+inline IndependentReading ReadWithPerlXBase(const TempDir& dir, const std::string& list, const std::string& field) {
+  const std::string script = dir / "read_xbase.pl";
+  WriteAll(script,
+           "use strict; use XBase;\n"
+           "open(my $l, '<', $ARGV[0]) or die \"list: $!\";\n"
+           "while (my $p = <$l>) {\n"
+           "  chomp $p; next unless length $p;\n"
+           "  my $t = XBase->new(name => $p, ignorememo => 1);\n"
+           "  if (!$t) { my $e = XBase->errstr; $e =~ s/\\s+/ /g; print \"$p\\t-1\\t$e\\n\"; next; }\n"
+           "  print \"$p\\t0\\t\\n\";\n"
+           "  for my $i (0 .. $t->last_record) {\n"
+           "    my ($deleted, $v) = $t->get_record($i, $ARGV[1]);\n"
+           "    if (!defined $deleted) { print \"$p\\t-1\\trecord \", $i + 1, \" unreadable\\n\"; last; }\n"
+           "    next if $deleted;\n"
+           "    $v =~ s/ +$//;\n"
+           "    print \"$p\\t\", $i + 1, \"\\t$v\\n\";\n"
+           "  }\n"
+           "  $t->close;\n"
+           "}\n");
+  int status = 0;
+  const std::string out = RunCommand("/usr/bin/perl '" + script + "' '" + list + "' " + field + " 2>&1", &status);
+  return ParseIndependentReading(out, status, "perl XBase");
+}
 
 // Copies a golden table and its index into dir (writable copies; never the originals).
 inline std::string CopyGolden(const std::string& name, const TempDir& dir) {

@@ -164,6 +164,27 @@ TEST_F(PhoneBookTest, AMissingIndexIsRebuiltWithoutDeletedEntries) {
   EXPECT_EQ(b.Names(), std::vector<std::string>{"Keep"});
 }
 
+// An index left without tags (another program's rebuild cut short) gives the phone
+// book its order back: tag NAME is built again on open.
+TEST_F(PhoneBookTest, AnIndexThatLostItsTagsGetsTagNameBackOnOpen) {
+  {
+    Browser b;
+    ASSERT_TRUE(OpenPhoneDBF(b.table, b.engine, ui_));
+    b.Add("Zoe", "1");
+    b.Add("Al", "2");
+  }
+  dbe_CloseAll();
+  db::CdxOptions o;
+  o.shared = false;
+  db::CdxIndex::Create(db::OpenHostFile(Cdx(), db::OpenMode::kReadWrite), o);
+  Browser b;
+  ASSERT_TRUE(OpenPhoneDBF(b.table, b.engine, ui_));
+  EXPECT_GT(b.engine.TagArea("NAME"), 0);
+  EXPECT_EQ(b.Names(), (std::vector<std::string>{"Al", "Zoe"}));
+  EXPECT_TRUE(b.table.FindNearestCaseless("zo"));
+  EXPECT_EQ(b.table.FieldByName("NAME").AsString(), "Zoe");
+}
+
 TEST_F(PhoneBookTest, OpeningAnExistingPhoneBookRewritesNeitherFile) {
   {
     Browser b;
