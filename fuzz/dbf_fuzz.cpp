@@ -138,10 +138,20 @@ void Read(Table& t, const Plan& plan) {
   t.SetOrder(0);
 }
 
-// Appends a record, changes its key, and deletes and recalls one chosen by the plan.
+// Appends a record, changes its key, and deletes and recalls one chosen by the plan; a
+// text too long for its field must leave the record as it was.
 void Change(Table& t, const Plan& plan) {
   const std::size_t width = static_cast<std::size_t>(t.Fields()[0].width);
   std::string rec = t.BlankRecord();
+  const std::string blank = rec;
+  try {
+    t.SetFieldText(rec, 0, std::string(width + 1, 'x'));
+  } catch (const DbError&) {
+  }
+  if (rec != blank) {
+    std::fprintf(stderr, "dbf_fuzz: a text longer than its field was put into the record\n");
+    std::abort();
+  }
   t.SetFieldText(rec, 0, std::string_view("Fuzz").substr(0, width));
   const std::uint32_t recno = t.Append(rec);
   t.SetFieldText(rec, 0, std::string_view("Zapped").substr(0, width));
