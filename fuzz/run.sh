@@ -15,7 +15,13 @@ for target in pipe_fuzz dbf_fuzz cdx_fuzz inf_fuzz; do
   case $target in
     dbf_fuzz)
       cp "$fixtures/small/VZPB.dbf" "$corpus/small-dbf"
-      { cat "$fixtures/small/VZPB.dbf"; printf VZCDXSEP; cat "$fixtures/small/VZPB.cdx"; } >"$corpus/small-pair" ;;
+      { cat "$fixtures/small/VZPB.dbf"; printf VZCDXSEP; cat "$fixtures/small/VZPB.cdx"; } >"$corpus/small-pair"
+      # The first 130 records of the large table (header 98 bytes, records 61), counted
+      # so and without the index flag: enough keys for a tag of more than one level.
+      big=$fixtures/n2000/VZPB.dbf
+      { head -c 4 "$big"; printf '\x82\0\0\0'
+        dd if="$big" iflag=skip_bytes,count_bytes skip=8 count=20 status=none; printf '\0'
+        dd if="$big" iflag=skip_bytes,count_bytes skip=29 count=$((98 - 29 + 130 * 61)) status=none; } >"$corpus/n2000-head" ;;
     cdx_fuzz) cp "$fixtures/small/VZPB.cdx" "$corpus/small-cdx" ;;
     inf_fuzz)
       for inf in "$root"/tools/standins/inf/*.INF; do
