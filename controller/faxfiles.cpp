@@ -52,6 +52,10 @@ std::string LineValue(const std::string& text) {
 
 }  // namespace
 
+std::size_t LongestOutputDir() {
+  return kShortStringMax - FaxFileName(std::string(), 0).size();
+}
+
 std::string FaxFileName(const std::string& outputDir, int number) {
   return outputDir + "\\" + kFaxPrefix + Format("%5.5d", number) + kFaxExtension;
 }
@@ -99,6 +103,13 @@ std::string NextFaxFileName(ControllerEnv& env) {
 
 std::string GetOutputFileName(ControllerEnv& env) {
   if (!CheckSettings(env)) return kFallbackFaxFileName;
+  // The driver is handed at most 255 characters: a longer name would lose its
+  // number, and every fax would overwrite the one before.
+  const std::size_t dirLength = ReadOutputDir(env).size();
+  if (dirLength > LongestOutputDir()) {
+    env.ShowInfo(OutputDirTooLongText(dirLength, LongestOutputDir()));
+    return kFallbackFaxFileName;
+  }
   return NextFaxFileName(env);
 }
 

@@ -7,12 +7,14 @@
 
 namespace vz {
 
-// Used when VZPD.INI itself is missing.
+// Used when VZPD.INI itself is missing, or names an output directory too long.
 inline constexpr char kFallbackFaxFileName[] = "c:\\vz.apf";
 inline constexpr int kLastFaxNumber = 99999;
 
 // outputDir + "\FAX" + five digits + ".APF".
 std::string FaxFileName(const std::string& outputDir, int number);
+// The longest output directory whose fax names still fit 255 characters (242).
+std::size_t LongestOutputDir();
 
 // Creates `dir` with every missing parent; failures are ignored.
 void ForceOutputDir(ControllerEnv& env, const std::string& dir);
@@ -29,7 +31,8 @@ std::string ProbeFaxFileName(ControllerEnv& env, const std::string& outputDir, i
 std::string NextFaxFileName(ControllerEnv& env);
 
 // The document-start answer: checks VZPD.INI (information boxes for what is
-// wrong) and returns the fallback name when the file is missing, else NextFaxFileName.
+// wrong) and returns the fallback name when the file is missing or its output
+// directory too long for a fax name to fit, else NextFaxFileName.
 std::string GetOutputFileName(ControllerEnv& env);
 
 // The job descriptor's name: the image name with its extension replaced by ".JFD".

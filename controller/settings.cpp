@@ -38,6 +38,12 @@ std::string BadExecutableText(const std::string& executable) {
       executable + ")\rPlease run VelmorFAX to recreate this file.");
 }
 
+std::string OutputDirTooLongText(std::size_t length, std::size_t limit) {
+  return Clip255("VelmorFAX initialization file error (VZPD.INI).\rThe folder for fax file output is "
+                 "too long: " + std::to_string(length) + " characters, at most " + std::to_string(limit) +
+                 " fit.\r\rPlease choose a shorter folder in VelmorFAX.");
+}
+
 bool CheckSettings(ControllerEnv& env) {
   const std::string settingsFile = SettingsFileName(env);
   if (!env.FileExists(settingsFile)) {

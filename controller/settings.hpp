@@ -24,6 +24,7 @@ std::string SettingsFileName(ControllerEnv& env);
 std::string MissingSettingsFileText(const std::string& settingsFile);
 std::string MissingOutputDirText();
 std::string BadExecutableText(const std::string& executable);
+std::string OutputDirTooLongText(std::size_t length, std::size_t limit);
 
 // Runs the document-start check, showing one information box per problem found.
 // False when VZPD.INI itself is missing (then nothing else is checked).

@@ -1,8 +1,12 @@
 #include "driverlink/adfaxctl.hpp"
 
+#include <sddl.h>
+
 #include <exception>
+#include <vector>
 
 #include "common/text.hpp"
+#include "driverlink/pipesecurity.hpp"
 #include "platform/windowclass.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/exception.hpp"
@@ -48,6 +52,26 @@ DWORD PipeModeFlags() {
 
 bool IsWindowsNt() {
   return QueryVersion().dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+SecurityDescriptorPtr MakePipeSecurityDescriptor() {
+  HANDLE rawToken = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken))
+    throw Exception("Unable to initialize security descriptor");
+  const Handle token(rawToken);
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> user(size);
+  char* sidText = nullptr;
+  if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size) ||
+      !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &sidText))
+    throw Exception("Unable to initialize security descriptor");
+  const std::unique_ptr<char, LocalFreeDeleter> sid(sidText);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          proto::PipeSecurityText(sid.get()).c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    throw Exception("Unable to set security DACL");
+  return SecurityDescriptorPtr(descriptor);
 }
 
 // ---------------------------------------------------------------------------
@@ -233,7 +257,7 @@ void TMonitorThread::Execute() {
           break;
         }
         case proto::kCodeDocEnd:
-          if (!HandOff([](TApdFaxDriverInterface& owner) { owner.DoDocEnd(); })) return;
+          if (!HandOff([](TApdFaxDriverInterface& owner) { owner.EndDocument(); })) return;
           break;
         case proto::kCodeNothing:
           break;
@@ -241,9 +265,7 @@ void TMonitorThread::Execute() {
           // Any local process can send this: it must not end the controller. The
           // client goes first, so the error box never holds the pipe.
           DisconnectNamedPipe(pipe_.Get());
-          if (TApplication* app = Application)
-            app->QueueException(
-                Format("Unknown incoming event encountered:%d", static_cast<int>(request.code)));
+          Owner->ReportUnknownCode(request.code);
           continue;
       }
     }
@@ -290,25 +312,49 @@ void TApdFaxDriverInterface::DoDocEnd() {
 
 void TApdFaxDriverInterface::StartDocument(const std::string& documentName) {
   DocumentName = documentName;
+  documentStarted_ = true;
   DoDocStart();
   // The job descriptor and a cancel act on FileName: it must name the file the
   // driver writes, which is the name as sent.
   FileName = vz::Clip255(FileName);
 }
 
+void TApdFaxDriverInterface::EndDocument() {
+  if (!documentStarted_) {
+    ReportUnmatchedDocEnd();
+    return;
+  }
+  documentStarted_ = false;
+  DoDocEnd();
+}
+
+void TApdFaxDriverInterface::ReportUnknownCode(int code) {
+  if (badRequests_->AddUnknownCode(code)) QueueBadRequestReport();
+}
+
+void TApdFaxDriverInterface::ReportUnmatchedDocEnd() {
+  if (badRequests_->AddUnmatchedDocEnd()) QueueBadRequestReport();
+}
+
+void TApdFaxDriverInterface::QueueBadRequestReport() {
+  TApplication* app = Application;
+  if (app == nullptr) {
+    badRequests_->Take();
+    return;
+  }
+  app->QueueReport([log = badRequests_] { return log->Take(); });
+}
+
 void TApdFaxDriverInterface::CreatePipeTransport() {
-  if (!InitializeSecurityDescriptor(&securityDescriptor_, SECURITY_DESCRIPTOR_REVISION))
-    throw Exception("Unable to initialize security descriptor");
-  // A present but null access list: any local user's driver may connect.
-  if (!SetSecurityDescriptorDacl(&securityDescriptor_, TRUE, nullptr, FALSE))
-    throw Exception("Unable to set security DACL");
-  securityAttributes_.nLength = sizeof(SECURITY_ATTRIBUTES);
-  securityAttributes_.lpSecurityDescriptor = &securityDescriptor_;
-  securityAttributes_.bInheritHandle = TRUE;
+  const SecurityDescriptorPtr descriptor = MakePipeSecurityDescriptor();
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof(attributes);
+  attributes.lpSecurityDescriptor = descriptor.get();
+  attributes.bInheritHandle = FALSE;
 
   HANDLE h = CreateNamedPipeA(proto::kPipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                               PipeModeFlags(), 1, proto::kMessageSize, proto::kMessageSize,
-                              proto::kPipeTimeoutMs, &securityAttributes_);
+                              proto::kPipeTimeoutMs, &attributes);
   if (h == INVALID_HANDLE_VALUE || h == nullptr)
     throw Exception(Format("Unable to create named pipe. Error:%d", static_cast<int>(GetLastError())));
   Handle pipe(h);
@@ -374,7 +420,7 @@ LRESULT TApdFaxDriverInterface::OnPipeWindowMessage(HWND wnd, UINT msg, WPARAM w
       StartDocument(title);
       SetWindowTextA(wnd, FileName.c_str());
     } else {
-      DoDocEnd();
+      EndDocument();
     }
   } catch (const std::exception& e) {
     if (TApplication* app = Application) app->HandleException(e);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "driverlink/badrequests.hpp"
 #include "driverlink/pipeproto.hpp"
 #include "platform/handles.hpp"
 #include "toolkit/component.hpp"
@@ -100,13 +101,23 @@ class TApdFaxDriverInterface : public TComponent {
   // Document start on the GUI thread: keeps the document name, runs DoDocStart and
   // cuts FileName to what the driver will receive.
   void StartDocument(const std::string& documentName);
+  // Document end on the GUI thread: runs DoDocEnd for the document started last,
+  // once. An end with no start since the last end would act on a fax that is
+  // already queued (a Cancel deletes it): it is counted as a bad request.
+  void EndDocument();
+  // Counts a request that could not be served; from any thread.
+  void ReportUnknownCode(int code);
+  void ReportUnmatchedDocEnd();
+  void QueueBadRequestReport();
   static LRESULT CALLBACK PipeWindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnPipeWindowMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
 
   TDriverTransport transport_;
   std::atomic<bool> stopping_{false};
-  SECURITY_DESCRIPTOR securityDescriptor_{};
-  SECURITY_ATTRIBUTES securityAttributes_{};
+  bool documentStarted_ = false;
+  // Shared with the reports queued for the GUI thread, which may outlive this.
+  std::shared_ptr<vz::driverlink::BadRequestLog> badRequests_ =
+      std::make_shared<vz::driverlink::BadRequestLog>();
   std::unique_ptr<TMonitorThread> monitor_;
   vz::win::Handle semaphore_;
   vz::win::OwnedWindow pipeWindow_;
@@ -115,3 +126,11 @@ class TApdFaxDriverInterface : public TComponent {
 
 // True when the version query reports Windows NT (platform identifier 2).
 bool IsWindowsNt();
+
+// The pipe's security descriptor (see driverlink/pipesecurity.hpp) for the user
+// this process runs as; freed with LocalFree.
+struct LocalFreeDeleter {
+  void operator()(void* p) const noexcept { LocalFree(p); }
+};
+using SecurityDescriptorPtr = std::unique_ptr<void, LocalFreeDeleter>;
+SecurityDescriptorPtr MakePipeSecurityDescriptor();

@@ -216,22 +216,28 @@ void TApplication::HandleException(const std::exception& error) {
 }
 
 void TApplication::ShowException(const std::string& message) {
-  CollectError(message);
+  CollectError(CollectedError{message, 0, {}});
   ShowCollectedErrors();
 }
 
 void TApplication::QueueException(const std::string& message) {
-  if (CollectError(message)) PostMessageA(handle_.Get(), kWmQueuedException, 0, 0);
+  if (CollectError(CollectedError{message, 0, {}})) PostMessageA(handle_.Get(), kWmQueuedException, 0, 0);
 }
 
-bool TApplication::CollectError(const std::string& message) {
+void TApplication::QueueReport(std::function<std::string()> takeText) {
+  if (CollectError(CollectedError{std::string(), 0, std::move(takeText)}))
+    PostMessageA(handle_.Get(), kWmQueuedException, 0, 0);
+}
+
+bool TApplication::CollectError(CollectedError error) {
   std::lock_guard lock(errorsMutex_);
-  auto same = std::find_if(collectedErrors_.begin(), collectedErrors_.end(),
-                           [&](const CollectedError& e) { return e.message == message; });
+  auto same = std::find_if(collectedErrors_.begin(), collectedErrors_.end(), [&](const CollectedError& e) {
+    return !e.takeText && !error.takeText && e.message == error.message;
+  });
   if (same != collectedErrors_.end())
     ++same->repeats;
   else
-    collectedErrors_.push_back(CollectedError{message, 0});
+    collectedErrors_.push_back(std::move(error));
   const bool first = !showRequested_;
   showRequested_ = true;
   return first;
@@ -257,8 +263,12 @@ void TApplication::ShowCollectedErrors() {
       error = std::move(collectedErrors_.front());
       collectedErrors_.pop_front();
     }
-    if (error.repeats > 0) error.message += " (and " + std::to_string(error.repeats) + " more)";
     try {
+      if (error.takeText) {
+        error.message = error.takeText();
+        if (error.message.empty()) continue;
+      }
+      if (error.repeats > 0) error.message += " (and " + std::to_string(error.repeats) + " more)";
       ShowMessageBox(error.message, title_, MB_OK | MB_ICONSTOP);
     } catch (...) {
       std::lock_guard lock(errorsMutex_);

@@ -80,6 +80,10 @@ class TApplication : public TComponent {
   void ShowException(const std::string& message);
   // Shows the error from any thread without waiting: queued for the GUI thread.
   void QueueException(const std::string& message);
+  // Queues, from any thread, a box whose text `takeText` gives when its turn
+  // comes (nothing is shown when it gives ""): a source that keeps counting
+  // while earlier boxes are up says everything in one box.
+  void QueueReport(std::function<std::string()> takeText);
 
   // An error that escaped a document handler: box "Application Error", exit code 1.
   [[noreturn]] void FatalError(const std::string& message);
@@ -100,9 +104,15 @@ class TApplication : public TComponent {
   static LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT OnMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
   bool ProcessMessage(MSG& msg);
-  // Adds an error to those waiting to be shown; true when it is the first one
-  // since the GUI thread was last asked to show them.
-  bool CollectError(const std::string& message);
+  struct CollectedError {
+    std::string message;
+    std::size_t repeats = 0;
+    std::function<std::string()> takeText;
+  };
+  // Adds an error to those waiting to be shown (a message is merged with an equal
+  // one); true when it is the first one since the GUI thread was last asked to
+  // show them.
+  bool CollectError(CollectedError error);
   // Shows the waiting errors one box at a time, unless a box is already up.
   void ShowCollectedErrors();
 
@@ -115,10 +125,6 @@ class TApplication : public TComponent {
   bool terminated_ = false;
   DWORD mainThreadId_ = 0;
   std::vector<std::pair<void*, MessageFilter>> filters_;
-  struct CollectedError {
-    std::string message;
-    std::size_t repeats = 0;
-  };
   std::mutex errorsMutex_;
   std::deque<CollectedError> collectedErrors_;
   bool errorBoxUp_ = false;

@@ -32,6 +32,42 @@ TEST_F(FaxFilesTest, NamesAreFiveDigitNumbersInTheOutputDir) {
   EXPECT_TRUE(env.infos.empty());
 }
 
+// A folder of `length` characters under D:\ (a trailing backslash is not counted).
+std::string FolderOfLength(std::size_t length) {
+  std::string folder = "D:\\";
+  while (folder.size() < length) folder += (folder.size() % 9 == 8) ? '\\' : 'f';
+  folder.back() = 'g';
+  return folder;
+}
+
+TEST_F(FaxFilesTest, AnOutputDirTooLongForTheNumberIsASettingsErrorNotOneSharedName) {
+  const std::string fits = FolderOfLength(242);
+  env.AddDir(fits);
+  env.profile["VZOutPath"] = fits;
+  const std::string name = vz::GetOutputFileName(env);
+  EXPECT_EQ(name, fits + "\\FAX00000.APF");
+  EXPECT_EQ(name.size(), 255u);
+  EXPECT_TRUE(env.infos.empty());
+
+  // The trailing backslash is not part of the folder's length.
+  env.profile["VZOutPath"] = fits + "\\";
+  EXPECT_EQ(vz::GetOutputFileName(env), fits + "\\FAX00000.APF");
+
+  for (const std::size_t length : {243u, 255u}) {
+    env.infos.clear();
+    env.createdDirs.clear();
+    env.profile["VZOutPath"] = FolderOfLength(length);
+    EXPECT_EQ(vz::GetOutputFileName(env), "c:\\vz.apf") << length;
+    ASSERT_EQ(env.infos.size(), 1u) << length;
+    EXPECT_EQ(env.infos[0],
+              "VelmorFAX initialization file error (VZPD.INI).\rThe folder for fax file output is too long: " +
+                  std::to_string(length) +
+                  " characters, at most 242 fit.\r\rPlease choose a shorter folder in VelmorFAX.");
+    // Nothing is created for a folder that is not used.
+    EXPECT_TRUE(env.createdDirs.empty()) << length;
+  }
+}
+
 TEST_F(FaxFilesTest, SmallestFreeNumberIsChosenAndOnlyApfFilesCount) {
   env.AddFile("D:\\FAXOUT\\FAX00000.APF");
   env.AddFile("D:\\FAXOUT\\FAX00002.APF");
