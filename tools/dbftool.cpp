@@ -9,12 +9,18 @@
 //   dbftool create-phonebook FILE.DBF   a new phone book table with its NAME tag
 //   dbftool import FILE.DBF CSV         appends name,phone rows (RFC 4180)
 //   dbftool export FILE.DBF             CSV of the visible entries in name order
+//
+// Exit 2 for any failure, output that cannot be written included.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/text.hpp"
@@ -32,6 +38,33 @@ using vz::db::Table;
 constexpr int kExitOk = 0;
 constexpr int kExitDisagree = 1;
 constexpr int kExitError = 2;
+
+// Standard output with every write checked: on a full disk a listing stops at the
+// first write that fails, and the command fails instead of ending with 0 and no word.
+class OutputFailed : public std::runtime_error {
+ public:
+  explicit OutputFailed(int error) : std::runtime_error(Describe(error)) {}
+
+  static std::string Describe(int error) {
+    std::string text = "could not write the output";
+    if (error != 0) text += std::string(": ") + std::strerror(error);
+    return text;
+  }
+};
+
+void Out(std::string_view text) {
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) throw OutputFailed(errno);
+}
+
+// Short output stays in the buffer until this flush, so only here can its write fail:
+// every command ends through this check.
+int FinishOutput(int rc) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return rc;
+  std::fprintf(stderr, "dbftool: %s\n", OutputFailed::Describe(errno).c_str());
+  return kExitError;
+}
 
 int Usage() {
   std::fputs(
@@ -73,36 +106,36 @@ void ReportDamage(const Table& t) {
 int Info(const std::string& path) {
   auto t = Table::Open(path, Shared(true));
   const auto& h = t->Header();
-  std::printf("table:          %s\n", path.c_str());
-  std::printf("version:        0x%02X%s\n", h.version, h.Writable() ? "" : " (read-only here)");
-  std::printf("last update:    %04d-%02d-%02d\n", h.date.year, h.date.month, h.date.day);
-  std::printf("records:        %u\n", h.recordCount);
+  Out(vz::Format("table:          %s\n", path.c_str()));
+  Out(vz::Format("version:        0x%02X%s\n", h.version, h.Writable() ? "" : " (read-only here)"));
+  Out(vz::Format("last update:    %04d-%02d-%02d\n", h.date.year, h.date.month, h.date.day));
+  Out(vz::Format("records:        %u\n", h.recordCount));
   std::uint32_t deleted = 0;
   for (bool ok = t->GoTop(); ok; ok = t->Skip(1)) deleted += t->Deleted() ? 1 : 0;
-  std::printf("deleted:        %u\n", deleted);
-  std::printf("header length:  %u\n", h.headerLength);
-  std::printf("record length:  %u\n", h.recordLength);
-  std::printf("flags:          0x%02X%s\n", h.flags, (h.flags & vz::db::kDbfFlagStructuralCdx) ? " (production index)" : "");
-  std::printf("code page mark: 0x%02X\n", h.codePage);
-  std::printf("fields:         %zu\n", h.fields.size());
+  Out(vz::Format("deleted:        %u\n", deleted));
+  Out(vz::Format("header length:  %u\n", h.headerLength));
+  Out(vz::Format("record length:  %u\n", h.recordLength));
+  Out(vz::Format("flags:          0x%02X%s\n", h.flags, (h.flags & vz::db::kDbfFlagStructuralCdx) ? " (production index)" : ""));
+  Out(vz::Format("code page mark: 0x%02X\n", h.codePage));
+  Out(vz::Format("fields:         %zu\n", h.fields.size()));
   for (const auto& f : h.fields)
-    std::printf("  %-10s %c %3d %2d  at %d\n", f.name.c_str(), f.type, f.width, f.decimals, f.offset);
+    Out(vz::Format("  %-10s %c %3d %2d  at %d\n", f.name.c_str(), f.type, f.width, f.decimals, f.offset));
   ReportDamage(*t);
   if (!t->HasIndex()) {
-    std::printf("index:          none\n");
+    Out("index:          none\n");
     return kExitOk;
   }
-  std::printf("index:          %s\n", t->IndexPath().c_str());
+  Out(vz::Format("index:          %s\n", t->IndexPath().c_str()));
   int order = 0;
   for (const auto& tag : t->Tags()) {
     ++order;
     t->SetOrder(order);
     std::uint64_t entries = 0;
     for (bool ok = t->GoTop(); ok; ok = t->Skip(1)) ++entries;
-    std::printf("  tag %-10s key \"%s\"%s%s%s, key length %d, %llu entries\n", tag.name.c_str(),
+    Out(vz::Format("  tag %-10s key \"%s\"%s%s%s, key length %d, %llu entries\n", tag.name.c_str(),
                 tag.keyExpr.c_str(), tag.forExpr.empty() ? "" : (" for \"" + tag.forExpr + "\"").c_str(),
                 tag.descending ? ", descending" : "", tag.unique ? ", unique" : "", tag.keyLength,
-                static_cast<unsigned long long>(entries));
+                static_cast<unsigned long long>(entries)));
   }
   return kExitOk;
 }
@@ -127,7 +160,7 @@ int List(const std::string& path, const std::string& tag) {
     std::string line = std::to_string(t->RecNo()) + '\t' + (t->Deleted() ? '*' : ' ');
     for (std::size_t i = 0; i < fields.size(); ++i) line += '\t' + RTrim(t->FieldText(static_cast<int>(i)));
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    Out(line);
   }
   return kExitOk;
 }
@@ -140,16 +173,16 @@ int Check(const std::string& path) {
   const auto problems = t->CheckIndex();
   if (problems.empty()) {
     if (!t->HasIndex()) {
-      std::printf("%s has no production index; nothing to check\n", path.c_str());
+      Out(vz::Format("%s has no production index; nothing to check\n", path.c_str()));
     } else {
-      std::printf("%s: the index agrees with the table (%u records, %zu tags)\n", path.c_str(), t->RecordCount(),
-                  t->Tags().size());
+      Out(vz::Format("%s: the index agrees with the table (%u records, %zu tags)\n", path.c_str(), t->RecordCount(),
+                  t->Tags().size()));
     }
     return kExitOk;
   }
-  std::printf("%s: the index and the table disagree:\n", path.c_str());
-  for (const auto& p : problems) std::printf("  %s\n", p.c_str());
-  std::printf("run \"dbftool reindex %s\" to build the index again from the records\n", path.c_str());
+  Out(vz::Format("%s: the index and the table disagree:\n", path.c_str()));
+  for (const auto& p : problems) Out(vz::Format("  %s\n", p.c_str()));
+  Out(vz::Format("run \"dbftool reindex %s\" to build the index again from the records\n", path.c_str()));
   return kExitDisagree;
 }
 
@@ -178,7 +211,7 @@ int RebuildIndex(Table& t) {
   } else {
     t.Reindex();
   }
-  for (const auto& tag : t.Tags()) std::printf("rebuilt tag %s\n", tag.name.c_str());
+  for (const auto& tag : t.Tags()) Out(vz::Format("rebuilt tag %s\n", tag.name.c_str()));
   return kExitOk;
 }
 
@@ -191,10 +224,10 @@ int Reindex(const std::string& path) {
 int Repair(const std::string& path) {
   const auto r = Table::RepairRecordCount(path);
   if (r.headerCopy.empty()) {
-    std::printf("the record count (%u) agrees with the file; the header is left as it is\n", r.oldCount);
+    Out(vz::Format("the record count (%u) agrees with the file; the header is left as it is\n", r.oldCount));
   } else {
-    std::printf("record count %u -> %u: the file holds %u whole records\n", r.oldCount, r.newCount, r.newCount);
-    std::printf("the old header was kept in %s\n", r.headerCopy.c_str());
+    Out(vz::Format("record count %u -> %u: the file holds %u whole records\n", r.oldCount, r.newCount, r.newCount));
+    Out(vz::Format("the old header was kept in %s\n", r.headerCopy.c_str()));
   }
   auto t = Table::Open(path, Shared());
   ReportDamage(*t);
@@ -208,7 +241,7 @@ int CreatePhoneBook(const std::string& path) {
   }
   Table::Create(path, {{"NAME", 'C', 35, 0, 0}, {"PHONE", 'C', 25, 0, 0}}, Shared());
   Table::Open(path, Shared())->IndexTag(kPhoneBookTag);
-  std::printf("created %s with tag NAME\n", path.c_str());
+  Out(vz::Format("created %s with tag NAME\n", path.c_str()));
   return kExitOk;
 }
 
@@ -320,7 +353,7 @@ int Import(const std::string& path, const std::string& csvPath) {
   // Appended without a flush each; one flush at the end puts them all on the device.
   for (const auto& rec : records) t->Append(rec);
   t->Flush();
-  std::printf("imported %zu entries into %s\n", records.size(), path.c_str());
+  Out(vz::Format("imported %zu entries into %s\n", records.size(), path.c_str()));
   return kExitOk;
 }
 
@@ -353,18 +386,11 @@ int Export(const std::string& path) {
     std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::string out = "name,phone\r\n";
   for (const auto& [name, phone] : entries) out += CsvField(RTrim(name)) + ',' + CsvField(phone) + "\r\n";
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  Out(out);
   return kExitOk;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-#ifdef _WIN32
-  _setmode(_fileno(stdout), _O_BINARY);
-#endif
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() < 2) return Usage();
+int Run(const std::vector<std::string>& args) {
   const std::string& command = args[0];
   const std::string& file = args[1];
   try {
@@ -377,6 +403,8 @@ int main(int argc, char** argv) {
     if (command == "create-phonebook" && args.size() == 2) return CreatePhoneBook(file);
     if (command == "import" && args.size() == 3) return Import(file, args[2]);
     if (command == "export" && args.size() == 2) return Export(file);
+  } catch (const OutputFailed&) {
+    throw;  // reported once, in main
   } catch (const vz::db::DbfDamaged& e) {
     std::fprintf(stderr, "dbftool: %s\n", e.what());
     return command == "check" ? kExitDisagree : kExitError;
@@ -385,4 +413,21 @@ int main(int argc, char** argv) {
     return kExitError;
   }
   return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() < 2) return Usage();
+  try {
+    return FinishOutput(Run(args));
+  } catch (const OutputFailed& e) {
+    // Said once; what is still buffered cannot be written either.
+    std::fprintf(stderr, "dbftool: %s\n", e.what());
+    return kExitError;
+  }
 }

@@ -28,6 +28,18 @@ Result Tool(const std::string& args) {
 
 std::string Q(const std::string& path) { return "'" + path + "'"; }
 
+// A command with its output on a full disk: its exit status and all it said on standard error.
+Result ToFullDisk(const std::string& args, const TempDir& dir) {
+  int status = 0;
+  Result r;
+  RunCommand(std::string(VZ_DBFTOOL) + " " + args + " >/dev/full 2>" + Q(dir / "err.txt"), &status);
+  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = ReadAll(dir / "err.txt");
+  return r;
+}
+
+const char kCouldNotWrite[] = "dbftool: could not write the output: No space left on device\n";
+
 TEST(DbfTool, ListsTheGoldenTableInTagOrderAndChecksIt) {
   TempDir dir;
   const std::string path = CopyGolden("n2000", dir);
@@ -88,6 +100,33 @@ TEST(DbfTool, CheckExplainsDisagreementAndReindexMendsIt) {
   EXPECT_NE(check.out.find("not a sound table"), std::string::npos) << check.out;
 }
 
+// Output that cannot be written fails the command, whether a write in the listing
+// fails (the long table) or only the last flush (the short answers of check).
+TEST(DbfTool, OutputOnAFullDiskIsAnError) {
+  ASSERT_TRUE(std::filesystem::exists("/dev/full"));
+  TempDir dir;
+  const std::string path = CopyGolden("n2000", dir);
+  for (const std::string command : {"list ", "export ", "check "}) {
+    const Result r = ToFullDisk(command + Q(path), dir);
+    EXPECT_EQ(r.rc, 2) << command;
+    EXPECT_EQ(r.out, kCouldNotWrite) << command;
+  }
+  Result r = ToFullDisk("list " + Q(path) + " --tag NAME", dir);
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_EQ(r.out, kCouldNotWrite);
+
+  // A disagreement that cannot be reported is a failure, not a finding.
+  TempDir other;
+  const std::string small = CopyGolden("small", other);
+  std::string dbf = ReadAll(small);
+  dbf.replace(98 + 1, 7, "Aardvak");
+  WriteAll(small, dbf);
+  r = ToFullDisk("check " + Q(small), other);
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_EQ(r.out, kCouldNotWrite);
+  EXPECT_EQ(Tool("check " + Q(small)).rc, 1);
+}
+
 // Lines of a listing: (name, record number), in the order printed.
 std::vector<std::pair<std::string, std::uint32_t>> Listed(const std::string& out) {
   std::vector<std::pair<std::string, std::uint32_t>> rows;
@@ -126,6 +165,10 @@ TEST(DbfTool, AWalkThatMeetsDamageFailsNamingTheIndex) {
   EXPECT_TRUE(std::is_sorted(rows.begin(), rows.end()));
   EXPECT_EQ(std::adjacent_find(rows.begin(), rows.end()), rows.end());
   EXPECT_EQ(out.find("\t*\t"), std::string::npos);
+  // On a full disk the listing stops at its first failed write, long before the damage.
+  const Result full = ToFullDisk("list " + Q(path) + " --tag NAME", dir);
+  EXPECT_EQ(full.rc, 2);
+  EXPECT_EQ(full.out, kCouldNotWrite);
   const Result exported = Tool("export " + Q(path));
   EXPECT_EQ(exported.rc, 2);
   EXPECT_EQ(exported.out.find("name,phone"), std::string::npos);
