@@ -64,9 +64,10 @@ bool UnidriverFilesPresent(InstallerSystem& sys);
 // 0 when the three files were expanded now, kFilesWerePresent when they were
 // there already, else a failure code; INF faults are thrown.
 std::int32_t LocateUnidriverFiles(InstallerSystem& sys);
-// Runs prefix + arguments and waits; the exit code, or nullopt when the process
-// cannot be started (a command line over 511 characters is not started).
-std::optional<std::uint32_t> RunAndWait(InstallerSystem& sys, const std::string& prefix,
+// Runs the program file `program` with the command line "PROGRAM" ARGUMENTS and
+// waits; the exit code, or nullopt when the process cannot be started. A program
+// that is not a full path, or a command line over 511 characters, is not started.
+std::optional<std::uint32_t> RunAndWait(InstallerSystem& sys, const std::string& program,
                                         const std::string& arguments, int showMode);
 
 class Installer {
