@@ -74,8 +74,10 @@ class Installer {
  public:
   explicit Installer(InstallerSystem& sys) : sys_(sys) {}
 
-  // The main sequence; returns the exit status. Failures other than the two
-  // installer exceptions inside the install step are thrown.
+  // The main sequence; returns the exit status: 0 when the printer was installed
+  // (also when the raster-driver files were there already), 1 after the error box
+  // of a failure code. Failures other than the two installer exceptions inside
+  // the install step are thrown.
   int Run();
   bool InstallFaxPrinter(const std::string& sourceDirectory);
 

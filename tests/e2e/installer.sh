@@ -4,7 +4,7 @@
 # warning and one prompt (LAYOUT.INF route) by the system folder's expand.exe,
 # not by one of that name beside the installer or on the CD; the spooler's driver and printer,
 # VZPD.INI, the AutoExec value and PDOK.DAT; a second run on the installed
-# system; a run without the driver files in its current folder; a run whose
+# system; a run without the driver files in its current folder (exit 1); a run whose
 # settings file cannot be written; the SETUP.INF/PRINTER.INF route; and the
 # removal: a running controller closed, the state read back clean, a second
 # removal, installing again, and a marker that cannot be deleted.
@@ -52,12 +52,12 @@ start_installer "$product"
 finish_installer 0
 check_outputs
 
-echo "-- the data file missing from the current folder"
+echo "-- the data file missing from the current folder: its box, exit 1"
 remove_outputs
 mkdir -p "$WINEPREFIX/drive_c/EMPTY"
 start_installer "$WINEPREFIX/drive_c/EMPTY"
 expect_error_box "A required printer driver file was not found"
-finish_installer 0
+finish_installer 1
 nothing_written
 
 echo "-- settings file that cannot be written: Application Error, exit 1"

@@ -109,7 +109,7 @@ TEST_F(MissingFiles, LastFileOnAnotherDiskGetsTheOnlySecondPrompt) {
 TEST_F(MissingFiles, CancellingTheFirstPromptEndsWithNothingExpanded) {
   sys.SetInf(kLayout, LayoutInf("$Windows NT$", Disks('1', '2', '3')));
   sys.openAnswers = {std::nullopt, std::string("A:\\RASDDUI.HL_")};
-  EXPECT_EQ(RunInstaller(sys), 0);
+  EXPECT_EQ(RunInstaller(sys), 1);
   EXPECT_EQ(sys.prompts.size(), 1u);
   EXPECT_TRUE(sys.commandLines.empty());
   EXPECT_EQ(sys.errorBoxes, std::vector<std::string>{kMissing});
@@ -197,7 +197,7 @@ TEST_F(MissingFiles, DirectoriesAndSystemFilesDoNotCount) {
 
 TEST_F(MissingFiles, MissingLayoutEntryIsReported) {
   sys.SetInf(kLayout, LayoutInf("$Windows NT$", "Rasdd.dll=1,,\r\nRasddui.dll=1,,\r\n"));
-  EXPECT_EQ(RunInstaller(sys), 0);
+  EXPECT_EQ(RunInstaller(sys), 1);
   EXPECT_EQ(sys.errorBoxes, std::vector<std::string>{kNoEntry});
   EXPECT_TRUE(sys.prompts.empty());
 }
