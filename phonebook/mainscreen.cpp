@@ -67,6 +67,7 @@ TMainScreen::TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui, bool
       ownUi_(ownsUi ? &ui : nullptr),
       ui_(ui) {
   Build();
+  PhoneGrid->OnKeyDown = [this](TComponent* s, WORD& key) { PhoneGridKeyDown(s, key); };
   FormCreate(this);
 }
 
@@ -276,6 +277,12 @@ void TMainScreen::DeletebuttonClick(TComponent*) {
   PhoneTable.Refresh();
   if (Application != nullptr) Application->ProcessMessages();
   UpdateButtons();
+}
+
+void TMainScreen::PhoneGridKeyDown(TComponent*, WORD& key) {
+  if (key != VK_DELETE) return;
+  key = 0;
+  if (Deletebutton->Enabled()) DeletebuttonClick(Deletebutton);
 }
 
 void TMainScreen::UpdateButtons() {

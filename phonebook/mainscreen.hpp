@@ -74,6 +74,8 @@ class TMainScreen : public TForm {
   void AddbuttonClick(TComponent* sender);
   void ModifybuttonClick(TComponent* sender);
   void DeletebuttonClick(TComponent* sender);
+  // The Delete key in the grid does what the Delete button does.
+  void PhoneGridKeyDown(TComponent* sender, WORD& key);
 
   // Table operations on the browser's components.
   bool MakePhoneDBF(vz::phonebook::TDataEngine& engine);

@@ -414,6 +414,11 @@ LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         typed_.clear();
         return 0;
       }
+      if (OnKeyDown) {
+        WORD key = static_cast<WORD>(wp);
+        OnKeyDown(this, key);
+        if (key == 0) return 0;
+      }
       break;
     case WM_KILLFOCUS:
       typed_.clear();

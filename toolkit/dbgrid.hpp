@@ -11,6 +11,7 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,6 +43,10 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   // table is browsed and no rebuild is on its way; one read of four bytes when
   // nothing changed.
   bool FollowOtherChanges();
+
+  // A key pressed in the grid that does not move in it, before the ListView sees it;
+  // a handler that sets the key to 0 keeps it from the ListView.
+  std::function<void(TComponent* sender, WORD& key)> OnKeyDown;
 
   void ActiveChanged(vz::data::TTable& table) override;
   void DataSetChanged(vz::data::TTable& table) override;

@@ -144,6 +144,16 @@ std::string WindowText(HWND wnd) {
   return text;
 }
 
+// The rows the ListView reports selected, in order.
+std::vector<int> SelectedRows(TDBGrid* grid) {
+  std::vector<int> rows;
+  for (int row = -1;;) {
+    row = static_cast<int>(SendGui(grid->Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED));
+    if (row < 0) return rows;
+    rows.push_back(row);
+  }
+}
+
 // A visible message box (dialog class) with this caption.
 HWND FindBox(const char* caption) { return robot::FindVisible("#32770", caption); }
 
@@ -355,6 +365,39 @@ TEST_F(PhoneBookWinTest, TheFirstEntryTurnsEditDeleteAndAcceptOnAndDeletingTheLa
   EXPECT_EQ(result, mrCancel);
   EXPECT_EQ(screen_->ChosenName, "");  // Cancel hands nothing back
   EXPECT_EQ(StoredEntries(), std::vector<std::string>{});
+}
+
+// The Delete key in the grid asks the Delete button's question, No the default.
+TEST_F(PhoneBookWinTest, TheDeleteKeyInTheGridAsksTheDeleteQuestionAndOnlyYesDeletes) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Keller Anna", "2"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 2; }, "two rows")) return;
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_DOWN, 1);
+    if (!r.Expect([&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }) == "Keller Anna"; }, "Keller"))
+      return;
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_DELETE, 1);
+    HWND box = r.WaitForWindow("#32770", "Delete");
+    if (box == nullptr) return;
+    EXPECT_EQ(BoxText(box), "Delete the current phone book entry?:\rKeller Anna");
+    EXPECT_EQ(GetWindowLongA(GetDlgItem(box, IDNO), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+    PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+    if (!r.Expect([] { return FindBox("Delete") == nullptr; }, "the question to close")) return;
+    EXPECT_EQ(OnGui([&] { return grid->RowCount(); }), 2);
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Keller Anna");
+
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_DELETE, 1);
+    box = r.WaitForWindow("#32770", "Delete");
+    if (box == nullptr) return;
+    EXPECT_EQ(BoxText(box), "Delete the current phone book entry?:\rKeller Anna");
+    PostMessageA(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 1; }, "one row")) return;
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Albrecht Hugo");
+    EXPECT_EQ(SelectedRows(grid), std::vector<int>{0});
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), std::vector<std::string>{"Albrecht Hugo|1"});
 }
 
 // Declining still refreshes: entries another program added meanwhile show up. Enter
@@ -934,16 +977,6 @@ TEST_F(PhoneBookWinTest, AnEntryDeletedElsewhereWhileItsEditorIsOpenIsNotWritten
 }
 
 namespace {
-
-// The rows the ListView reports selected, in order.
-std::vector<int> SelectedRows(TDBGrid* grid) {
-  std::vector<int> rows;
-  for (int row = -1;;) {
-    row = static_cast<int>(SendGui(grid->Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED));
-    if (row < 0) return rows;
-    rows.push_back(row);
-  }
-}
 
 // Runs `send` on the GUI thread with Ctrl held as that thread sees it (the ListView
 // asks GetKeyState).
