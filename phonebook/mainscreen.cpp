@@ -178,6 +178,12 @@ void TMainScreen::FormCreate(TComponent*) {
   }
 }
 
+void TMainScreen::StartAt(const std::string& text) {
+  if (text.empty() || text.size() > static_cast<std::size_t>(vz::phonebook::kNameWidth) || !PhoneTable.Active())
+    return;
+  PhoneTable.FindNearestCaseless(text);
+}
+
 // Accept re-reads the entry first: one that another program deleted since the grid
 // last read it is not handed back; the list is refreshed instead, with a beep.
 void TMainScreen::OKButtonClick(TComponent*) {
