@@ -178,6 +178,7 @@ void TMainScreen::FormCreate(TComponent*) {
   }
 }
 
+// A text longer than the NAME field is no name's beginning.
 void TMainScreen::StartAt(const std::string& text) {
   if (text.empty() || text.size() > static_cast<std::size_t>(vz::phonebook::kNameWidth) || !PhoneTable.Active())
     return;
