@@ -67,6 +67,7 @@ TMainScreen::TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui, bool
       ownUi_(ownsUi ? &ui : nullptr),
       ui_(ui) {
   Build();
+  PhoneGrid->OnKeyDown = [this](TComponent* s, WORD& key) { PhoneGridKeyDown(s, key); };
   FormCreate(this);
 }
 
@@ -177,6 +178,13 @@ void TMainScreen::FormCreate(TComponent*) {
   }
 }
 
+// A text longer than the NAME field is no name's beginning.
+void TMainScreen::StartAt(const std::string& text) {
+  if (text.empty() || text.size() > static_cast<std::size_t>(vz::phonebook::kNameWidth) || !PhoneTable.Active())
+    return;
+  PhoneTable.FindNearestCaseless(text);
+}
+
 // Accept re-reads the entry first: one that another program deleted since the grid
 // last read it is not handed back; the list is refreshed instead, with a beep.
 void TMainScreen::OKButtonClick(TComponent*) {
@@ -276,6 +284,12 @@ void TMainScreen::DeletebuttonClick(TComponent*) {
   PhoneTable.Refresh();
   if (Application != nullptr) Application->ProcessMessages();
   UpdateButtons();
+}
+
+void TMainScreen::PhoneGridKeyDown(TComponent*, WORD& key) {
+  if (key != VK_DELETE) return;
+  key = 0;
+  if (Deletebutton->Enabled()) DeletebuttonClick(Deletebutton);
 }
 
 void TMainScreen::UpdateButtons() {

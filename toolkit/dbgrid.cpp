@@ -63,6 +63,10 @@ void TDBGrid::SetParent(TWinControl* parent) {
   if (Handle() == nullptr) return;
   SendMessageA(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
                LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+  // The selected state is the grid's to give (LVN_GETDISPINFO): an owner-data list
+  // keeps a selection of its own by row number, which its own handling of input
+  // extends and a new row count leaves on whatever record then has that number.
+  SendMessageA(Handle(), LVM_SETCALLBACKMASK, LVIS_SELECTED, 0);
   ScheduleRebuild();
 }
 
@@ -107,8 +111,8 @@ void TDBGrid::Rebuild() {
     if (rowRecNos_[i] > 0) rowOfRecNo_[static_cast<std::size_t>(rowRecNos_[i])] = static_cast<int>(i);
   seenChanges_ = table != nullptr ? table->ChangeCount() : ~0u;
   if (Handle() == nullptr) return;
-  // The ListView keeps an owner-data list's selection by row number across a new
-  // count, where that number may now be another record's row.
+  // The ListView keeps an owner-data list's focus by row number across a new count,
+  // where that number may now be another record's row.
   ClearShownRow();
   SendMessageA(Handle(), LVM_SETITEMCOUNT, rowRecNos_.size(), 0);
   InvalidateRect(Handle(), nullptr, TRUE);
@@ -117,13 +121,14 @@ void TDBGrid::Rebuild() {
 
 void TDBGrid::ClearShownRow() {
   if (shownRow_ < 0) return;
+  const int row = shownRow_;
+  shownRow_ = -1;
   following_ = true;
   LVITEMA state{};
-  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(shownRow_), reinterpret_cast<LPARAM>(&state));
-  ListView_RedrawItems(Handle(), shownRow_, shownRow_);
+  state.stateMask = LVIS_FOCUSED;
+  SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
   following_ = false;
-  shownRow_ = -1;
+  ListView_RedrawItems(Handle(), row, row);
 }
 
 bool TDBGrid::FollowOtherChanges() {
@@ -144,24 +149,24 @@ int TDBGrid::CurrentRow() const {
   return rowOfRecNo_[static_cast<std::size_t>(recno)];
 }
 
-// Selects and shows the current record's row, and moves the indicator there. Only
-// the row selected before is cleared: clearing every row costs a pass over all of
-// them in some ListViews.
+// Selects and shows the current record's row, and moves the indicator there. The
+// selection is the shown row alone (see SelectedState), so only that row and the
+// one shown before are drawn again.
 void TDBGrid::ShowCurrent() {
   if (Handle() == nullptr) return;
   const int row = CurrentRow();
   if (shownRow_ != row) ClearShownRow();
-  following_ = true;
+  shownRow_ = row;
   if (row >= 0) {
+    following_ = true;
     LVITEMA state{};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    state.stateMask = LVIS_FOCUSED;
+    state.state = LVIS_FOCUSED;
     SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+    following_ = false;
     SendMessageA(Handle(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
     ListView_RedrawItems(Handle(), row, row);
   }
-  shownRow_ = row;
-  following_ = false;
 }
 
 void TDBGrid::ActiveChanged(vz::data::TTable&) { ScheduleRebuild(); }
@@ -199,6 +204,13 @@ const std::vector<std::string>* TDBGrid::Row(int row) {
   return it != cache_.end() ? &it->second : nullptr;
 }
 
+// Exactly one row is selected: the one showing the current record.
+void TDBGrid::SelectedState(LVITEMA& item) const {
+  if (!(item.mask & LVIF_STATE) || !(item.stateMask & LVIS_SELECTED)) return;
+  item.state &= ~LVIS_SELECTED;
+  if (item.iItem >= 0 && item.iItem == shownRow_) item.state |= LVIS_SELECTED;
+}
+
 void TDBGrid::GetDisplayText(NMLVDISPINFOA& info) {
   if (!(info.item.mask & LVIF_TEXT) || info.item.pszText == nullptr || info.item.cchTextMax <= 0) return;
   displayText_.clear();
@@ -214,7 +226,12 @@ void TDBGrid::RowChosen(int row) {
   vz::data::TTable* table = Table();
   if (table == nullptr || row < 0 || row >= RowCount()) return;
   const int recno = rowRecNos_[static_cast<std::size_t>(row)];
-  shownRow_ = row;
+  if (shownRow_ != row) {
+    const int before = shownRow_;
+    shownRow_ = row;
+    if (before >= 0) ListView_RedrawItems(Handle(), before, before);
+    ListView_RedrawItems(Handle(), row, row);
+  }
   if (table->RecNo() == recno) return;
   table->GotoBookmark(recno);
 }
@@ -294,6 +311,7 @@ void TDBGrid::DrawRowLines(HDC dc, int row) const {
 bool TDBGrid::Notify(NMHDR& header, LRESULT& result) {
   switch (header.code) {
     case LVN_GETDISPINFOA:
+      SelectedState(reinterpret_cast<NMLVDISPINFOA&>(header).item);
       GetDisplayText(reinterpret_cast<NMLVDISPINFOA&>(header));
       return true;
     case LVN_ODCACHEHINT: {
@@ -395,6 +413,11 @@ LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (NavigationKey(wp)) {
         typed_.clear();
         return 0;
+      }
+      if (OnKeyDown) {
+        WORD key = static_cast<WORD>(wp);
+        OnKeyDown(this, key);
+        if (key == 0) return 0;
       }
       break;
     case WM_KILLFOCUS:

@@ -4,12 +4,14 @@
 // CDX page holds no count of the keys beneath it, so the grid keeps the table's order
 // as a map from row to record number, read from the index alone (one walk of the
 // leaves) whenever the set of records changes; the rows themselves are read only when
-// they come on screen. The current record and the selected row follow each other.
+// they come on screen. The current record and the selected row follow each other;
+// the ListView asks the grid which row is selected, so there is never more than one.
 // Typing letters jumps to the first name starting with them, through index seeks.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,6 +44,10 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   // nothing changed.
   bool FollowOtherChanges();
 
+  // A key pressed in the grid that does not move in it, before the ListView sees it;
+  // a handler that sets the key to 0 keeps it from the ListView.
+  std::function<void(TComponent* sender, WORD& key)> OnKeyDown;
+
   void ActiveChanged(vz::data::TTable& table) override;
   void DataSetChanged(vz::data::TTable& table) override;
 
@@ -55,10 +61,11 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   void SetUpColumns();
   void ScheduleRebuild();
   void ShowCurrent();
-  // Clears the selection of the row selected last.
+  // Takes the selection and the focus from the row shown as current.
   void ClearShownRow();
   void FillCache(int from, int to);
   const std::vector<std::string>* Row(int row);
+  void SelectedState(LVITEMA& item) const;
   void GetDisplayText(NMLVDISPINFOA& info);
   void RowChosen(int row);
   void GoToRow(int row);
@@ -78,7 +85,7 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   unsigned seenChanges_ = ~0u;
   std::uint32_t seenIndexCounter_ = 0;  // the index's change counter when the rows were read
   bool rebuildPending_ = false;
-  int shownRow_ = -1;        // the row last selected
+  int shownRow_ = -1;        // the row shown as current: the only one selected
   bool following_ = false;  // moving the selection to the current record
   bool columnsMade_ = false;
   long rowsRead_ = 0;

@@ -1,8 +1,9 @@
 // Opens the phone book browser modally on the phone book (VZPB.DBF) in FOLDER, as
 // the fax details dialog does, and prints the modal result and the chosen entry:
-//   phonebook FOLDER [--row N] [--click CAPTION] [--hold-ms N]
+//   phonebook FOLDER [--row N] [--start TEXT] [--click CAPTION] [--hold-ms N]
 // prints "result 1", "name <text>", "phone <text>" on separate lines. --row makes the
-// entry in row N (from 0) current; --click presses the button with that caption
+// entry in row N (from 0) current; --start opens on the first entry whose name starts
+// with TEXT, as the fax details dialog does with the recipient typed; --click presses the button with that caption
 // once the browser shows; --hold-ms ends the program after N ms, closing whatever is
 // open with Cancel (for screenshots and unattended runs). Exit code 3 when the phone
 // book could not be opened (the program was told to end), 1 on an error.
@@ -59,7 +60,7 @@ TExplorerButton* ButtonByCaption(TMainScreen& screen, const std::string& caption
 
 int main(int argc, char** argv) {
   if (argc < 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: phonebook FOLDER [--hold-ms N]\n");
+    std::fprintf(stderr, "usage: phonebook FOLDER [--row N] [--start TEXT] [--click CAPTION] [--hold-ms N]\n");
     return 2;
   }
   setvbuf(stderr, nullptr, _IONBF, 0);
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
       } else if (option == "--row") {
         screen.PhoneTable.First();
         screen.PhoneTable.MoveBy(std::atoi(value.c_str()));
+      } else if (option == "--start") {
+        screen.StartAt(value);
       } else if (option == "--click") {
         clickButton = ButtonByCaption(screen, value);
         SetTimer(nullptr, 0, 500, &ClickLater);

@@ -3,6 +3,7 @@
 // the driver does) and the user (the fax details dialog and the boxes that follow).
 // vzstub.exe, copied in as VZ.EXE, plays the main fax program.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -409,37 +410,111 @@ TEST_F(JobTest, WindowCreationsOfAnotherProgramAreSeen) {
   CloseHandle(stub.hProcess);
 }
 
-// The controller runs from the scratch folder, where its phone book is: one entry.
+BOOL CALLBACK FindList(HWND child, LPARAM found) {
+  char cls[64] = {};
+  GetClassNameA(child, cls, sizeof cls);
+  if (lstrcmpiA(cls, "SysListView32") != 0) return TRUE;
+  *reinterpret_cast<HWND*>(found) = child;
+  return FALSE;
+}
+
+// The controller runs from the scratch folder, where its phone book is: by default
+// one entry.
 class PhoneBookJobTest : public JobTest {
  protected:
   std::string ControllerProgram() override {
     const std::string program = root_ + "\\VZNTCTL.EXE";
     EXPECT_TRUE(CopyFileA(ControllerPath().c_str(), program.c_str(), FALSE));
     const std::string dbftool = WindowsPath(VZ_DBFTOOL_EXE);
-    WriteBytes(root_ + "\\book.csv", "Jane Roe,+1 555 0100\r\n");
     EXPECT_EQ(RunAndWait(dbftool, "create-phonebook VZPB.DBF"), 0u);
-    EXPECT_EQ(RunAndWait(dbftool, "import VZPB.DBF book.csv"), 0u);
+    if (!book_.empty()) {
+      WriteBytes(root_ + "\\book.csv", book_);
+      EXPECT_EQ(RunAndWait(dbftool, "import VZPB.DBF book.csv"), 0u);
+    }
     return program;
   }
 
-  // Opens the phone book from the dialog (the button, or Alt+P in a box) and ends it
-  // with the key `key`.
-  void UsePhoneBook(HWND dialog, WPARAM key, bool altP = false) {
+  // Opens the phone book from the dialog (the button, or Alt+P in a box); the
+  // browser, once its focus is in it.
+  HWND OpenPhoneBook(HWND dialog, bool altP = false) {
     if (altP)
       PostMessageA(GetDlgItem(dialog, kSubject), WM_SYSCHAR, 'p', 1 << 29);
     else
       PostMessageA(GetDlgItem(dialog, 208), BM_CLICK, 0, 0);
     HWND browser = WaitVisible(nullptr, "VelmorFax Printer Driver - Select Phone Number ");
-    ASSERT_NE(browser, nullptr);
+    EXPECT_NE(browser, nullptr);
+    if (browser == nullptr) return nullptr;
+    const bool focused = WaitFor([&] { return FocusIn(browser) != nullptr; });
+    EXPECT_TRUE(focused);
+    return focused ? browser : nullptr;
+  }
+  // The control with the focus when it is in the browser, else null.
+  static HWND FocusIn(HWND browser) {
     GUITHREADINFO gui{};
     gui.cbSize = sizeof gui;
-    ASSERT_TRUE(WaitFor([&] {
-      return GetGUIThreadInfo(GetWindowThreadProcessId(browser, nullptr), &gui) && gui.hwndFocus != nullptr &&
-             (gui.hwndFocus == browser || IsChild(browser, gui.hwndFocus));
-    }));
-    PressKey(gui.hwndFocus, key);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(browser, nullptr), &gui) || gui.hwndFocus == nullptr) return nullptr;
+    return gui.hwndFocus == browser || IsChild(browser, gui.hwndFocus) ? gui.hwndFocus : nullptr;
+  }
+  // Ends the browser with the key `key` (Enter accepts, Esc cancels).
+  void EndPhoneBook(HWND browser, WPARAM key) {
+    PressKey(FocusIn(browser), key);
     ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(browser); }));
   }
+  void UsePhoneBook(HWND dialog, WPARAM key, bool altP = false) {
+    HWND browser = OpenPhoneBook(dialog, altP);
+    ASSERT_NE(browser, nullptr);
+    EndPhoneBook(browser, key);
+  }
+
+  // The browser's list, and the row it shows selected once that is `row`; -1 when
+  // none or another row is selected within the time.
+  static int SelectedRowOnceItIs(HWND browser, int row) {
+    HWND list = nullptr;
+    EnumChildWindows(browser, &FindList, reinterpret_cast<LPARAM>(&list));
+    if (list == nullptr) return -1;
+    int selected = -1;
+    WaitFor([&] {
+      selected = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+      return selected == row;
+    });
+    return selected;
+  }
+  // Whether the list shows the row without scrolling.
+  static bool RowInView(HWND browser, int row) {
+    HWND list = nullptr;
+    EnumChildWindows(browser, &FindList, reinterpret_cast<LPARAM>(&list));
+    if (list == nullptr) return false;
+    const int top = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
+    const int page = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    return row >= top && row < top + page;
+  }
+
+  // Prints a document, types the number and recipient, opens the phone book and
+  // leaves it with `key`; the dialog (null, with a failure, when something does not show).
+  HWND PickAfterTyping(const std::string& phone, const std::string& recipient, WPARAM key) {
+    PrintDocument();
+    HWND dialog = Dialog();
+    EXPECT_NE(dialog, nullptr);
+    if (dialog == nullptr) return nullptr;
+    Type(dialog, kPhone, phone);
+    Type(dialog, kRecipient, recipient);
+    UsePhoneBook(dialog, key);
+    return dialog;
+  }
+
+  // Presses Ok and No and returns the job file written.
+  std::string OkAndJobFile(HWND dialog) {
+    PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+    HWND question = WaitVisible("#32770", "FAX CREATED");
+    EXPECT_NE(question, nullptr);
+    if (question == nullptr) return "<no question>";
+    PostMessageA(question, WM_COMMAND, IDNO, 0);
+    EXPECT_TRUE(DriverReleased());
+    return ReadBytes(out_ + "\\FAX00000.JFD");
+  }
+
+  // name,number lines for dbftool's import.
+  std::string book_ = "Jane Roe,+1 555 0100\r\n";
 };
 
 TEST_F(PhoneBookJobTest, AcceptedEntryReplacesNumberAndRecipientAndCancelKeepsThem) {
@@ -465,6 +540,61 @@ TEST_F(PhoneBookJobTest, AcceptedEntryReplacesNumberAndRecipientAndCancelKeepsTh
   PostMessageA(question, WM_COMMAND, IDNO, 0);
   ASSERT_TRUE(DriverReleased());
   EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "777\r\nJane Roe\r\nSubject stays\r\n");
+}
+
+// Accept on an empty phone book hands back no entry: what was typed stays.
+class EmptyPhoneBookJobTest : public PhoneBookJobTest {
+ protected:
+  EmptyPhoneBookJobTest() { book_.clear(); }
+};
+
+TEST_F(EmptyPhoneBookJobTest, AcceptOnAnEmptyPhoneBookKeepsTheTypedNumberAndRecipient) {
+  HWND dialog = PickAfterTyping("+1 555 4242", "Typed Person", VK_RETURN);
+  ASSERT_NE(dialog, nullptr);
+  // The job file holds the boxes as they were at Ok.
+  EXPECT_EQ(OkAndJobFile(dialog), "+1 555 4242\r\nTyped Person\r\n\r\n");
+}
+
+// Forty entries come before "Baker, Bo": more than the list shows at once.
+class LongPhoneBookJobTest : public PhoneBookJobTest {
+ protected:
+  LongPhoneBookJobTest() {
+    book_.clear();
+    for (int i = 0; i < 40; ++i) book_ += vz::Format("Abel %02d,+1 555 01%02d\r\n", i, i);
+    book_ += "\"Baker, Bo\",+1 555 0200\r\nCole Cy,+1 555 0300\r\n";
+  }
+};
+
+TEST_F(LongPhoneBookJobTest, ThePhoneBookOpensOnTheFirstEntryStartingWithTheRecipientTyped) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kRecipient, "bak");
+  HWND browser = OpenPhoneBook(dialog);
+  ASSERT_NE(browser, nullptr);
+  EXPECT_EQ(SelectedRowOnceItIs(browser, 40), 40);
+  EXPECT_TRUE(RowInView(browser, 40));
+  EndPhoneBook(browser, VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kRecipient)) == "Baker, Bo"; }));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "+1 555 0200");
+
+  // Nothing typed, or a text no name starts with: the first entry, at the top.
+  for (const char* typed : {"", "Bakery"}) {
+    SCOPED_TRACE(typed);
+    Type(dialog, kRecipient, typed);
+    browser = OpenPhoneBook(dialog);
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(SelectedRowOnceItIs(browser, 0), 0);
+    EXPECT_TRUE(RowInView(browser, 0));
+    EndPhoneBook(browser, VK_ESCAPE);
+    EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), typed);
+  }
+  Type(dialog, kRecipient, "ABEL 1");
+  browser = OpenPhoneBook(dialog, /*altP=*/true);
+  ASSERT_NE(browser, nullptr);
+  EXPECT_EQ(SelectedRowOnceItIs(browser, 10), 10);
+  EndPhoneBook(browser, VK_RETURN);
+  EXPECT_EQ(OkAndJobFile(dialog), "+1 555 0110\r\nAbel 10\r\n\r\n");
 }
 
 // The tray menu as the user opens it: a right-button press on the icon, then a

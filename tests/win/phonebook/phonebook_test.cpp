@@ -144,6 +144,16 @@ std::string WindowText(HWND wnd) {
   return text;
 }
 
+// The rows the ListView reports selected, in order.
+std::vector<int> SelectedRows(TDBGrid* grid) {
+  std::vector<int> rows;
+  for (int row = -1;;) {
+    row = static_cast<int>(SendGui(grid->Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(row), LVNI_SELECTED));
+    if (row < 0) return rows;
+    rows.push_back(row);
+  }
+}
+
 // A visible message box (dialog class) with this caption.
 HWND FindBox(const char* caption) { return robot::FindVisible("#32770", caption); }
 
@@ -355,6 +365,39 @@ TEST_F(PhoneBookWinTest, TheFirstEntryTurnsEditDeleteAndAcceptOnAndDeletingTheLa
   EXPECT_EQ(result, mrCancel);
   EXPECT_EQ(screen_->ChosenName, "");  // Cancel hands nothing back
   EXPECT_EQ(StoredEntries(), std::vector<std::string>{});
+}
+
+// The Delete key in the grid asks the Delete button's question, No the default.
+TEST_F(PhoneBookWinTest, TheDeleteKeyInTheGridAsksTheDeleteQuestionAndOnlyYesDeletes) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Keller Anna", "2"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 2; }, "two rows")) return;
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_DOWN, 1);
+    if (!r.Expect([&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }) == "Keller Anna"; }, "Keller"))
+      return;
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_DELETE, 1);
+    HWND box = r.WaitForWindow("#32770", "Delete");
+    if (box == nullptr) return;
+    EXPECT_EQ(BoxText(box), "Delete the current phone book entry?:\rKeller Anna");
+    EXPECT_EQ(GetWindowLongA(GetDlgItem(box, IDNO), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+    PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+    if (!r.Expect([] { return FindBox("Delete") == nullptr; }, "the question to close")) return;
+    EXPECT_EQ(OnGui([&] { return grid->RowCount(); }), 2);
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Keller Anna");
+
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_DELETE, 1);
+    box = r.WaitForWindow("#32770", "Delete");
+    if (box == nullptr) return;
+    EXPECT_EQ(BoxText(box), "Delete the current phone book entry?:\rKeller Anna");
+    PostMessageA(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 1; }, "one row")) return;
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Albrecht Hugo");
+    EXPECT_EQ(SelectedRows(grid), std::vector<int>{0});
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), std::vector<std::string>{"Albrecht Hugo|1"});
 }
 
 // Declining still refreshes: entries another program added meanwhile show up. Enter
@@ -931,4 +974,87 @@ TEST_F(PhoneBookWinTest, AnEntryDeletedElsewhereWhileItsEditorIsOpenIsNotWritten
     Press(s.Cancelbutton);
   });
   EXPECT_EQ(StoredEntries(), std::vector<std::string>{"Becker Carla|2"});
+}
+
+namespace {
+
+// Runs `send` on the GUI thread with Ctrl held as that thread sees it (the ListView
+// asks GetKeyState).
+void WithCtrlHeld(const std::function<void()>& send) {
+  BYTE keys[256] = {};
+  GetKeyboardState(keys);
+  const BYTE ctrl = keys[VK_CONTROL];
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  send();
+  keys[VK_CONTROL] = ctrl;
+  SetKeyboardState(keys);
+}
+
+}  // namespace
+
+// The ListView has a selection of its own; the grid's current row is what Accept
+// takes. After a new entry, and whatever the ListView is given to handle itself,
+// exactly one row is selected: the current one.
+TEST_F(PhoneBookWinTest, ExactlyTheCurrentRowIsSelectedAfterNewAndWhateverTheListViewHandles) {
+  AddEntries({{"Adams Al", "1"}, {"Baker Bo", "2"}, {"Cole Cy", "3"}, {"Dunn Di", "4"}});
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    auto current = [&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }); };
+    auto currentRow = [&] { return OnGui([&] { return grid->CurrentRow(); }); };
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 4; }, "four rows")) return;
+    OnGui([&] {
+      s.SetRefreshPeriod(0);
+      return SetForegroundWindow(s.Handle());
+    });
+    if (!r.Expect([&] { return GetForegroundWindow() == s.Handle(); }, "the browser in front")) return;
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_DOWN, 1);
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_DOWN, 1);
+    if (!r.Expect([&] { return current() == "Cole Cy"; }, "Cole Cy current")) return;
+    // New, a name, Enter: the new entry sorts before the row that was current.
+    robot::AltLetter('N');
+    HWND editor = WaitEditor(r);
+    if (editor == nullptr) return;
+    SendGui(GetDlgItem(editor, IDC_PB_NAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Ames Ann"));
+    if (!r.Expect([&] { return GetForegroundWindow() == editor; }, "the editor in front")) return;
+    robot::Key(VK_RETURN, false);
+    robot::Key(VK_RETURN, true);
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 5; }, "five rows")) return;
+    if (!r.Expect([&] { return current() == "Ames Ann"; }, "the new entry current")) return;
+    EXPECT_EQ(SelectedRows(grid), std::vector<int>{1});
+    EXPECT_EQ(SendGui(grid->Handle(), LVM_GETSELECTEDCOUNT, 0, 0), 1);
+    EXPECT_EQ(CellText(grid, 1, 1), "Ames Ann");
+
+    // Ctrl+Space is the ListView's own: it would take the selection off the row.
+    OnGui([&] {
+      WithCtrlHeld([&] { SendMessageA(grid->Handle(), WM_KEYDOWN, VK_SPACE, 1); });
+      return 0;
+    });
+    EXPECT_EQ(current(), "Ames Ann");
+    EXPECT_EQ(SelectedRows(grid), std::vector<int>{1});
+
+    // A Ctrl+click that comes while the grid waits to read its rows after a change
+    // goes to the ListView, which selects the clicked row beside the others.
+    RECT rowRect{};
+    rowRect.left = LVIR_BOUNDS;
+    SendGui(grid->Handle(), LVM_GETITEMRECT, 3, reinterpret_cast<LPARAM>(&rowRect));
+    const LPARAM at = MAKELPARAM((rowRect.left + rowRect.right) / 2, (rowRect.top + rowRect.bottom) / 2);
+    OnGui([&] {
+      s.PhoneTable.Append();
+      s.PhoneTableNAME->SetAsString("Zeller Zoe");
+      s.PhoneTable.Post();
+      WithCtrlHeld([&] {
+        SendMessageA(grid->Handle(), WM_LBUTTONDOWN, MK_LBUTTON | MK_CONTROL, at);
+        SendMessageA(grid->Handle(), WM_LBUTTONUP, MK_CONTROL, at);
+      });
+      return 0;
+    });
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 6; }, "six rows")) return;
+    const int row = currentRow();
+    EXPECT_GE(row, 0);
+    EXPECT_EQ(SelectedRows(grid), std::vector<int>{row});
+    EXPECT_EQ(SendGui(grid->Handle(), LVM_GETSELECTEDCOUNT, 0, 0), 1);
+    Press(s.Cancelbutton);
+  });
 }
