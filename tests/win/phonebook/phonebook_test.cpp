@@ -689,16 +689,22 @@ TEST_F(PhoneBookWinTest, TheCurrentRecordFollowsKeysAndClicksAndTheGridFollowsTh
     EXPECT_GE(FocusedRow(grid), page - 1);
     key(VK_END, Numbered(99));
     key(VK_HOME, Numbered(0));
-    // A click on a row.
-    SetForegroundWindow(s.Handle());
+    // A click on a row. Real input can be lost under Wine while the window is
+    // still being brought forward on a busy machine: the click is given again
+    // until the window is in front and the click arrives, a few times at most.
     RECT row{};
     row.left = LVIR_BOUNDS;
     SendGui(grid->Handle(), LVM_GETITEMRECT, 5, reinterpret_cast<LPARAM>(&row));
     POINT p{(row.left + row.right) / 2, (row.top + row.bottom) / 2};
     ClientToScreen(grid->Handle(), &p);
-    robot::MoveMouse(p);
-    robot::LeftDown();
-    robot::LeftUp();
+    for (int attempt = 0; attempt < 3 && current() != Numbered(5); ++attempt) {
+      SetForegroundWindow(s.Handle());
+      robot::WaitFor([&] { return GetForegroundWindow() == s.Handle(); }, 2000);
+      robot::MoveMouse(p);
+      robot::LeftDown();
+      robot::LeftUp();
+      robot::WaitFor([&] { return current() == Numbered(5); }, 2000);
+    }
     r.Expect([&] { return current() == Numbered(5); }, "the clicked record");
     // The table moved by the program: the grid selects and shows its row.
     PostCall([&s] { s.PhoneTable.Last(); });
@@ -727,10 +733,11 @@ TEST_F(PhoneBookWinTest, TypeAheadFindsTheFirstNameInAnyLetterCase) {
     auto current = [&] { return OnGui([&] { return s.PhoneTableNAME->AsString(); }); };
     if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 5; }, "5 rows")) return;
     EXPECT_EQ(current(), "ALAN");  // name order is the stored bytes: capitals first
-    PostMessageA(grid->Handle(), WM_CHAR, 'b', 1);
-    PostMessageA(grid->Handle(), WM_CHAR, 'O', 1);
-    if (!r.Expect([&] { return current() == "Bob"; }, "Bob")) return;
-    if (!r.Expect([&] { return FocusedRow(grid) == 1; }, "Bob's row focused")) return;
+    // "b" alone finds Bob too: only the last letter tells that all were handled,
+    // before the searches sent below (a sent message overtakes posted ones).
+    for (const char ch : {'b', 'O', 'B', 'b'}) PostMessageA(grid->Handle(), WM_CHAR, ch, 1);
+    if (!r.Expect([&] { return current() == "bobby"; }, "bobby")) return;
+    if (!r.Expect([&] { return FocusedRow(grid) == 4; }, "bobby's row focused")) return;
     auto find = [&](const char* text) {
       LVFINDINFOA info{};
       info.flags = LVFI_STRING | LVFI_PARTIAL;
@@ -740,10 +747,10 @@ TEST_F(PhoneBookWinTest, TypeAheadFindsTheFirstNameInAnyLetterCase) {
     };
     EXPECT_EQ(find("aLi"), 3);
     EXPECT_EQ(current(), "alice");
-    EXPECT_EQ(find("bobb"), 4);
-    EXPECT_EQ(current(), "bobby");
+    EXPECT_EQ(find("bO"), 1);
+    EXPECT_EQ(current(), "Bob");
     EXPECT_EQ(find("x"), -1);
-    EXPECT_EQ(current(), "bobby");  // nothing found: nothing moved
+    EXPECT_EQ(current(), "Bob");  // nothing found: nothing moved
     Press(s.Cancelbutton);
   });
 }
