@@ -447,6 +447,40 @@ TEST_F(PhoneBookJobTest, AcceptedEntryReplacesNumberAndRecipientAndCancelKeepsTh
   EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "777\r\nJane Roe\r\nSubject stays\r\n");
 }
 
+// The controller's main form is hidden at the top-left corner: the entry editor,
+// opened from the browser opened from the dialog, lies wholly on the work area, over
+// the browser.
+TEST_F(PhoneBookJobTest, TheEntryEditorOpensOverTheBrowserWhollyOnTheWorkArea) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  PostMessageA(GetDlgItem(dialog, 208), BM_CLICK, 0, 0);
+  HWND browser = WaitVisible(nullptr, "VelmorFax Printer Driver - Select Phone Number ");
+  ASSERT_NE(browser, nullptr);
+  // Alt+N, the New button's key, as the browser's own loop sees it.
+  PostMessageA(browser, WM_SYSCHAR, 'n', 1 << 29);
+  HWND editor = WaitVisible(nullptr, "Phone Book Editor");
+  ASSERT_NE(editor, nullptr);
+  RECT work{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  RECT e{};
+  RECT b{};
+  GetWindowRect(editor, &e);
+  GetWindowRect(browser, &b);
+  EXPECT_GE(e.left, work.left);
+  EXPECT_GE(e.top, work.top);
+  EXPECT_LE(e.right, work.right);
+  EXPECT_LE(e.bottom, work.bottom);
+  EXPECT_EQ(e.left, b.left + ((b.right - b.left) - (e.right - e.left)) / 2);
+  EXPECT_EQ(e.top, b.top + ((b.bottom - b.top) - (e.bottom - e.top)) / 2);
+  PostMessageA(editor, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(editor); }));
+  PostMessageA(browser, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(browser); }));
+  PostMessageA(GetDlgItem(dialog, kButton3), BM_CLICK, 0, 0);
+  ASSERT_TRUE(DriverReleased());
+}
+
 // The tray menu as the user opens it: a right-button press on the icon, then a
 // left click on the item.
 class TrayMenuTest : public JobTest {

@@ -576,6 +576,52 @@ TEST_F(PhoneBookWinTest, TheBrowserHasItsSizeBorderAndBarAndTheBarKeepsItsHeight
   s.Hide();
 }
 
+// In the controller the main form is the tray's hidden form, made at the top-left
+// corner: the editor opens over the browser, wherever the user moved it, and wholly
+// on the work area.
+TEST_F(PhoneBookWinTest, TheEditorOpensOverTheBrowserAndOnTheWorkAreaWhileTheMainFormIsHidden) {
+  TForm trayForm(nullptr);
+  trayForm.SetBounds(0, 0, 288, 126);
+  App().SetMainForm(&trayForm);
+  RECT work{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  std::vector<RECT> editors;
+  std::vector<RECT> browsers;
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    HWND browser = r.WaitForWindow(nullptr, kBrowserTitle);
+    if (browser == nullptr) return;
+    // Where it opened, then moved by the user over the bottom-right corner.
+    for (const bool moved : {false, true}) {
+      if (moved) OnGui([&] { return SetWindowPos(browser, nullptr, work.right - 200, work.bottom - 150, 0, 0,
+                                                 SWP_NOSIZE | SWP_NOZORDER); });
+      Press(s.Addbutton);
+      HWND editor = WaitEditor(r);
+      if (editor == nullptr) return;
+      RECT e{};
+      RECT b{};
+      GetWindowRect(editor, &e);
+      GetWindowRect(browser, &b);
+      editors.push_back(e);
+      browsers.push_back(b);
+      PostMessageA(GetDlgItem(editor, IDC_PB_NAME), WM_KEYDOWN, VK_ESCAPE, 0);
+      r.Expect([] { return robot::FindVisible(nullptr, kEditorTitle) == nullptr; }, "the editor to close");
+    }
+    Press(s.Cancelbutton);
+  });
+  App().SetMainForm(nullptr);
+  ASSERT_EQ(editors.size(), 2u);
+  const RECT& e = editors[0];
+  const RECT& b = browsers[0];
+  EXPECT_EQ(e.left, b.left + ((b.right - b.left) - (e.right - e.left)) / 2);
+  EXPECT_EQ(e.top, b.top + ((b.bottom - b.top) - (e.bottom - e.top)) / 2);
+  EXPECT_GE(e.left, work.left);
+  EXPECT_GE(e.top, work.top);
+  // Centred over the moved browser it would hang over the corner: it stops there.
+  EXPECT_EQ(browsers[1].left, work.right - 200);
+  EXPECT_EQ(editors[1].right, work.right);
+  EXPECT_EQ(editors[1].bottom, work.bottom);
+}
+
 TEST_F(PhoneBookWinTest, TheEditorHasItsClientSizeBoxesAndNoTitleBarButtons) {
   TPhoneBookEditor e(&App());
   RECT client{};
