@@ -246,6 +246,26 @@ TEST_F(JobTest, YesStartsTheMainFaxProgramInItsOwnFolder) {
   EXPECT_NE(log.find(" in " + root_ + "\r\n"), std::string::npos) << log;
 }
 
+// The program file named in the settings is the one started, by that path: a
+// program whose name is the path's first word, in the folder above, is not.
+TEST_F(JobTest, YesStartsTheProgramFileTheSettingsNameAndNoOther) {
+  const std::string folder = root_ + "\\Velmor FAX";
+  const std::string program = folder + "\\VZ.EXE";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA(StubPath().c_str(), program.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(WindowsPath(VZ_PLANTED_EXPAND_EXE).c_str(), (root_ + "\\Velmor.exe").c_str(), FALSE));
+  WriteBytes(iniPath_, "[Location]\r\nVZOutPath=" + out_ + "\r\nVZExecutable=" + program + "\r\n");
+  FlushProfileCache();
+  HWND question = QuestionAfterOk();
+  ASSERT_NE(question, nullptr);
+  PostMessageA(question, WM_COMMAND, IDYES, 0);
+  ASSERT_TRUE(DriverReleased());
+  ASSERT_NE(WaitVisible(nullptr, "VelmorFAX"), nullptr);
+  const std::string started = ReadBytes(folder + "\\vzstub.log");
+  EXPECT_NE(started.find(" in " + folder + "\r\ncommand \"" + program + "\"\r\n"), std::string::npos) << started;
+  EXPECT_FALSE(IsFile(root_ + "\\PLANTED.RAN")) << ReadBytes(root_ + "\\PLANTED.RAN");
+}
+
 TEST_F(JobTest, YesWithTheProgramRunningRestoresItsOwnerAndBringsItForward) {
   const PROCESS_INFORMATION stub = StartProcess(exe_, "--owner --minimized");
   ASSERT_NE(stub.hProcess, nullptr);
