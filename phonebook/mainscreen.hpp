@@ -106,6 +106,7 @@ class TMainScreen : public TForm {
   TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui, bool ownsUi);
   void Build();
   void SetUpButtons();
+  void LimitTrackSize(MINMAXINFO& info) const;
   // Modifybutton, Deletebutton and (while visible) OKButton enabled exactly when
   // the phone book has visible entries.
   void UpdateButtons();

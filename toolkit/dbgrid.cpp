@@ -89,6 +89,96 @@ void TDBGrid::SetUpColumns() {
     SendMessageA(Handle(), LVM_INSERTCOLUMNA, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&column));
   }
   columnsMade_ = true;
+  ComputeStretchLeast();
+  FitColumns();
+}
+
+void TDBGrid::SetStretchField(const std::string& fieldName) {
+  stretchField_ = fieldName;
+  designedWidth_ = Width();
+  ComputeStretchLeast();
+  FitColumns();
+}
+
+void TDBGrid::ComputeStretchLeast() {
+  stretchLeast_ = 0;
+  const int stretch = StretchColumn();
+  if (Handle() != nullptr && columnsMade_ && stretch > 0)
+    stretchLeast_ = std::max(0, designedWidth_ - NonClientWidth() - OtherColumnsWidth(stretch));
+}
+
+int TDBGrid::StretchColumn() const {
+  vz::data::TTable* table = DataSource() != nullptr ? DataSource()->DataSet() : nullptr;
+  if (table == nullptr || stretchField_.empty()) return -1;
+  int column = 1;
+  for (const auto& field : table->Fields()) {
+    if (field->FieldName() == stretchField_) return column;
+    ++column;
+  }
+  return -1;
+}
+
+int TDBGrid::ColumnCount() const {
+  return static_cast<int>(SendMessageA(ListView_GetHeader(Handle()), HDM_GETITEMCOUNT, 0, 0));
+}
+
+int TDBGrid::OtherColumnsWidth(int stretch) const {
+  int width = 0;
+  for (int c = 0; c < ColumnCount(); ++c)
+    if (c != stretch) width += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
+  return width;
+}
+
+int TDBGrid::NonClientWidth() const {
+  RECT window{};
+  RECT client{};
+  GetWindowRect(Handle(), &window);
+  GetClientRect(Handle(), &client);
+  const bool barShown = (GetWindowLongPtrA(Handle(), GWL_STYLE) & WS_VSCROLL) != 0;
+  return (window.right - window.left) - client.right + (barShown ? 0 : GetSystemMetrics(SM_CXVSCROLL));
+}
+
+void TDBGrid::FitColumns() {
+  const int stretch = StretchColumn();
+  if (Handle() == nullptr || !columnsMade_ || stretch < 0 || fitting_) return;
+  // Setting a width can show or hide a scroll bar, which sizes the grid again.
+  fitting_ = true;
+  RECT client{};
+  GetClientRect(Handle(), &client);
+  const int width = std::max(stretchLeast_, static_cast<int>(client.right) - OtherColumnsWidth(stretch));
+  if (width != static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, stretch, 0)))
+    SendMessageA(Handle(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(stretch), MAKELPARAM(width, 0));
+  fitting_ = false;
+}
+
+int TDBGrid::LeastWidth() const {
+  const int stretch = StretchColumn();
+  if (Handle() == nullptr || !columnsMade_) return 0;
+  const int stretchWidth = stretch > 0 ? stretchLeast_ : 0;
+  return NonClientWidth() + OtherColumnsWidth(stretch) + stretchWidth;
+}
+
+// The rows start below the headers (and, in some ListViews, a gap for the grid
+// lines): where the top row is, when there is one.
+int TDBGrid::HeightForRows(int rows) const {
+  if (Handle() == nullptr) return 0;
+  RECT window{};
+  RECT client{};
+  GetWindowRect(Handle(), &window);
+  GetClientRect(Handle(), &client);
+  const bool barShown = (GetWindowLongPtrA(Handle(), GWL_STYLE) & WS_HSCROLL) != 0;
+  const int frame = (window.bottom - window.top) - client.bottom - (barShown ? GetSystemMetrics(SM_CYHSCROLL) : 0);
+  RECT first{};
+  first.left = LVIR_BOUNDS;
+  const WPARAM topRow = static_cast<WPARAM>(SendMessageA(Handle(), LVM_GETTOPINDEX, 0, 0));
+  if (RowCount() > 0 && SendMessageA(Handle(), LVM_GETITEMRECT, topRow, reinterpret_cast<LPARAM>(&first)))
+    return frame + first.top + rows * (first.bottom - first.top);
+  // No row to measure: the headers' height, and the rows' from the ListView's estimate.
+  RECT header{};
+  GetWindowRect(ListView_GetHeader(Handle()), &header);
+  const DWORD one = static_cast<DWORD>(SendMessageA(Handle(), LVM_APPROXIMATEVIEWRECT, 1, MAKELPARAM(-1, -1)));
+  const DWORD two = static_cast<DWORD>(SendMessageA(Handle(), LVM_APPROXIMATEVIEWRECT, 2, MAKELPARAM(-1, -1)));
+  return frame + (header.bottom - header.top) + rows * (HIWORD(two) - HIWORD(one));
 }
 
 void TDBGrid::ScheduleRebuild() {
@@ -115,6 +205,7 @@ void TDBGrid::Rebuild() {
   // where that number may now be another record's row.
   ClearShownRow();
   SendMessageA(Handle(), LVM_SETITEMCOUNT, rowRecNos_.size(), 0);
+  FitColumns();  // the vertical scroll bar may have come or gone
   InvalidateRect(Handle(), nullptr, TRUE);
   ShowCurrent();
 }
@@ -438,6 +529,7 @@ LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   }
   const LRESULT result = TWinControl::OnMessage(msg, wp, lp);
   if (msg == WM_PAINT) DrawGridLines();
+  if (msg == WM_SIZE) FitColumns();
   return result;
 }
 

@@ -7,6 +7,11 @@
 // they come on screen. The current record and the selected row follow each other;
 // the ListView asks the grid which row is selected, so there is never more than one.
 // Typing letters jumps to the first name starting with them, through index seeks.
+//
+// One column may stretch: it takes the width the others leave, so that the columns
+// fill the grid without a horizontal scroll bar, and never gets narrower than it is
+// at the grid's designed size (its size when the stretching is switched on) with a
+// vertical scroll bar showing.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -28,6 +33,13 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   void SetDataSource(vz::data::TDataSource* source);
 
   void SetParent(TWinControl* parent) override;
+
+  // The column of the field `fieldName` stretches, from the grid's present size on.
+  void SetStretchField(const std::string& fieldName);
+  // The width of the grid's window and the height it needs to show `rows` whole rows
+  // under its headers, with its columns at their least widths.
+  int LeastWidth() const;
+  int HeightForRows(int rows) const;
 
   // Rows known to the grid, and the row of the current record (-1: none).
   int RowCount() const { return static_cast<int>(rowRecNos_.size()); }
@@ -59,6 +71,15 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
  private:
   vz::data::TTable* Table() const;
   void SetUpColumns();
+  int StretchColumn() const;
+  void ComputeStretchLeast();
+  int ColumnCount() const;
+  int OtherColumnsWidth(int stretch) const;
+  // Gives the stretching column the width the others leave.
+  void FitColumns();
+  // The frame and scroll bars' share of the window's width, the vertical bar's
+  // counted whether it shows or not.
+  int NonClientWidth() const;
   void ScheduleRebuild();
   void ShowCurrent();
   // Takes the selection and the focus from the row shown as current.
@@ -88,6 +109,10 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   int shownRow_ = -1;        // the row shown as current: the only one selected
   bool following_ = false;  // moving the selection to the current record
   bool columnsMade_ = false;
+  std::string stretchField_;
+  int designedWidth_ = 0;   // the window's width when the stretching was switched on
+  int stretchLeast_ = 0;    // the stretching column's least width, once the columns are made
+  bool fitting_ = false;
   long rowsRead_ = 0;
   std::string typed_;
   DWORD lastTypedAt_ = 0;

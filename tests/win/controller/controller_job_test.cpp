@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,8 +14,10 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "controller_process.hpp"
+#include "platform/handles.hpp"
 #include "test_files.hpp"
 #include "tools/driverclient.hpp"
 
@@ -597,6 +601,40 @@ TEST_F(LongPhoneBookJobTest, ThePhoneBookOpensOnTheFirstEntryStartingWithTheReci
   EXPECT_EQ(OkAndJobFile(dialog), "+1 555 0110\r\nAbel 10\r\n\r\n");
 }
 
+// The controller's main form is hidden at the top-left corner: the entry editor,
+// opened from the browser opened from the dialog, lies wholly on the work area, over
+// the browser.
+TEST_F(PhoneBookJobTest, TheEntryEditorOpensOverTheBrowserWhollyOnTheWorkArea) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  PostMessageA(GetDlgItem(dialog, 208), BM_CLICK, 0, 0);
+  HWND browser = WaitVisible(nullptr, "VelmorFax Printer Driver - Select Phone Number ");
+  ASSERT_NE(browser, nullptr);
+  // Alt+N, the New button's key, as the browser's own loop sees it.
+  PostMessageA(browser, WM_SYSCHAR, 'n', 1 << 29);
+  HWND editor = WaitVisible(nullptr, "Phone Book Editor");
+  ASSERT_NE(editor, nullptr);
+  RECT work{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  RECT e{};
+  RECT b{};
+  GetWindowRect(editor, &e);
+  GetWindowRect(browser, &b);
+  EXPECT_GE(e.left, work.left);
+  EXPECT_GE(e.top, work.top);
+  EXPECT_LE(e.right, work.right);
+  EXPECT_LE(e.bottom, work.bottom);
+  EXPECT_EQ(e.left, b.left + ((b.right - b.left) - (e.right - e.left)) / 2);
+  EXPECT_EQ(e.top, b.top + ((b.bottom - b.top) - (e.bottom - e.top)) / 2);
+  PostMessageA(editor, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(editor); }));
+  PostMessageA(browser, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(browser); }));
+  PostMessageA(GetDlgItem(dialog, kButton3), BM_CLICK, 0, 0);
+  ASSERT_TRUE(DriverReleased());
+}
+
 // The tray menu as the user opens it: a right-button press on the icon, then a
 // left click on the item.
 class TrayMenuTest : public JobTest {
@@ -606,6 +644,13 @@ class TrayMenuTest : public JobTest {
     if (HWND form = vz::test::MainFormOf(controller_.dwProcessId)) {
       PostMessageA(form, WM_CLOSE, 0, 0);
       WaitForSingleObject(controller_.hProcess, 10000);
+    }
+    // A stand-in started by a failed step may not have its window yet.
+    for (DWORD id : FaxProgramIds()) {
+      vz::win::Handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id));
+      if (!process) continue;
+      TerminateProcess(process.Get(), 0);
+      WaitForSingleObject(process.Get(), 5000);
     }
     JobTest::TearDown();
   }
@@ -619,6 +664,31 @@ class TrayMenuTest : public JobTest {
       if (pid == controller_.dwProcessId) return wnd;
     }
     return nullptr;
+  }
+
+  // The icon's notifications, as the shell posts them with the pointer on the icon.
+  static void Notify(HWND tray, std::initializer_list<UINT> mouseMessages) {
+    SetCursorPos(600, 500);
+    for (UINT message : mouseMessages) PostMessageA(tray, WM_USER + 100, 42, message);
+  }
+  // Waits for the tray menu and closes it with Esc.
+  static bool CloseMenu() {
+    HWND menu = WaitVisible("#32768", nullptr);
+    if (menu == nullptr) return false;
+    PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    return WaitFor([] { return WaitVisible("#32768", nullptr, 0) == nullptr; });
+  }
+  // Whether a process of the stand-in's file name runs: the process exists as soon
+  // as the shell has been asked to start it, before its window does.
+  static bool FaxProgramRunning() { return !FaxProgramIds().empty(); }
+  static std::vector<DWORD> FaxProgramIds() {
+    std::vector<DWORD> ids;
+    vz::win::Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry))
+      if (lstrcmpiA(entry.szExeFile, "VZ.EXE") == 0) ids.push_back(entry.th32ProcessID);
+    return ids;
   }
 
   // Clicks item `item` (0 is the first) of the three. Keys posted to the menu would
@@ -663,6 +733,47 @@ TEST_F(TrayMenuTest, AboutShowsItsBoxAndTheControllerGoesOn) {
   EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)), "VelmorFAX NT Print To Fax Controller");
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(vz::tools::PipeDocStart("after About"), out_ + "\\FAX00000.APF");
+}
+
+// A double click of the left button on the icon does what "Start VelmorFAX" does. A
+// single click, or a double click of the right button, starts nothing.
+TEST_F(TrayMenuTest, DoubleClickOnTheIconStartsTheProgramAndASingleClickDoesNot) {
+  HWND tray = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (tray = TrayWindow()) != nullptr; }));
+  Notify(tray, {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP});
+  // Well past the double-click time, which the single click waits out.
+  const ULONGLONG clicked = GetTickCount64();
+  ASSERT_TRUE(WaitFor([&] { return GetTickCount64() - clicked > 1000; }));
+  Notify(tray, {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK, WM_RBUTTONUP});
+  ASSERT_TRUE(CloseMenu());
+  // Once this menu shows, everything before it has been handled.
+  Notify(tray, {WM_RBUTTONDOWN, WM_RBUTTONUP});
+  ASSERT_TRUE(CloseMenu());
+  EXPECT_FALSE(FaxProgramRunning());
+  EXPECT_FALSE(IsFile(stubLog_));
+
+  Notify(tray, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+  ASSERT_NE(WaitVisible(nullptr, "VelmorFAX"), nullptr);
+  const std::string log = ReadBytes(stubLog_);
+  EXPECT_EQ(log.substr(0, 8), "started ") << log;
+  EXPECT_NE(log.find(" in " + root_ + "\r\n"), std::string::npos) << log;
+}
+
+TEST_F(TrayMenuTest, DoubleClickOnTheIconRestoresTheRunningProgramAndBringsItForward) {
+  const PROCESS_INFORMATION stub = StartProcess(exe_, "--owner --minimized");
+  ASSERT_NE(stub.hProcess, nullptr);
+  CloseHandle(stub.hProcess);
+  HWND owner = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (owner = FindWindowA(nullptr, "VelmorFAX Owner")) != nullptr && IsIconic(owner); }));
+  HWND tray = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (tray = TrayWindow()) != nullptr; }));
+  const std::size_t before = ReadBytes(stubLog_).size();
+  Notify(tray, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+  EXPECT_TRUE(WaitFor([&] { return ReadBytes(stubLog_).find("front ", before) != std::string::npos; }));
+  const std::string log = ReadBytes(stubLog_);
+  EXPECT_EQ(log.substr(before, 15), "owner restored ") << log;
+  EXPECT_FALSE(IsIconic(owner));
+  EXPECT_EQ(log.find("started ", 1), std::string::npos) << "a second copy was started:\n" << log;
 }
 
 TEST_F(TrayMenuTest, StartVelmorFaxStartsTheProgramWhenItIsNotRunning) {

@@ -619,6 +619,52 @@ TEST_F(PhoneBookWinTest, TheBrowserHasItsSizeBorderAndBarAndTheBarKeepsItsHeight
   s.Hide();
 }
 
+// In the controller the main form is the tray's hidden form, made at the top-left
+// corner: the editor opens over the browser, wherever the user moved it, and wholly
+// on the work area.
+TEST_F(PhoneBookWinTest, TheEditorOpensOverTheBrowserAndOnTheWorkAreaWhileTheMainFormIsHidden) {
+  TForm trayForm(nullptr);
+  trayForm.SetBounds(0, 0, 288, 126);
+  App().SetMainForm(&trayForm);
+  RECT work{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  std::vector<RECT> editors;
+  std::vector<RECT> browsers;
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    HWND browser = r.WaitForWindow(nullptr, kBrowserTitle);
+    if (browser == nullptr) return;
+    // Where it opened, then moved by the user over the bottom-right corner.
+    for (const bool moved : {false, true}) {
+      if (moved) OnGui([&] { return SetWindowPos(browser, nullptr, work.right - 200, work.bottom - 150, 0, 0,
+                                                 SWP_NOSIZE | SWP_NOZORDER); });
+      Press(s.Addbutton);
+      HWND editor = WaitEditor(r);
+      if (editor == nullptr) return;
+      RECT e{};
+      RECT b{};
+      GetWindowRect(editor, &e);
+      GetWindowRect(browser, &b);
+      editors.push_back(e);
+      browsers.push_back(b);
+      PostMessageA(GetDlgItem(editor, IDC_PB_NAME), WM_KEYDOWN, VK_ESCAPE, 0);
+      r.Expect([] { return robot::FindVisible(nullptr, kEditorTitle) == nullptr; }, "the editor to close");
+    }
+    Press(s.Cancelbutton);
+  });
+  App().SetMainForm(nullptr);
+  ASSERT_EQ(editors.size(), 2u);
+  const RECT& e = editors[0];
+  const RECT& b = browsers[0];
+  EXPECT_EQ(e.left, b.left + ((b.right - b.left) - (e.right - e.left)) / 2);
+  EXPECT_EQ(e.top, b.top + ((b.bottom - b.top) - (e.bottom - e.top)) / 2);
+  EXPECT_GE(e.left, work.left);
+  EXPECT_GE(e.top, work.top);
+  // Centred over the moved browser it would hang over the corner: it stops there.
+  EXPECT_EQ(browsers[1].left, work.right - 200);
+  EXPECT_EQ(editors[1].right, work.right);
+  EXPECT_EQ(editors[1].bottom, work.bottom);
+}
+
 TEST_F(PhoneBookWinTest, TheEditorHasItsClientSizeBoxesAndNoTitleBarButtons) {
   TPhoneBookEditor e(&App());
   RECT client{};
@@ -646,6 +692,146 @@ TEST_F(PhoneBookWinTest, TheEditorHasItsClientSizeBoxesAndNoTitleBarButtons) {
   EXPECT_EQ(e.Number->Hint(), "Type the fax number here");
   EXPECT_TRUE(e.OKButton->Default());
   EXPECT_TRUE(e.Cancelbutton->Cancel());
+}
+
+// ---- the grid's fit to the window ----
+
+namespace {
+
+// Runs the GUI thread's messages until `condition` holds; false after five seconds.
+bool PumpUntil(const std::function<bool()>& condition) {
+  const DWORD start = GetTickCount();
+  while (!condition()) {
+    if (GetTickCount() - start > 5000) return false;
+    App().ProcessMessages();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+  return true;
+}
+
+int ColumnWidth(HWND grid, int column) { return static_cast<int>(SendMessageA(grid, LVM_GETCOLUMNWIDTH, column, 0)); }
+bool HasStyle(HWND wnd, LONG style) { return (GetWindowLongA(wnd, GWL_STYLE) & style) != 0; }
+
+int ClientWidthOf(HWND wnd) {
+  RECT r{};
+  GetClientRect(wnd, &r);
+  return r.right;
+}
+
+RECT ScreenRect(const TControl& c) {
+  const POINT at = c.ClientToScreen(POINT{0, 0});
+  return RECT{at.x, at.y, at.x + c.Width(), at.y + c.Height()};
+}
+
+}  // namespace
+
+TEST_F(PhoneBookWinTest, TheGridFillsTheBrowserWithoutAHorizontalBarAndTheNamesTakeItsGrowth) {
+  // More than a maximised browser shows: the vertical bar is there at every size.
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < 120; ++i) entries.emplace_back("Name " + std::to_string(i), std::to_string(i));
+  AddEntries(entries);
+  TMainScreen s(&App(), *ui_);
+  s.Show();
+  ASSERT_TRUE(PumpUntil([&] { return s.PhoneGrid->RowCount() == 120; }));
+  HWND grid = s.PhoneGrid->Handle();
+  const int indicator = ColumnWidth(grid, 0);
+  const int phone = ColumnWidth(grid, 2);
+  const int name = ColumnWidth(grid, 1);
+  auto expectFilled = [&](const char* size) {
+    EXPECT_FALSE(HasStyle(grid, WS_HSCROLL)) << size;
+    EXPECT_TRUE(HasStyle(grid, WS_VSCROLL)) << size;
+    EXPECT_EQ(ColumnWidth(grid, 0) + ColumnWidth(grid, 1) + ColumnWidth(grid, 2), ClientWidthOf(grid)) << size;
+    EXPECT_EQ(ColumnWidth(grid, 0), indicator) << size;
+    EXPECT_EQ(ColumnWidth(grid, 2), phone) << size;
+  };
+  expectFilled("default");
+  EXPECT_GE(name, 190);  // some 32 characters of a name
+  RECT wr{};
+  GetWindowRect(s.Handle(), &wr);
+  ASSERT_EQ(wr.right - wr.left, 434);
+
+  s.SetBounds(wr.left, wr.top, 434 + 150, 402 + 60);
+  expectFilled("wider");
+  EXPECT_EQ(ColumnWidth(grid, 1), name + 150);
+  ShowWindow(s.Handle(), SW_MAXIMIZE);
+  expectFilled("maximised");
+  EXPECT_GT(ColumnWidth(grid, 1), name + 150);
+  ShowWindow(s.Handle(), SW_RESTORE);
+  s.SetBounds(wr.left, wr.top, 434 + 40, 402);
+  expectFilled("narrower again");
+  EXPECT_EQ(ColumnWidth(grid, 1), name + 40);
+  // Below the default width the window does not go, nor the names.
+  s.SetBounds(wr.left, wr.top, 300, 402);
+  GetWindowRect(s.Handle(), &wr);
+  EXPECT_EQ(wr.right - wr.left, 434);
+  EXPECT_EQ(ColumnWidth(grid, 1), name);
+  expectFilled("smallest");
+  s.Hide();
+}
+
+// A phone book too short for a vertical scroll bar: the names take its width too, and
+// give it back when the list grows.
+TEST_F(PhoneBookWinTest, TheNamesTakeTheScrollBarsWidthWhileTheListIsShort) {
+  AddEntries({{"Albrecht Hugo", "1"}, {"Becker Carla", "2"}});
+  TMainScreen s(&App(), *ui_);
+  s.Show();
+  ASSERT_TRUE(PumpUntil([&] { return s.PhoneGrid->RowCount() == 2; }));
+  HWND grid = s.PhoneGrid->Handle();
+  EXPECT_FALSE(HasStyle(grid, WS_VSCROLL));
+  EXPECT_FALSE(HasStyle(grid, WS_HSCROLL));
+  const int shortName = ColumnWidth(grid, 1);
+  EXPECT_EQ(ColumnWidth(grid, 0) + shortName + ColumnWidth(grid, 2), ClientWidthOf(grid));
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < 60; ++i) entries.emplace_back("Name " + std::to_string(i), std::to_string(i));
+  AddEntries(entries);
+  s.PhoneGrid->FollowOtherChanges();
+  ASSERT_EQ(s.PhoneGrid->RowCount(), 62);
+  EXPECT_TRUE(HasStyle(grid, WS_VSCROLL));
+  EXPECT_FALSE(HasStyle(grid, WS_HSCROLL));
+  EXPECT_EQ(ColumnWidth(grid, 1), shortName - GetSystemMetrics(SM_CXVSCROLL));
+  s.Hide();
+}
+
+TEST_F(PhoneBookWinTest, TheSmallestBrowserKeepsEveryButtonAndFiveGridRowsWhole) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < 60; ++i) entries.emplace_back("Name " + std::to_string(i), std::to_string(i));
+  AddEntries(entries);
+  TMainScreen s(&App(), *ui_);
+  s.Show();
+  ASSERT_TRUE(PumpUntil([&] { return s.PhoneGrid->RowCount() == 60; }));
+  // Dragged as small as it goes: the system holds it at the least tracking size.
+  SetWindowPos(s.Handle(), nullptr, 0, 0, 40, 40, SWP_NOMOVE | SWP_NOZORDER);
+  RECT wr{};
+  GetWindowRect(s.Handle(), &wr);
+  MINMAXINFO info{};
+  SendMessageA(s.Handle(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(wr.right - wr.left, info.ptMinTrackSize.x);
+  EXPECT_EQ(wr.bottom - wr.top, info.ptMinTrackSize.y);
+  EXPECT_LT(wr.bottom - wr.top, 402);
+
+  RECT client{};
+  GetClientRect(s.Handle(), &client);
+  MapWindowPoints(s.Handle(), nullptr, reinterpret_cast<POINT*>(&client), 2);
+  for (TExplorerButton* b : {s.Addbutton, s.Modifybutton, s.Deletebutton, s.Helpbutton, s.OKButton, s.Cancelbutton}) {
+    const RECT r = ScreenRect(*b);
+    EXPECT_GE(r.left, client.left) << b->Caption();
+    EXPECT_LE(r.right, client.right) << b->Caption();
+    EXPECT_LE(r.bottom, client.bottom) << b->Caption();
+  }
+  HWND grid = s.PhoneGrid->Handle();
+  EXPECT_FALSE(HasStyle(grid, WS_HSCROLL));
+  RECT gridClient{};
+  GetClientRect(grid, &gridClient);
+  const int top = static_cast<int>(SendMessageA(grid, LVM_GETTOPINDEX, 0, 0));
+  RECT fifth{};
+  fifth.left = LVIR_BOUNDS;
+  ASSERT_TRUE(SendMessageA(grid, LVM_GETITEMRECT, static_cast<WPARAM>(top + 4), reinterpret_cast<LPARAM>(&fifth)));
+  EXPECT_LE(fifth.bottom, gridClient.bottom);
+  EXPECT_LE(fifth.right, gridClient.right);
+  EXPECT_GE(SendMessageA(grid, LVM_GETCOUNTPERPAGE, 0, 0), 5);
+  // The grid's panel stays below the title bar and above the bar.
+  EXPECT_LE(ScreenRect(*s.PhoneGrid).bottom, ScreenRect(*s.ButtonBar).top);
+  s.Hide();
 }
 
 // ---- the grid ----
