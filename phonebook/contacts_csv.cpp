@@ -197,7 +197,8 @@ const std::string& Cell(const std::vector<std::string>& row, int col) {
   return col >= 0 && static_cast<std::size_t>(col) < row.size() ? row[static_cast<std::size_t>(col)] : kEmpty;
 }
 
-// Address books put several numbers of one kind into one cell: "a ::: b".
+// Address books with typed phone columns put several numbers of one type into one
+// cell: "a ::: b".
 std::string FirstNumber(const std::string& cell) {
   const std::size_t sep = cell.find(":::");
   return Trim(sep == std::string::npos ? cell : cell.substr(0, sep));
@@ -217,7 +218,7 @@ std::string FaxOf(const Columns& c, const std::vector<std::string>& row) {
     int priority = f.priority;
     if (f.type >= 0) priority = TypedFaxPriority(Cell(row, f.type));
     if (priority < 0 || priority >= bestPriority) continue;
-    std::string number = FirstNumber(Cell(row, f.value));
+    std::string number = f.type >= 0 ? FirstNumber(Cell(row, f.value)) : Trim(Cell(row, f.value));
     if (number.empty()) continue;
     best = std::move(number);
     bestPriority = priority;

@@ -190,6 +190,7 @@ std::vector<std::string> Components(std::string_view value) {
 struct Card {
   std::string fn, n, org, fax;
   int faxRank = 1 << 20;
+  bool version4 = false;  // numbers may be tel: URIs
   std::size_t line = 0;
   std::string problem;
 };
@@ -221,7 +222,9 @@ class CardReader {
   }
 
   void Take(const Property& p, Card& card) const {
-    if (p.name == "FN") {
+    if (p.name == "VERSION") {
+      card.version4 = Trim(p.value) == "4.0";
+    } else if (p.name == "FN") {
       card.fn = Unescape(Text(p, card));
     } else if (p.name == "N") {
       const auto parts = Components(Text(p, card));
@@ -234,7 +237,9 @@ class CardReader {
       const int rank = HasType(types, "WORK") ? 0 : HasType(types, "PREF") ? 1 : 2;
       if (rank >= card.faxRank) return;
       std::string number = Trim(Text(p, card));
-      if (StartsWithNoCase(number, "tel:")) number = number.substr(4);
+      // A URI in 4.0 ("tel:+1-555-0100"); in 3.0 and 2.1 the value is the number as text.
+      const bool uri = card.version4 || ParamValue(p, "VALUE") == "URI";
+      if (uri && StartsWithNoCase(number, "tel:")) number = number.substr(4);
       if (number.empty()) return;
       card.fax = number;
       card.faxRank = rank;
