@@ -1286,13 +1286,13 @@ std::uint32_t Table::Append(const std::string& record) {
 
 // Records written a chunk at a time, each chunk counted in the header after its
 // records and end marker are written, as Append orders a single record.
-void Table::WriteCountedChunks(const std::vector<std::string>& records, std::size_t& appended) {
+void Table::WriteCountedChunks(const std::vector<std::string>& records, BatchProgress& progress) {
   constexpr std::size_t kChunkRecords = 16384;
   std::string bytes;
-  while (appended < records.size()) {
-    const std::size_t n = std::min(kChunkRecords, records.size() - appended);
+  while (progress.appended < records.size()) {
+    const std::size_t n = std::min(kChunkRecords, records.size() - progress.appended);
     bytes.clear();
-    for (std::size_t i = 0; i < n; ++i) bytes += records[appended + i];
+    for (std::size_t i = 0; i < n; ++i) bytes += records[progress.appended + i];
     bytes += static_cast<char>(kDbfEndOfFile);
     const std::uint32_t first = header_.recordCount + 1;
     file_->WriteAt(header_.RecordOffset(first), bytes.data(), bytes.size());
@@ -1302,12 +1302,13 @@ void Table::WriteCountedChunks(const std::vector<std::string>& records, std::siz
     file_->WriteAt(kDbfDateOffset, dateCount.data(), dateCount.size());
     header_.recordCount = count;
     header_.date = today;
-    appended += n;
+    if (progress.appended == 0) progress.firstRecNo = first;
+    progress.appended += n;
   }
 }
 
-void Table::AppendBatch(const std::vector<std::string>& records, std::size_t& appended) {
-  appended = 0;
+void Table::AppendBatch(const std::vector<std::string>& records, BatchProgress& progress) {
+  progress = {};
   retired_.clear();
   CheckWritable();
   for (const auto& record : records)
@@ -1321,7 +1322,7 @@ void Table::AppendBatch(const std::vector<std::string>& records, std::size_t& ap
                                   RecordLockOffset(static_cast<std::uint32_t>(last)))
     throw DbError(path_ + " is full");
   if (!index_) {
-    WriteCountedChunks(records, appended);
+    WriteCountedChunks(records, progress);
     if (options_.durable) file_->Flush();
     return;
   }
@@ -1340,7 +1341,7 @@ void Table::AppendBatch(const std::vector<std::string>& records, std::size_t& ap
     entry_.reset();
   };
   try {
-    WriteCountedChunks(records, appended);
+    WriteCountedChunks(records, progress);
   } catch (const DbError&) {
     try {
       buildTags();

@@ -84,6 +84,7 @@ struct ImportSummary {
   std::size_t listed = 0;
   std::size_t cut = 0;
   bool bulk = false;  // appended as a batch with the tags built again in one pass
+  std::uint32_t firstRecNo = 0;  // the record of the first entry added (0: none)
   // Set when the import stopped part-way (a lock held too long, a full disk): the
   // entries before it are in the phone book, whole; the rest are not.
   bool stopped = false;

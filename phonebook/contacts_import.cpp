@@ -175,13 +175,22 @@ ImportSummary ApplyImport(Table& table, const ImportPlan& plan) {
   try {
     s.bulk = BulkIsQuicker(table.RecordCount(), plan.records.size());
     if (s.bulk) {
-      table.AppendBatch(plan.records, s.added);
+      Table::BatchProgress progress;
+      try {
+        table.AppendBatch(plan.records, progress);
+      } catch (const vz::db::DbError&) {
+        s.added = progress.appended;
+        s.firstRecNo = progress.firstRecNo;
+        throw;
+      }
+      s.added = progress.appended;
+      s.firstRecNo = progress.firstRecNo;
     } else {
       // Each append is whole (record, count and keys) before the next one starts,
       // and one flush at the end puts them all on the device.
       for (const auto& record : plan.records) {
-        table.Append(record);
-        ++s.added;
+        const std::uint32_t recno = table.Append(record);
+        if (s.added++ == 0) s.firstRecNo = recno;
       }
       table.Flush();
     }

@@ -158,21 +158,22 @@ void Admit(std::string name, std::string fax, std::size_t line, const AnsiCodePa
 
 namespace {
 
-// A vCard file starts, after blank lines, with BEGIN:VCARD; anything else is taken
-// as CSV.
-bool LooksLikeVCard(std::string_view utf8) {
+// A vCard file starts, after blank lines, with BEGIN:VCARD; a file named .vcf may
+// have something before its first card. Anything else is taken as CSV.
+bool LooksLikeVCard(std::string_view utf8, std::string_view fileName) {
   std::size_t at = 0;
   while (at < utf8.size() && (utf8[at] == ' ' || utf8[at] == '\t' || utf8[at] == '\r' || utf8[at] == '\n')) ++at;
-  return contacts::StartsWithNoCase(utf8.substr(at), "BEGIN:VCARD");
+  if (contacts::StartsWithNoCase(utf8.substr(at), "BEGIN:VCARD")) return true;
+  const bool vcf = fileName.size() >= 4 && contacts::LowerAscii(fileName.substr(fileName.size() - 4)) == ".vcf";
+  return vcf && contacts::LowerAscii(utf8).find("begin:vcard") != std::string::npos;
 }
 
 }  // namespace
 
 ContactsRead ReadContacts(std::string_view bytes, std::string_view fileName, const AnsiCodePage& codePage) {
-  (void)fileName;
   ContactsRead read;
   const contacts::DecodedText text = contacts::Decode(bytes, codePage);
-  if (LooksLikeVCard(text.utf8))
+  if (LooksLikeVCard(text.utf8, fileName))
     contacts::ReadVCards(bytes, text, codePage, read);
   else
     contacts::ReadCsv(text, codePage, read);

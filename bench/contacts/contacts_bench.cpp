@@ -177,9 +177,9 @@ int Bench(std::uint32_t rows, const std::filesystem::path& dir, bool keyByKey) {
     t->Flush();
     const double perKey = Seconds(t0, Clock::now()) / few;
     for (auto& rec : more) rec[1] = 'R';
-    std::size_t appended = 0;
+    Table::BatchProgress progress;
     t0 = Clock::now();
-    t->AppendBatch(more, appended);
+    t->AppendBatch(more, progress);
     const double perBatchRecord = Seconds(t0, Clock::now()) / (existing + few + few);
     std::printf("\n%-58s %9.1f us\n", "one append key by key into the full phone book", perKey * 1e6);
     std::printf("%-58s %9.3f us\n", "one record's share of a batch into it", perBatchRecord * 1e6);

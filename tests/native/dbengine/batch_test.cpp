@@ -67,9 +67,10 @@ TEST(TableBatch, TagsAreBuiltAgainFromAllRecords) {
   auto other = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
   std::vector<std::string> batch{PhoneRecord(*t, "Zzz", "3"), PhoneRecord(*t, "Bbb", "4"),
                                  PhoneRecord(*t, "Ccc", "5", true), PhoneRecord(*t, "Mmm", "6")};
-  std::size_t appended = 0;
-  t->AppendBatch(batch, appended);
-  EXPECT_EQ(appended, 4u);
+  Table::BatchProgress progress;
+  t->AppendBatch(batch, progress);
+  EXPECT_EQ(progress.appended, 4u);
+  EXPECT_EQ(progress.firstRecNo, 3u);
   EXPECT_EQ(t->RecordCount(), 6u);
   EXPECT_EQ(VisibleNames(*t), (std::vector<std::string>{"Bbb", "Mmm", "Mmm", "Zzz"}));
   EXPECT_TRUE(t->CheckIndex().empty());
@@ -78,7 +79,7 @@ TEST(TableBatch, TagsAreBuiltAgainFromAllRecords) {
   EXPECT_EQ(VisibleNames(*other), (std::vector<std::string>{"Aab", "Bbb", "Mmm", "Mmm", "Zzz"}));
   EXPECT_TRUE(other->CheckIndex().empty());
   std::string wrong = batch[0] + "x";
-  EXPECT_THROW(t->AppendBatch({wrong}, appended), DbError);
+  EXPECT_THROW(t->AppendBatch({wrong}, progress), DbError);
   EXPECT_EQ(t->RecordCount(), 7u);
 }
 
@@ -93,8 +94,8 @@ TEST(TableBatch, APowerCutAnywhereIsFoundOutByTheNextOpener) {
   t->Append(PhoneRecord(*t, "Before", "1"));
   t->Flush();
   const std::size_t before = fs.Cuts().size();
-  std::size_t appended = 0;
-  t->AppendBatch(Records(*t, 0, 30, "N"), appended);
+  Table::BatchProgress progress;
+  t->AppendBatch(Records(*t, 0, 30, "N"), progress);
   ASSERT_GT(fs.Cuts().size(), before + 2);
   for (std::size_t cut = before - 1; cut < fs.Cuts().size(); ++cut) {
     SCOPED_TRACE(testing::Message() << "power cut after flush " << cut + 1);
@@ -121,14 +122,15 @@ TEST(TableBatch, AFullDiskKeepsTheCountedChunksIndexed) {
   const std::uint64_t capacity = 98 + 20000 * 61;
   FullDiskFileSystem full(mem, capacity);
   auto t = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &full));
-  std::size_t appended = 0;
+  Table::BatchProgress progress;
   try {
-    t->AppendBatch(Records(*t, 0, 40000, "N"), appended);
+    t->AppendBatch(Records(*t, 0, 40000, "N"), progress);
     FAIL() << "the batch did not meet the full disk";
   } catch (const DbError& e) {
     EXPECT_EQ(std::string(e.what()), "cannot write VZPB.DBF: No space left on device");
   }
-  EXPECT_EQ(appended, 16384u);  // one chunk
+  EXPECT_EQ(progress.appended, 16384u);  // one chunk
+  EXPECT_EQ(progress.firstRecNo, 1u);
   auto reader = Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &mem));
   EXPECT_EQ(reader->RecordCount(), 16384u);
   EXPECT_EQ(VisibleNames(*reader).size(), 16384u);

@@ -74,6 +74,7 @@ TEST(ContactsImport, OutlookFileIntoAnEmptyPhoneBookAndAgain) {
   EXPECT_EQ(plan.duplicates, 1u);  // Müller twice in the file
   const ImportSummary done = ApplyImport(*book.table, plan);
   EXPECT_EQ(done.added, 3u);
+  EXPECT_EQ(done.firstRecNo, 1u);
   EXPECT_EQ(done.withoutFax, 1u);
   EXPECT_EQ(done.duplicates, 1u);
   EXPECT_EQ(done.listed, 2u);
@@ -162,10 +163,10 @@ TEST(ContactsImport, StoppedOneByOneAndRunAgain) {
   MakePhoneTable("VZPB.DBF", FixedDate(db::ShareMode::kShared, &mem));
   {
     auto t = Table::Open("VZPB.DBF", FixedDate(db::ShareMode::kShared, &mem));
-    std::size_t n = 0;
+    Table::BatchProgress progress;
     std::vector<std::string> many;
     for (int i = 0; i < 1000; ++i) many.push_back(db::test::PhoneRecord(*t, "Old " + std::to_string(i), "0"));
-    t->AppendBatch(many, n);
+    t->AppendBatch(many, progress);
   }
   disk.capacity = 98 + 1002 * 61 + 1;
   auto t = Table::Open("VZPB.DBF", FixedDate(db::ShareMode::kShared, &disk));
@@ -175,6 +176,7 @@ TEST(ContactsImport, StoppedOneByOneAndRunAgain) {
   EXPECT_FALSE(s.bulk);
   EXPECT_TRUE(s.stopped);
   EXPECT_EQ(s.added, 2u);
+  EXPECT_EQ(s.firstRecNo, 1001u);
   EXPECT_EQ(s.stoppedAtLine, 4u);
   EXPECT_EQ(s.stopReason, "cannot write VZPB.DBF: No space left on device");
   EXPECT_EQ(t->RecordCount(), 1002u);
@@ -184,6 +186,7 @@ TEST(ContactsImport, StoppedOneByOneAndRunAgain) {
   s = ImportContacts(*t, ReadContacts(file, "in.csv", cp), {}, cp);
   EXPECT_FALSE(s.stopped);
   EXPECT_EQ(s.added, 3u);
+  EXPECT_EQ(s.firstRecNo, 1003u);
   EXPECT_EQ(s.duplicates, 2u);
   EXPECT_EQ(Entries(*t).size(), 1005u);
   EXPECT_TRUE(t->CheckIndex().empty());
@@ -203,11 +206,13 @@ TEST(ContactsImport, StoppedBatchAndRunAgain) {
   EXPECT_TRUE(s.bulk);
   EXPECT_TRUE(s.stopped);
   EXPECT_EQ(s.added, 16384u);
+  EXPECT_EQ(s.firstRecNo, 1u);
   EXPECT_EQ(s.stoppedAtLine, 16385u);
   EXPECT_TRUE(t->CheckIndex().empty());
   disk.capacity = ~std::uint64_t{0};
   s = ImportContacts(*t, ReadContacts(file, "in.csv", cp), {}, cp);
   EXPECT_EQ(s.added, 40000u - 16384u);
+  EXPECT_EQ(s.firstRecNo, 16385u);
   EXPECT_EQ(s.duplicates, 16384u);
   EXPECT_EQ(t->RecordCount(), 40000u);
   EXPECT_TRUE(t->CheckIndex().empty());

@@ -177,9 +177,29 @@ TEST(ContactsVCard, Version40UriNumbersAndQuotedTypes) {
                 "8: the name of \"Ōsaka Trading\" has the character Ō (U+014C), which Windows-1252 cannot hold"}));
 }
 
+// Recognised from the content; the name only helps a .vcf with something before its
+// first card.
+TEST(ContactsVCard, TheContentDecidesTheFormat) {
+  const std::string card = "BEGIN:VCARD\nVERSION:3.0\nFN:A\nTEL;TYPE=FAX:1\nEND:VCARD\n";
+  EXPECT_EQ(Read(card, "contacts.csv").format, "vCard, ASCII");
+  EXPECT_EQ(Read("\r\n" + card, "export.txt").format, "vCard, ASCII");
+  EXPECT_EQ(Listed(Read("exported by a phone\n" + card, "Contacts.VCF")), (std::vector<std::string>{"2|A|1"}));
+  EXPECT_EQ(Read("exported by a phone\n" + card, "contacts.txt").format, "CSV, comma-separated, ASCII, no header");
+}
+
 TEST(ContactsVCard, ALoneCardWithOrganisationOnly) {
   const ContactsRead r = Read("begin:vcard\nversion:3.0\nORG:Acme\\; Sons;Sales\ntel;type=fax:5\nend:vcard\n");
   EXPECT_EQ(Listed(r), (std::vector<std::string>{"1|Acme; Sons|5"}));
+}
+
+// Only address books' typed phone cells list several numbers ("a ::: b"), and only
+// 4.0's numbers (or VALUE=uri ones) are tel: URIs: elsewhere these are the number
+// itself, as the phone book's own exports write it.
+TEST(ContactsRead, NumbersAreTakenAsWrittenOutsideTypedCellsAndUris) {
+  EXPECT_EQ(Listed(Read("\xEF\xBB\xBFName,Fax\r\nA,1 ::: 2\r\n")), (std::vector<std::string>{"2|A|1 ::: 2"}));
+  EXPECT_EQ(Listed(Read("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:A\r\nTEL;TYPE=FAX:tel:5\r\nEND:VCARD\r\n"
+                        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:B\r\nTEL;VALUE=uri;TYPE=FAX:tel:6\r\nEND:VCARD\r\n")),
+            (std::vector<std::string>{"1|A|tel:5", "6|B|6"}));
 }
 
 TEST(CodePage, Windows1252BothWays) {
