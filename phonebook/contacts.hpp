@@ -106,6 +106,7 @@ ImportSummary ImportContacts(vz::db::Table& table, const ContactsRead& read, con
 
 // Whether the batch is the quicker way for `adding` records joining `existing` ones:
 // appending key by key costs a tree update each, the batch one read and sort of all.
+// A few records always go key by key.
 bool BulkIsQuicker(std::uint64_t existing, std::uint64_t adding);
 
 // ---- out of the table -------------------------------------------------------------

@@ -17,6 +17,9 @@ namespace {
 // depending on how much of the tag is cached. The batch holds the other openers off
 // for its whole length, so the middle of that range is taken.
 constexpr std::uint64_t kKeyUpdateCostInRebuiltRecords = 50;
+// Below this many either way takes milliseconds; key by key leaves the index file in
+// place for the other openers instead of writing it anew.
+constexpr std::uint64_t kSmallestBatch = 256;
 
 struct PhoneFields {
   int name = -1, phone = -1;
@@ -104,7 +107,7 @@ bool Fits(std::string& value, int width, const char* what, const Contact& c, con
 }  // namespace
 
 bool BulkIsQuicker(std::uint64_t existing, std::uint64_t adding) {
-  return adding > 0 && adding * kKeyUpdateCostInRebuiltRecords >= existing + adding;
+  return adding >= kSmallestBatch && adding * kKeyUpdateCostInRebuiltRecords >= existing + adding;
 }
 
 ImportPlan PlanImport(Table& table, const ContactsRead& read, const ImportOptions& options,
