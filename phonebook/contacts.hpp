@@ -93,7 +93,9 @@ struct ImportSummary {
 };
 
 // The table must have the phone book's NAME and PHONE fields (DbError otherwise).
-// Reads the table's live entries to find duplicates by name and number, byte for byte.
+// Reads the table's live entries to find duplicates by name and number, byte for byte,
+// and leaves the table in natural order without a filter. Widths are counted in the
+// code page's bytes.
 // Names in the problems listed are shown in UTF-8 through `codePage`.
 ImportPlan PlanImport(vz::db::Table& table, const ContactsRead& read, const ImportOptions& options,
                       const AnsiCodePage& codePage);

@@ -278,11 +278,14 @@ void ReportImport(const std::string& path, const std::string& file, const vz::ph
     std::fprintf(stderr, "dbftool: the entries listed were not imported (--cut shortens names and numbers "
                          "that are too long)\n");
   if (done.stopped) {
+    // Line 0: every entry was written, and only the last flush failed.
+    const std::string where = done.stoppedAtLine > 0
+                                  ? vz::Format("at line %zu of %s ", done.stoppedAtLine, file.c_str())
+                                  : std::string();
     std::fprintf(stderr,
-                 "dbftool: the import stopped at line %zu of %s after adding %s: %s\n"
+                 "dbftool: the import stopped %safter adding %s: %s\n"
                  "dbftool: running it again adds only the rest (entries already in the phone book are skipped)\n",
-                 done.stoppedAtLine, file.c_str(), Plural(done.added, "entry", "entries").c_str(),
-                 done.stopReason.c_str());
+                 where.c_str(), Plural(done.added, "entry", "entries").c_str(), done.stopReason.c_str());
   }
 }
 
