@@ -11,12 +11,6 @@ using vz::db::Table;
 
 namespace {
 
-// Appending a record with its key costs about as much as this many records cost in a
-// batch that builds the tag again (a record's write and read plus its share of the
-// sort and the index write): bench/contacts measured 30 to 100 on these machines,
-// depending on how much of the tag is cached. The batch holds the other openers off
-// for its whole length, so the middle of that range is taken.
-constexpr std::uint64_t kKeyUpdateCostInRebuiltRecords = 50;
 // Below this many either way takes milliseconds; key by key leaves the index file in
 // place for the other openers instead of writing it anew.
 constexpr std::uint64_t kSmallestBatch = 256;
@@ -107,7 +101,7 @@ bool Fits(std::string& value, int width, const char* what, const Contact& c, con
 }  // namespace
 
 bool BulkIsQuicker(std::uint64_t existing, std::uint64_t adding) {
-  return adding >= kSmallestBatch && adding * kKeyUpdateCostInRebuiltRecords >= existing + adding;
+  return adding >= kSmallestBatch && adding * kKeyUpdateCostInBatchRecords >= existing + adding;
 }
 
 ImportPlan PlanImport(Table& table, const ContactsRead& read, const ImportOptions& options,

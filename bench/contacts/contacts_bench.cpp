@@ -183,8 +183,9 @@ int Bench(std::uint32_t rows, const std::filesystem::path& dir, bool keyByKey) {
     const double perBatchRecord = Seconds(t0, Clock::now()) / (existing + few + few);
     std::printf("\n%-58s %9.1f us\n", "one append key by key into the full phone book", perKey * 1e6);
     std::printf("%-58s %9.3f us\n", "one record's share of a batch into it", perBatchRecord * 1e6);
-    std::printf("%-58s %9.0f   (the import uses %d)\n", "ratio: batch is quicker from adding/(existing+adding) >=",
-                perBatchRecord > 0 ? perKey / perBatchRecord : 0.0, 50);
+    std::printf("%-58s %9.0f   (the import uses %llu)\n", "ratio: batch is quicker from adding/(existing+adding) >=",
+                perBatchRecord > 0 ? perKey / perBatchRecord : 0.0,
+                static_cast<unsigned long long>(pb::kKeyUpdateCostInBatchRecords));
   }
   std::filesystem::remove_all(dir);
   return 0;
