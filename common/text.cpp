@@ -25,6 +25,12 @@ std::string DirectoryOf(std::string_view path) {
   return dir;
 }
 
+bool IsFullPath(std::string_view path) {
+  const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (path.size() >= 3 && isLetter(path[0]) && path[1] == ':' && path[2] == '\\') return true;
+  return path.size() >= 3 && path[0] == '\\' && path[1] == '\\' && path[2] != '\\';
+}
+
 std::string ChangeFileExt(std::string_view path, std::string_view ext) {
   const auto dot = path.find_last_of(".\\:");
   std::string out(path);

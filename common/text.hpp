@@ -20,6 +20,11 @@ std::string JoinPath(std::string_view dir, std::string_view name);
 // or ':', with a '\' appended when the cut leaves none at the end.
 std::string DirectoryOf(std::string_view path);
 
+// True for a path that names its drive and root folder ("C:\\...") or a network
+// share ("\\\\server\\share\\..."): one that means the same file whatever the
+// current drive and folder, and that no search order is asked about.
+bool IsFullPath(std::string_view path);
+
 // The file name with its extension replaced ("X.APF" -> "X.JFD"); the extension
 // is what follows the last '.' after the last '\' or ':'.
 std::string ChangeFileExt(std::string_view path, std::string_view ext);

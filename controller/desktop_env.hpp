@@ -1,7 +1,7 @@
 #pragma once
 // What the controller needs from the desktop: top-level windows found by title,
-// their owners and state, and the shell that opens a program. One Win32
-// implementation, fakes in the tests.
+// their owners and state, and starting a program. One Win32 implementation, fakes
+// in the tests.
 #include <cstdint>
 #include <string>
 
@@ -22,9 +22,10 @@ class DesktopEnv {
   // Puts the window above the others and gives it the keyboard.
   virtual void BringToTop(Window window) = 0;
   virtual void SetTitle(Window window, const std::string& title) = 0;
-  // Asks the shell to open `file` (default verb, no parameters, normal window) in
-  // the working directory `directory`; the outcome is not reported.
-  virtual void ShellOpen(const std::string& file, const std::string& directory) = 0;
+  // Starts the program file `path` (a full path, named as the file to run so that
+  // no folder is searched for it) with the command line "PATH", a normal window
+  // and the working directory `directory`; the outcome is not reported.
+  virtual void StartProgram(const std::string& path, const std::string& directory) = 0;
 };
 
 }  // namespace vz

@@ -18,7 +18,10 @@ void ActivateOrStartFaxProgram(DesktopEnv& desktop, ControllerEnv& env) {
     return;
   }
   const std::string executable = ReadExecutablePath(env);
-  desktop.ShellOpen(executable, FaxProgramDirectory(executable));
+  // Only a full path is started: a bare or relative entry would be looked for in
+  // the current folder, which others may be able to write to. Such an entry is
+  // passed over silently, as a program that cannot be started is.
+  if (IsFullPath(executable)) desktop.StartProgram(executable, FaxProgramDirectory(executable));
 }
 
 }  // namespace vz

@@ -1,6 +1,6 @@
 #pragma once
 // Switching to the main fax program: the window titled "VelmorFAX" when it runs,
-// else the program named in VZPD.INI, started in its own folder.
+// else the program whose full path VZPD.INI names, started in its own folder.
 #include <string>
 
 #include "controller/controller_env.hpp"

@@ -46,17 +46,21 @@ void TGetDataForm::Button1Click(TComponent*) { SetModalResult(mrOk); }
 
 void TGetDataForm::Button3Click(TComponent*) { SetModalResult(mrCancel); }
 
+// Only an entry replaces what was typed: Accept on an empty phone book hands back
+// no name and no number, and the typed texts stay.
 void TGetDataForm::Button2Click(TComponent*) {
   if (!PickFromPhoneBook) return;
   std::string name;
   std::string phone;
-  if (!PickFromPhoneBook(name, phone)) return;
+  if (!PickFromPhoneBook(Recipient->Text(), name, phone)) return;
+  if (name.empty() && phone.empty()) return;
   Recipient->SetText(name);
   Phone->SetText(phone);
 }
 
-bool PickFromPhoneBrowser(std::string& name, std::string& phone) {
+bool PickFromPhoneBrowser(const std::string& startAt, std::string& name, std::string& phone) {
   const auto browser = std::make_unique<TMainScreen>(Application);
+  browser->StartAt(startAt);
   if (browser->ShowModal() != mrOk) return false;
   name = browser->ChosenName;
   phone = browser->ChosenPhone;

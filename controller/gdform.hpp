@@ -8,9 +8,12 @@
 #include "toolkit/forms.hpp"
 #include "toolkit/stdctrls.hpp"
 
-// Opens the phone book browser modally; true, with the accepted entry's name and
-// number, when it closed with OK.
-using TPhoneBookPicker = std::function<bool(std::string& name, std::string& phone)>;
+// Opens the phone book browser modally on the first entry whose name starts with
+// `startAt` in any letter case (the first entry when none does, or for an empty
+// text); true, with the accepted entry's name and number, when it closed with OK.
+// An empty phone book's Accept hands back two empty texts.
+using TPhoneBookPicker =
+    std::function<bool(const std::string& startAt, std::string& name, std::string& phone)>;
 
 class TGetDataForm : public TForm {
  public:
@@ -26,7 +29,7 @@ class TGetDataForm : public TForm {
   TButton* Button2;
   TButton* Button3;
 
-  // What Button2 opens; by default PickFromPhoneBrowser.
+  // What Button2 opens, on the recipient typed so far; by default PickFromPhoneBrowser.
   TPhoneBookPicker PickFromPhoneBook;
 
   void FormShow(TComponent* sender);
@@ -38,4 +41,4 @@ class TGetDataForm : public TForm {
 
 // Opens a new phone book browser owned by the application, modally, and releases
 // it (closing its table) as soon as it has closed.
-bool PickFromPhoneBrowser(std::string& name, std::string& phone);
+bool PickFromPhoneBrowser(const std::string& startAt, std::string& name, std::string& phone);

@@ -56,6 +56,7 @@ TMainForm::TMainForm(TComponent* owner, TDriverTransport transport) : TForm(owne
   PopupMenu1->Add("About", [this](TComponent* sender) { About1Click(sender); });
   PopupMenu1->Add("Start VelmorFAX", [this](TComponent* sender) { StartVelmorFAX1Click(sender); });
   TrayIcon951->SetPopupMenu(PopupMenu1);
+  TrayIcon951->OnDblClick = [this](TComponent* sender) { TrayIcon951DblClick(sender); };
   EndLoading();
   FormCreate(this);
 }
@@ -93,3 +94,9 @@ void TMainForm::CloseVelmorFaxNTDriver1Click(TComponent*) { Close(); }
 void TMainForm::About1Click(TComponent*) { ShowInfo(kAboutText); }
 
 void TMainForm::StartVelmorFAX1Click(TComponent*) { ActivateOrStartFaxProgram(); }
+
+// A double click of the left button does what the menu's "Start VelmorFAX" does; the
+// right button belongs to the menu.
+void TMainForm::TrayIcon951DblClick(TComponent*) {
+  if (TrayIcon951->MsgWindow()->LastButton() == mbLeft) StartVelmorFAX1Click(TrayIcon951);
+}

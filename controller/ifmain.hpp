@@ -1,6 +1,7 @@
 #pragma once
 // The controller's main form: never shown; owns the driver-interface component,
-// answers the driver's document notices and holds the tray menu.
+// answers the driver's document notices and holds the tray icon and its menu (a
+// double click on the icon does what the menu's "Start VelmorFAX" does).
 #include "driverlink/adfaxctl.hpp"
 #include "toolkit/forms.hpp"
 #include "toolkit/menus.hpp"
@@ -26,4 +27,5 @@ class TMainForm : public TForm {
   void CloseVelmorFaxNTDriver1Click(TComponent* sender);
   void About1Click(TComponent* sender);
   void StartVelmorFAX1Click(TComponent* sender);
+  void TrayIcon951DblClick(TComponent* sender);
 };

@@ -14,5 +14,5 @@ if(WIN32)
   add_library(vzcontrollerwin STATIC
     ${CMAKE_CURRENT_LIST_DIR}/win32_controller_env.cpp
     ${CMAKE_CURRENT_LIST_DIR}/win32_desktop_env.cpp)
-  target_link_libraries(vzcontrollerwin PUBLIC vzcontrollerlogic vztoolkit vzplatform shell32)
+  target_link_libraries(vzcontrollerwin PUBLIC vzcontrollerlogic vztoolkit vzplatform)
 endif()

@@ -52,7 +52,8 @@ bool CheckSettings(ControllerEnv& env) {
   }
   if (ReadOutputDir(env).empty()) env.ShowInfo(MissingOutputDirText());
   const std::string executable = ReadExecutablePath(env);
-  if (!env.FileExists(executable)) env.ShowInfo(BadExecutableText(executable));
+  // Only a full path is ever started (see ActivateOrStartFaxProgram).
+  if (!IsFullPath(executable) || !env.FileExists(executable)) env.ShowInfo(BadExecutableText(executable));
   return true;
 }
 

@@ -1,7 +1,10 @@
 #include "controller/win32_desktop_env.hpp"
 
 #include <windows.h>
-#include <shellapi.h>
+
+#include <vector>
+
+#include "platform/handles.hpp"
 
 namespace vz {
 namespace {
@@ -34,8 +37,26 @@ void Win32DesktopEnv::SetTitle(Window window, const std::string& title) {
   ::SetWindowTextA(AsHwnd(window), title.c_str());
 }
 
-void Win32DesktopEnv::ShellOpen(const std::string& file, const std::string& directory) {
-  ::ShellExecuteA(nullptr, nullptr, file.c_str(), nullptr, directory.c_str(), SW_SHOWNORMAL);
+void Win32DesktopEnv::StartProgram(const std::string& path, const std::string& directory) {
+  // The file to run is named apart from the command line, which only repeats it
+  // quoted: the system starts that very file and searches no folder for another
+  // of the same name, and a blank in the path cannot cut it short.
+  const std::string quoted = "\"" + path + "\"";
+  std::vector<char> commandLine(quoted.begin(), quoted.end());
+  commandLine.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION info{};
+  // A program that cannot be started is not reported here: the settings check at
+  // each print job names an entry whose file is missing.
+  if (!::CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &info))
+    return;
+  // The program goes on by itself; the controller keeps no hold on it.
+  const win::Handle process(info.hProcess);
+  const win::Handle thread(info.hThread);
 }
 
 }  // namespace vz

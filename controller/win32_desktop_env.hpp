@@ -1,5 +1,5 @@
 #pragma once
-// The desktop on Win32: FindWindowA, the window state calls and ShellExecuteA.
+// The desktop on Win32: FindWindowA, the window state calls and CreateProcessA.
 #include "controller/desktop_env.hpp"
 
 namespace vz {
@@ -12,7 +12,7 @@ class Win32DesktopEnv : public DesktopEnv {
   void Restore(Window window) override;
   void BringToTop(Window window) override;
   void SetTitle(Window window, const std::string& title) override;
-  void ShellOpen(const std::string& file, const std::string& directory) override;
+  void StartProgram(const std::string& path, const std::string& directory) override;
 };
 
 }  // namespace vz

@@ -64,17 +64,20 @@ bool UnidriverFilesPresent(InstallerSystem& sys);
 // 0 when the three files were expanded now, kFilesWerePresent when they were
 // there already, else a failure code; INF faults are thrown.
 std::int32_t LocateUnidriverFiles(InstallerSystem& sys);
-// Runs prefix + arguments and waits; the exit code, or nullopt when the process
-// cannot be started (a command line over 511 characters is not started).
-std::optional<std::uint32_t> RunAndWait(InstallerSystem& sys, const std::string& prefix,
+// Runs the program file `program` with the command line "PROGRAM" ARGUMENTS and
+// waits; the exit code, or nullopt when the process cannot be started. A program
+// that is not a full path, or a command line over 511 characters, is not started.
+std::optional<std::uint32_t> RunAndWait(InstallerSystem& sys, const std::string& program,
                                         const std::string& arguments, int showMode);
 
 class Installer {
  public:
   explicit Installer(InstallerSystem& sys) : sys_(sys) {}
 
-  // The main sequence; returns the exit status. Failures other than the two
-  // installer exceptions inside the install step are thrown.
+  // The main sequence; returns the exit status: 0 when the printer was installed
+  // (also when the raster-driver files were there already), 1 after the error box
+  // of a failure code. Failures other than the two installer exceptions inside
+  // the install step are thrown.
   int Run();
   bool InstallFaxPrinter(const std::string& sourceDirectory);
 

@@ -155,10 +155,13 @@ class InstallerSystem {
   virtual CloseOutcome CloseProgram(const std::string& fileName, const std::string& windowClass,
                                     const std::string& title) = 0;
 
-  // Starts `commandLine` with the installer's environment and current directory,
-  // in a new console, with the given show mode, and waits without a time limit;
-  // its exit code, or nullopt when it cannot be started.
-  virtual std::optional<std::uint32_t> RunProcess(const std::string& commandLine, int showMode) = 0;
+  // Starts the program file `program` (a full path, given as the application
+  // name so that no search order is asked) with `commandLine`, the installer's
+  // environment and current directory, in a new console, with the given show
+  // mode, and waits without a time limit; its exit code, or nullopt when it
+  // cannot be started.
+  virtual std::optional<std::uint32_t> RunProcess(const std::string& program, const std::string& commandLine,
+                                                  int showMode) = 0;
 
   // The open-file dialog (file must exist); the chosen path, or nullopt on Cancel.
   virtual std::optional<std::string> OpenFile(const OpenFileRequest& request) = 0;

@@ -27,6 +27,8 @@ constexpr std::array<FileSpec, 3> kFiles = {{
 }};
 
 constexpr char kNtSignature[] = "$Windows NT$";
+// Windows' own file expander, in the system folder.
+constexpr char kExpandProgram[] = "expand.exe";
 constexpr int kShowHidden = 0;
 constexpr std::size_t kMaxCommandLine = 511;
 
@@ -133,9 +135,12 @@ std::optional<std::string> Locator::Prompt(std::size_t index, const UnidriverFil
 }
 
 bool Locator::ExpandToDriverDir(const std::string& source, const std::string& target) {
-  // Quoted, so that folders with blanks in their names work.
+  // Quoted, so that folders with blanks in their names work. The expander is
+  // named by its full path: a program called expand in the installer's folder
+  // or the current one (the disk) would otherwise run first, with the
+  // installer's elevation.
   const std::string arguments = Quoted(source) + " " + Quoted(JoinPath(driverDir_, target));
-  return RunAndWait(sys_, "expand ", arguments, kShowHidden).has_value();
+  return RunAndWait(sys_, JoinPath(systemDir_, kExpandProgram), arguments, kShowHidden).has_value();
 }
 
 std::int32_t Locator::PromptAndExpand(const UnidriverFiles& files) {
@@ -185,12 +190,14 @@ std::int32_t LocateUnidriverFiles(InstallerSystem& sys) {
   return locator.PromptAndExpand(files);
 }
 
-std::optional<std::uint32_t> RunAndWait(InstallerSystem& sys, const std::string& prefix, const std::string& arguments,
+std::optional<std::uint32_t> RunAndWait(InstallerSystem& sys, const std::string& program, const std::string& arguments,
                                         int showMode) {
-  const std::string commandLine = prefix + arguments;
+  // A bare or relative name would be looked for in folders others can write to.
+  if (!IsFullPath(program)) return std::nullopt;
+  const std::string commandLine = Quoted(program) + " " + arguments;
   // A cut command line would run something else: it is not started at all.
   if (commandLine.size() > kMaxCommandLine) return std::nullopt;
-  return sys.RunProcess(commandLine, showMode);
+  return sys.RunProcess(program, commandLine, showMode);
 }
 
 }  // namespace vz::inst

@@ -39,10 +39,11 @@ int Installer::Run() {
     WriteInstallerIni();
     WriteAutoExec();
     WriteInstallOkMarker();
-  } else {
-    sys_.ShowErrorBox(InstallErrorMessage(installError_));
+    return 0;
   }
-  return 0;
+  sys_.ShowErrorBox(InstallErrorMessage(installError_));
+  // A deployment script must not take a failed installation for a good one.
+  return 1;
 }
 
 bool Installer::InstallFaxPrinter(const std::string& sourceDirectory) {

@@ -394,7 +394,8 @@ CloseOutcome Win32InstallerSystem::CloseProgram(const std::string& fileName, con
   return CloseOutcome::kClosed;
 }
 
-std::optional<std::uint32_t> Win32InstallerSystem::RunProcess(const std::string& commandLine, int showMode) {
+std::optional<std::uint32_t> Win32InstallerSystem::RunProcess(const std::string& program,
+                                                              const std::string& commandLine, int showMode) {
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   STARTUPINFOA startup{};
@@ -402,8 +403,10 @@ std::optional<std::uint32_t> Win32InstallerSystem::RunProcess(const std::string&
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showMode);
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &info))
+  // The program file is named apart from the command line: the system then starts
+  // that file and looks in no folder for one of the same name.
+  if (!::CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                        CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info))
     return std::nullopt;
   const win::Handle process(info.hProcess);
   const win::Handle thread(info.hThread);

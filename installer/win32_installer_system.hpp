@@ -43,7 +43,8 @@ class Win32InstallerSystem : public InstallerSystem {
   std::string ErrorText(std::uint32_t error) override;
   CloseOutcome CloseProgram(const std::string& fileName, const std::string& windowClass,
                             const std::string& title) override;
-  std::optional<std::uint32_t> RunProcess(const std::string& commandLine, int showMode) override;
+  std::optional<std::uint32_t> RunProcess(const std::string& program, const std::string& commandLine,
+                                          int showMode) override;
   std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
   void ShowErrorBox(const std::string& text) override;
   void ShowRasddWarning() override;

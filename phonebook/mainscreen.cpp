@@ -1,5 +1,7 @@
 #include "phonebook/mainscreen.hpp"
 
+#include <algorithm>
+
 #include "phonebook/buttonlook.hpp"
 #include "phonebook/mainscreen_ids.hpp"
 #include "phonebook/phonebe.hpp"
@@ -34,6 +36,8 @@ constexpr int kOuterWidth = 434;
 constexpr int kOuterHeight = 402;
 constexpr int kGridBorder = 20;
 constexpr int kBarHeight = 50;
+// The grid rows the smallest browser still shows whole.
+constexpr int kLeastRows = 5;
 constexpr const char* kHelpFileName = "VZ.hlp";
 constexpr const char* kDeleteQuestion = "Delete the current phone book entry?:\r";
 constexpr UINT_PTR kRefreshTimerId = 1;
@@ -67,6 +71,7 @@ TMainScreen::TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui, bool
       ownUi_(ownsUi ? &ui : nullptr),
       ui_(ui) {
   Build();
+  PhoneGrid->OnKeyDown = [this](TComponent* s, WORD& key) { PhoneGridKeyDown(s, key); };
   FormCreate(this);
 }
 
@@ -97,6 +102,8 @@ void TMainScreen::Build() {
   SetShowHint(true);
   SetPosition(poScreenCenter);
   SetBounds(Left(), Top(), kOuterWidth, kOuterHeight);
+  // From the default size on, the names take what the window gains.
+  PhoneGrid->SetStretchField("NAME");
   SetActiveControl(PhoneGrid);
   RefreshHints();
   OnActivate = [this](TComponent*) { LookForOtherChanges(); };
@@ -116,7 +123,32 @@ LRESULT TMainScreen::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     LookForOtherChanges();
     return 0;
   }
+  if (msg == WM_GETMINMAXINFO && PhoneGrid != nullptr && Cancelbutton != nullptr) {
+    const LRESULT result = TForm::OnMessage(msg, wp, lp);
+    LimitTrackSize(*reinterpret_cast<MINMAXINFO*>(lp));
+    return result;
+  }
   return TForm::OnMessage(msg, wp, lp);
+}
+
+// The smallest window keeps every button of the bar whole, with the margin the first
+// has on its left, and kLeastRows whole rows of the grid with its columns at their
+// least widths; what lies around the grid stays as it is.
+void TMainScreen::LimitTrackSize(MINMAXINFO& info) const {
+  int buttonsLeft = ButtonBar->Width();
+  int buttonsRight = 0;
+  for (const TExplorerButton* b : {Addbutton, Modifybutton, Deletebutton, Helpbutton, OKButton, Cancelbutton}) {
+    buttonsLeft = std::min(buttonsLeft, b->Left());
+    buttonsRight = std::max(buttonsRight, b->Left() + b->Width());
+  }
+  const int aroundGridX = ClientWidth() - PhoneGrid->Width();
+  const int aroundGridY = ClientHeight() - PhoneGrid->Height();
+  RECT least{0, 0, std::max(buttonsRight + buttonsLeft, aroundGridX + PhoneGrid->LeastWidth()),
+             aroundGridY + PhoneGrid->HeightForRows(kLeastRows)};
+  AdjustWindowRectEx(&least, static_cast<DWORD>(GetWindowLongPtrA(Handle(), GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrA(Handle(), GWL_EXSTYLE)));
+  info.ptMinTrackSize.x = std::max<LONG>(info.ptMinTrackSize.x, least.right - least.left);
+  info.ptMinTrackSize.y = std::max<LONG>(info.ptMinTrackSize.y, least.bottom - least.top);
 }
 
 bool TMainScreen::FollowOtherChanges() {
@@ -175,6 +207,13 @@ void TMainScreen::FormCreate(TComponent*) {
     ui_.ShowInfo(vz::phonebook::kOpenFailedMessage);
     ui_.Terminate();
   }
+}
+
+// A text longer than the NAME field is no name's beginning.
+void TMainScreen::StartAt(const std::string& text) {
+  if (text.empty() || text.size() > static_cast<std::size_t>(vz::phonebook::kNameWidth) || !PhoneTable.Active())
+    return;
+  PhoneTable.FindNearestCaseless(text);
 }
 
 // Accept re-reads the entry first: one that another program deleted since the grid
@@ -276,6 +315,12 @@ void TMainScreen::DeletebuttonClick(TComponent*) {
   PhoneTable.Refresh();
   if (Application != nullptr) Application->ProcessMessages();
   UpdateButtons();
+}
+
+void TMainScreen::PhoneGridKeyDown(TComponent*, WORD& key) {
+  if (key != VK_DELETE) return;
+  key = 0;
+  if (Deletebutton->Enabled()) DeletebuttonClick(Deletebutton);
 }
 
 void TMainScreen::UpdateButtons() {

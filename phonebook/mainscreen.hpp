@@ -74,6 +74,13 @@ class TMainScreen : public TForm {
   void AddbuttonClick(TComponent* sender);
   void ModifybuttonClick(TComponent* sender);
   void DeletebuttonClick(TComponent* sender);
+  // The Delete key in the grid does what the Delete button does.
+  void PhoneGridKeyDown(TComponent* sender, WORD& key);
+
+  // Makes the first entry whose name starts with `text` current, in any letter case,
+  // as typing it into the grid does; the grid shows it once the browser is shown.
+  // The current entry stays (the first) when no name starts with it.
+  void StartAt(const std::string& text);
 
   // Table operations on the browser's components.
   bool MakePhoneDBF(vz::phonebook::TDataEngine& engine);
@@ -99,6 +106,7 @@ class TMainScreen : public TForm {
   TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui, bool ownsUi);
   void Build();
   void SetUpButtons();
+  void LimitTrackSize(MINMAXINFO& info) const;
   // Modifybutton, Deletebutton and (while visible) OKButton enabled exactly when
   // the phone book has visible entries.
   void UpdateButtons();

@@ -63,6 +63,10 @@ void TDBGrid::SetParent(TWinControl* parent) {
   if (Handle() == nullptr) return;
   SendMessageA(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT,
                LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+  // The selected state is the grid's to give (LVN_GETDISPINFO): an owner-data list
+  // keeps a selection of its own by row number, which its own handling of input
+  // extends and a new row count leaves on whatever record then has that number.
+  SendMessageA(Handle(), LVM_SETCALLBACKMASK, LVIS_SELECTED, 0);
   ScheduleRebuild();
 }
 
@@ -85,6 +89,96 @@ void TDBGrid::SetUpColumns() {
     SendMessageA(Handle(), LVM_INSERTCOLUMNA, static_cast<WPARAM>(index++), reinterpret_cast<LPARAM>(&column));
   }
   columnsMade_ = true;
+  ComputeStretchLeast();
+  FitColumns();
+}
+
+void TDBGrid::SetStretchField(const std::string& fieldName) {
+  stretchField_ = fieldName;
+  designedWidth_ = Width();
+  ComputeStretchLeast();
+  FitColumns();
+}
+
+void TDBGrid::ComputeStretchLeast() {
+  stretchLeast_ = 0;
+  const int stretch = StretchColumn();
+  if (Handle() != nullptr && columnsMade_ && stretch > 0)
+    stretchLeast_ = std::max(0, designedWidth_ - NonClientWidth() - OtherColumnsWidth(stretch));
+}
+
+int TDBGrid::StretchColumn() const {
+  vz::data::TTable* table = DataSource() != nullptr ? DataSource()->DataSet() : nullptr;
+  if (table == nullptr || stretchField_.empty()) return -1;
+  int column = 1;
+  for (const auto& field : table->Fields()) {
+    if (field->FieldName() == stretchField_) return column;
+    ++column;
+  }
+  return -1;
+}
+
+int TDBGrid::ColumnCount() const {
+  return static_cast<int>(SendMessageA(ListView_GetHeader(Handle()), HDM_GETITEMCOUNT, 0, 0));
+}
+
+int TDBGrid::OtherColumnsWidth(int stretch) const {
+  int width = 0;
+  for (int c = 0; c < ColumnCount(); ++c)
+    if (c != stretch) width += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
+  return width;
+}
+
+int TDBGrid::NonClientWidth() const {
+  RECT window{};
+  RECT client{};
+  GetWindowRect(Handle(), &window);
+  GetClientRect(Handle(), &client);
+  const bool barShown = (GetWindowLongPtrA(Handle(), GWL_STYLE) & WS_VSCROLL) != 0;
+  return (window.right - window.left) - client.right + (barShown ? 0 : GetSystemMetrics(SM_CXVSCROLL));
+}
+
+void TDBGrid::FitColumns() {
+  const int stretch = StretchColumn();
+  if (Handle() == nullptr || !columnsMade_ || stretch < 0 || fitting_) return;
+  // Setting a width can show or hide a scroll bar, which sizes the grid again.
+  fitting_ = true;
+  RECT client{};
+  GetClientRect(Handle(), &client);
+  const int width = std::max(stretchLeast_, static_cast<int>(client.right) - OtherColumnsWidth(stretch));
+  if (width != static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, stretch, 0)))
+    SendMessageA(Handle(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(stretch), MAKELPARAM(width, 0));
+  fitting_ = false;
+}
+
+int TDBGrid::LeastWidth() const {
+  const int stretch = StretchColumn();
+  if (Handle() == nullptr || !columnsMade_) return 0;
+  const int stretchWidth = stretch > 0 ? stretchLeast_ : 0;
+  return NonClientWidth() + OtherColumnsWidth(stretch) + stretchWidth;
+}
+
+// The rows start below the headers (and, in some ListViews, a gap for the grid
+// lines): where the top row is, when there is one.
+int TDBGrid::HeightForRows(int rows) const {
+  if (Handle() == nullptr) return 0;
+  RECT window{};
+  RECT client{};
+  GetWindowRect(Handle(), &window);
+  GetClientRect(Handle(), &client);
+  const bool barShown = (GetWindowLongPtrA(Handle(), GWL_STYLE) & WS_HSCROLL) != 0;
+  const int frame = (window.bottom - window.top) - client.bottom - (barShown ? GetSystemMetrics(SM_CYHSCROLL) : 0);
+  RECT first{};
+  first.left = LVIR_BOUNDS;
+  const WPARAM topRow = static_cast<WPARAM>(SendMessageA(Handle(), LVM_GETTOPINDEX, 0, 0));
+  if (RowCount() > 0 && SendMessageA(Handle(), LVM_GETITEMRECT, topRow, reinterpret_cast<LPARAM>(&first)))
+    return frame + first.top + rows * (first.bottom - first.top);
+  // No row to measure: the headers' height, and the rows' from the ListView's estimate.
+  RECT header{};
+  GetWindowRect(ListView_GetHeader(Handle()), &header);
+  const DWORD one = static_cast<DWORD>(SendMessageA(Handle(), LVM_APPROXIMATEVIEWRECT, 1, MAKELPARAM(-1, -1)));
+  const DWORD two = static_cast<DWORD>(SendMessageA(Handle(), LVM_APPROXIMATEVIEWRECT, 2, MAKELPARAM(-1, -1)));
+  return frame + (header.bottom - header.top) + rows * (HIWORD(two) - HIWORD(one));
 }
 
 void TDBGrid::ScheduleRebuild() {
@@ -107,23 +201,25 @@ void TDBGrid::Rebuild() {
     if (rowRecNos_[i] > 0) rowOfRecNo_[static_cast<std::size_t>(rowRecNos_[i])] = static_cast<int>(i);
   seenChanges_ = table != nullptr ? table->ChangeCount() : ~0u;
   if (Handle() == nullptr) return;
-  // The ListView keeps an owner-data list's selection by row number across a new
-  // count, where that number may now be another record's row.
+  // The ListView keeps an owner-data list's focus by row number across a new count,
+  // where that number may now be another record's row.
   ClearShownRow();
   SendMessageA(Handle(), LVM_SETITEMCOUNT, rowRecNos_.size(), 0);
+  FitColumns();  // the vertical scroll bar may have come or gone
   InvalidateRect(Handle(), nullptr, TRUE);
   ShowCurrent();
 }
 
 void TDBGrid::ClearShownRow() {
   if (shownRow_ < 0) return;
+  const int row = shownRow_;
+  shownRow_ = -1;
   following_ = true;
   LVITEMA state{};
-  state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-  SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(shownRow_), reinterpret_cast<LPARAM>(&state));
-  ListView_RedrawItems(Handle(), shownRow_, shownRow_);
+  state.stateMask = LVIS_FOCUSED;
+  SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
   following_ = false;
-  shownRow_ = -1;
+  ListView_RedrawItems(Handle(), row, row);
 }
 
 bool TDBGrid::FollowOtherChanges() {
@@ -144,24 +240,24 @@ int TDBGrid::CurrentRow() const {
   return rowOfRecNo_[static_cast<std::size_t>(recno)];
 }
 
-// Selects and shows the current record's row, and moves the indicator there. Only
-// the row selected before is cleared: clearing every row costs a pass over all of
-// them in some ListViews.
+// Selects and shows the current record's row, and moves the indicator there. The
+// selection is the shown row alone (see SelectedState), so only that row and the
+// one shown before are drawn again.
 void TDBGrid::ShowCurrent() {
   if (Handle() == nullptr) return;
   const int row = CurrentRow();
   if (shownRow_ != row) ClearShownRow();
-  following_ = true;
+  shownRow_ = row;
   if (row >= 0) {
+    following_ = true;
     LVITEMA state{};
-    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    state.stateMask = LVIS_FOCUSED;
+    state.state = LVIS_FOCUSED;
     SendMessageA(Handle(), LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&state));
+    following_ = false;
     SendMessageA(Handle(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
     ListView_RedrawItems(Handle(), row, row);
   }
-  shownRow_ = row;
-  following_ = false;
 }
 
 void TDBGrid::ActiveChanged(vz::data::TTable&) { ScheduleRebuild(); }
@@ -199,6 +295,13 @@ const std::vector<std::string>* TDBGrid::Row(int row) {
   return it != cache_.end() ? &it->second : nullptr;
 }
 
+// Exactly one row is selected: the one showing the current record.
+void TDBGrid::SelectedState(LVITEMA& item) const {
+  if (!(item.mask & LVIF_STATE) || !(item.stateMask & LVIS_SELECTED)) return;
+  item.state &= ~LVIS_SELECTED;
+  if (item.iItem >= 0 && item.iItem == shownRow_) item.state |= LVIS_SELECTED;
+}
+
 void TDBGrid::GetDisplayText(NMLVDISPINFOA& info) {
   if (!(info.item.mask & LVIF_TEXT) || info.item.pszText == nullptr || info.item.cchTextMax <= 0) return;
   displayText_.clear();
@@ -214,7 +317,12 @@ void TDBGrid::RowChosen(int row) {
   vz::data::TTable* table = Table();
   if (table == nullptr || row < 0 || row >= RowCount()) return;
   const int recno = rowRecNos_[static_cast<std::size_t>(row)];
-  shownRow_ = row;
+  if (shownRow_ != row) {
+    const int before = shownRow_;
+    shownRow_ = row;
+    if (before >= 0) ListView_RedrawItems(Handle(), before, before);
+    ListView_RedrawItems(Handle(), row, row);
+  }
   if (table->RecNo() == recno) return;
   table->GotoBookmark(recno);
 }
@@ -294,6 +402,7 @@ void TDBGrid::DrawRowLines(HDC dc, int row) const {
 bool TDBGrid::Notify(NMHDR& header, LRESULT& result) {
   switch (header.code) {
     case LVN_GETDISPINFOA:
+      SelectedState(reinterpret_cast<NMLVDISPINFOA&>(header).item);
       GetDisplayText(reinterpret_cast<NMLVDISPINFOA&>(header));
       return true;
     case LVN_ODCACHEHINT: {
@@ -396,6 +505,11 @@ LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
         typed_.clear();
         return 0;
       }
+      if (OnKeyDown) {
+        WORD key = static_cast<WORD>(wp);
+        OnKeyDown(this, key);
+        if (key == 0) return 0;
+      }
       break;
     case WM_KILLFOCUS:
       typed_.clear();
@@ -415,6 +529,7 @@ LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   }
   const LRESULT result = TWinControl::OnMessage(msg, wp, lp);
   if (msg == WM_PAINT) DrawGridLines();
+  if (msg == WM_SIZE) FitColumns();
   return result;
 }
 

@@ -4,12 +4,19 @@
 // CDX page holds no count of the keys beneath it, so the grid keeps the table's order
 // as a map from row to record number, read from the index alone (one walk of the
 // leaves) whenever the set of records changes; the rows themselves are read only when
-// they come on screen. The current record and the selected row follow each other.
+// they come on screen. The current record and the selected row follow each other;
+// the ListView asks the grid which row is selected, so there is never more than one.
 // Typing letters jumps to the first name starting with them, through index seeks.
+//
+// One column may stretch: it takes the width the others leave, so that the columns
+// fill the grid without a horizontal scroll bar, and never gets narrower than it is
+// at the grid's designed size (its size when the stretching is switched on) with a
+// vertical scroll bar showing.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +34,13 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
 
   void SetParent(TWinControl* parent) override;
 
+  // The column of the field `fieldName` stretches, from the grid's present size on.
+  void SetStretchField(const std::string& fieldName);
+  // The width of the grid's window and the height it needs to show `rows` whole rows
+  // under its headers, with its columns at their least widths.
+  int LeastWidth() const;
+  int HeightForRows(int rows) const;
+
   // Rows known to the grid, and the row of the current record (-1: none).
   int RowCount() const { return static_cast<int>(rowRecNos_.size()); }
   int CurrentRow() const;
@@ -42,6 +56,10 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   // nothing changed.
   bool FollowOtherChanges();
 
+  // A key pressed in the grid that does not move in it, before the ListView sees it;
+  // a handler that sets the key to 0 keeps it from the ListView.
+  std::function<void(TComponent* sender, WORD& key)> OnKeyDown;
+
   void ActiveChanged(vz::data::TTable& table) override;
   void DataSetChanged(vz::data::TTable& table) override;
 
@@ -53,12 +71,22 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
  private:
   vz::data::TTable* Table() const;
   void SetUpColumns();
+  int StretchColumn() const;
+  void ComputeStretchLeast();
+  int ColumnCount() const;
+  int OtherColumnsWidth(int stretch) const;
+  // Gives the stretching column the width the others leave.
+  void FitColumns();
+  // The frame and scroll bars' share of the window's width, the vertical bar's
+  // counted whether it shows or not.
+  int NonClientWidth() const;
   void ScheduleRebuild();
   void ShowCurrent();
-  // Clears the selection of the row selected last.
+  // Takes the selection and the focus from the row shown as current.
   void ClearShownRow();
   void FillCache(int from, int to);
   const std::vector<std::string>* Row(int row);
+  void SelectedState(LVITEMA& item) const;
   void GetDisplayText(NMLVDISPINFOA& info);
   void RowChosen(int row);
   void GoToRow(int row);
@@ -78,9 +106,13 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   unsigned seenChanges_ = ~0u;
   std::uint32_t seenIndexCounter_ = 0;  // the index's change counter when the rows were read
   bool rebuildPending_ = false;
-  int shownRow_ = -1;        // the row last selected
+  int shownRow_ = -1;        // the row shown as current: the only one selected
   bool following_ = false;  // moving the selection to the current record
   bool columnsMade_ = false;
+  std::string stretchField_;
+  int designedWidth_ = 0;   // the window's width when the stretching was switched on
+  int stretchLeast_ = 0;    // the stretching column's least width, once the columns are made
+  bool fitting_ = false;
   long rowsRead_ = 0;
   std::string typed_;
   DWORD lastTypedAt_ = 0;

@@ -7,6 +7,7 @@
 
 #include "toolkit/application.hpp"
 #include "toolkit/exception.hpp"
+#include "toolkit/placement.hpp"
 #include "toolkit/stdctrls.hpp"
 
 namespace {
@@ -290,9 +291,7 @@ void TForm::PlaceByPosition() {
     return;
   }
   if (position_ != poScreenCenter) return;
-  const int sw = GetSystemMetrics(SM_CXSCREEN);
-  const int sh = GetSystemMetrics(SM_CYSCREEN);
-  SetBounds((sw - Width()) / 2, (sh - Height()) / 2, Width(), Height());
+  PlaceCentredOver(*this, RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
 }
 
 void TForm::Show() {
@@ -461,23 +460,19 @@ void TForm::RefreshHints() {
   refreshingHints_ = false;
 }
 
-void CenterOverMainForm(TForm* dialog) {
+// The window to centre a dialog over: the main form while the user can see it, else
+// the window that opened the dialog (the active one, or the dialog's owner). A
+// program living in the tray keeps its main form hidden, wherever it was made.
+static HWND PlacementReference(const TForm& dialog) {
   TForm* main = Application != nullptr ? Application->MainForm() : nullptr;
-  const int w = dialog->Width();
-  const int h = dialog->Height();
-  int left = 0;
-  int top = 0;
-  if (main == nullptr || main->Handle() == nullptr || IsZoomed(main->Handle())) {
-    left = (GetSystemMetrics(SM_CXSCREEN) - w) / 2;
-    top = (GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-  } else {
-    WINDOWPLACEMENT placement{};
-    placement.length = sizeof(placement);
-    GetWindowPlacement(main->Handle(), &placement);
-    const RECT& r = placement.rcNormalPosition;
-    left = r.left + ((r.right - r.left) - w) / 2;
-    top = r.top + ((r.bottom - r.top) - h) / 2;
-  }
+  if (main != nullptr && main != &dialog && PlacesOthers(main->Handle())) return main->Handle();
+  for (HWND opener : {GetActiveWindow(), GetWindow(dialog.Handle(), GW_OWNER)})
+    if (opener != dialog.Handle() && PlacesOthers(opener)) return opener;
+  return nullptr;
+}
+
+void CenterOverMainForm(TForm* dialog) {
+  HWND reference = PlacementReference(*dialog);
   dialog->SetPosition(poDesigned);
-  dialog->SetBounds(left, top, w, h);
+  PlaceCentredOver(*dialog, reference != nullptr ? ReferenceRect(reference) : PrimaryWorkArea());
 }

@@ -108,9 +108,12 @@ class TForm : public TWinControl {
   bool refreshingHints_ = false;
 };
 
-// Places a dialog before it is shown: centred on the screen when the main form is
-// maximised (or there is none), else centred over the main form's normal-state
-// rectangle, shown or not. Halves round toward zero.
+// Places a dialog before it is shown: centred over the main form while the user can
+// see it (over its monitor's work area when it is maximised); when there is none,
+// or it is hidden, minimised or off every monitor, over the window that opened the
+// dialog (the active window, else the dialog's owner); failing that, over the
+// primary monitor's work area. The whole dialog is then kept inside the work area
+// of the monitor it lands on (see toolkit/placement.hpp). Halves round toward zero.
 void CenterOverMainForm(TForm* dialog);
 
 // Makes controls of a class name that templates can use (CONTROL "...", id, "TName", ...).

@@ -403,10 +403,13 @@ void TTrayIconMsgWindow::MouseNotification(UINT mouseMessage) {
       ButtonDown(mbMiddle);
       break;
     case WM_LBUTTONDBLCLK:
+      DoubleClick(mbLeft);
+      break;
     case WM_RBUTTONDBLCLK:
+      DoubleClick(mbRight);
+      break;
     case WM_MBUTTONDBLCLK:
-      doubleClickSeen_ = true;
-      FireClick();
+      DoubleClick(mbMiddle);
       break;
     default:
       break;
@@ -444,6 +447,12 @@ void TTrayIconMsgWindow::ButtonDown(TMouseButton button) {
   } else {
     icon.DeferCall([this](TComponent*) { FireClick(); });
   }
+}
+
+void TTrayIconMsgWindow::DoubleClick(TMouseButton button) {
+  lastButton_ = button;
+  doubleClickSeen_ = true;
+  FireClick();
 }
 
 void TTrayIconMsgWindow::FireClick() {

@@ -74,6 +74,7 @@ class TTrayIconMsgWindow : public TComponent {
   TTimerItem* ExitTimer() const noexcept { return exitTimer_; }
   bool MouseInside() const noexcept { return mouseInside_; }
   POINT LastCursorPos() const noexcept { return lastCursorPos_; }
+  // The button of the last press or double click.
   TMouseButton LastButton() const noexcept { return lastButton_; }
 
   // Disables the click timer and fires OnDblClick after a double click, else OnClick.
@@ -85,6 +86,7 @@ class TTrayIconMsgWindow : public TComponent {
   void MouseNotification(UINT mouseMessage);
   void MouseMoved();
   void ButtonDown(TMouseButton button);
+  void DoubleClick(TMouseButton button);
   void ExitPoll();
 
   TTrayIcon95* trayIcon_;

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # PDINSTALL.EXE in a fresh Wine prefix of its own, checked by what it leaves:
 # the raster-driver files expanded from a stand-in installation CD after the
-# warning and one prompt (LAYOUT.INF route), the spooler's driver and printer,
+# warning and one prompt (LAYOUT.INF route) by the system folder's expand.exe,
+# not by one of that name beside the installer or on the CD; the spooler's driver and printer,
 # VZPD.INI, the AutoExec value and PDOK.DAT; a second run on the installed
-# system; a run without the driver files in its current folder; a run whose
+# system; a run without the driver files in its current folder (exit 1); a run whose
 # settings file cannot be written; the SETUP.INF/PRINTER.INF route; and the
 # removal: a running controller closed, the state read back clean, a second
 # removal, installing again, and a marker that cannot be deleted.
@@ -20,7 +21,11 @@ win cmd.exe /c exit >/dev/null 2>&1   # the fresh prefix
 lay_out_installation
 cp "$standins/inf/LAYOUT.INF" "$windir/inf/LAYOUT.INF"
 
-echo "-- files missing: warning once, one prompt, three files expanded"
+echo "-- files missing: warning once, one prompt, three files expanded by the system's expand.exe"
+# Programs named expand.exe beside the installer and on the disk, where a search
+# by bare name looks before the system folder.
+cp "$standins/planted/expand.exe" "$product/expand.exe"
+cp "$standins/planted/expand.exe" "$WINEPREFIX/drive_c/NTCD/i386/expand.exe"
 start_installer "$product"
 robot wait "$warning" 20000 >/dev/null || fail "no warning dialog"
 robot text "$warning" | tr -d '\r' | grep -qx OK || fail "the warning has no OK button"
@@ -29,6 +34,9 @@ robot gone "$warning" 5000 || fail "the warning stayed"
 answer_prompt "$cd_prompt" 'C:\NTCD\i386\RASDD.DL_'
 robot gone "$warning" 0 || fail "the warning came again"
 finish_installer 0
+for planted in "$product" "$WINEPREFIX/drive_c/NTCD/i386"; do
+  [ ! -e "$planted/PLANTED.RAN" ] || fail "the expand.exe in $planted ran: $(cat "$planted/PLANTED.RAN")"
+done
 for f in Rasdd.dll Rasddui.dll Rasddui.hlp; do
   cmp -s "$driverdir/$f" "$standins/unidriver/${f^^}" || fail "$f was not expanded into the driver folder"
 done
@@ -44,12 +52,12 @@ start_installer "$product"
 finish_installer 0
 check_outputs
 
-echo "-- the data file missing from the current folder"
+echo "-- the data file missing from the current folder: its box, exit 1"
 remove_outputs
 mkdir -p "$WINEPREFIX/drive_c/EMPTY"
 start_installer "$WINEPREFIX/drive_c/EMPTY"
 expect_error_box "A required printer driver file was not found"
-finish_installer 0
+finish_installer 1
 nothing_written
 
 echo "-- settings file that cannot be written: Application Error, exit 1"

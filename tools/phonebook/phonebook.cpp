@@ -1,9 +1,12 @@
 // Opens the phone book browser modally on the phone book (VZPB.DBF) in FOLDER, as
 // the fax details dialog does, and prints the modal result and the chosen entry:
-//   phonebook FOLDER [--row N] [--click CAPTION] [--hold-ms N]
+//   phonebook FOLDER [--row N] [--start TEXT] [--click CAPTION] [--size max|least] [--hold-ms N]
 // prints "result 1", "name <text>", "phone <text>" on separate lines. --row makes the
-// entry in row N (from 0) current; --click presses the button with that caption
-// once the browser shows; --hold-ms ends the program after N ms, closing whatever is
+// entry in row N (from 0) current; --start opens on the first entry whose name starts
+// with TEXT, as the fax details dialog does with the recipient typed; --click presses
+// the button with that caption once the browser shows; --size maximises the browser
+// or makes it as small as the user can drag it, once it shows; --hold-ms ends the
+// program after N ms, closing whatever is
 // open with Cancel (for screenshots and unattended runs). Exit code 3 when the phone
 // book could not be opened (the program was told to end), 1 on an error.
 #include <windows.h>
@@ -45,6 +48,17 @@ void CALLBACK ClickLater(HWND, UINT, UINT_PTR id, DWORD) {
   if (clickButton != nullptr) clickButton->Click();
 }
 
+HWND sizedWindow = nullptr;
+bool maximize = false;
+
+void CALLBACK SizeLater(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (maximize)
+    ShowWindow(sizedWindow, SW_MAXIMIZE);
+  else  // the system holds it at its least tracking size
+    SetWindowPos(sizedWindow, nullptr, 0, 0, 1, 1, SWP_NOMOVE | SWP_NOZORDER);
+}
+
 TExplorerButton* ButtonByCaption(TMainScreen& screen, const std::string& caption) {
   for (TExplorerButton* b : {screen.Addbutton, screen.Modifybutton, screen.Deletebutton, screen.Helpbutton,
                              screen.OKButton, screen.Cancelbutton}) {
@@ -59,7 +73,7 @@ TExplorerButton* ButtonByCaption(TMainScreen& screen, const std::string& caption
 
 int main(int argc, char** argv) {
   if (argc < 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: phonebook FOLDER [--hold-ms N]\n");
+    std::fprintf(stderr, "usage: phonebook FOLDER [--row N] [--start TEXT] [--click CAPTION] [--hold-ms N]\n");
     return 2;
   }
   setvbuf(stderr, nullptr, _IONBF, 0);
@@ -76,6 +90,13 @@ int main(int argc, char** argv) {
       } else if (option == "--row") {
         screen.PhoneTable.First();
         screen.PhoneTable.MoveBy(std::atoi(value.c_str()));
+      } else if (option == "--start") {
+        screen.StartAt(value);
+      } else if (option == "--size") {
+        if (value != "max" && value != "least") throw std::runtime_error("--size takes max or least");
+        maximize = value == "max";
+        sizedWindow = screen.Handle();
+        SetTimer(nullptr, 0, 300, &SizeLater);
       } else if (option == "--click") {
         clickButton = ButtonByCaption(screen, value);
         SetTimer(nullptr, 0, 500, &ClickLater);

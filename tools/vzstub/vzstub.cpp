@@ -1,6 +1,7 @@
 // vzstub: stands in for the main fax program VZ.EXE. It shows a window titled
 // "VelmorFAX" and records in vzstub.log, beside itself, what happens to it:
 //   started YYYY-MM-DD HH:MM:SS.mmm in WORKING-DIRECTORY
+//   command COMMAND-LINE                    (as the program was given it)
 //   front YYYY-MM-DD HH:MM:SS.mmm           (the window was activated after start-up)
 //   owner restored YYYY-MM-DD HH:MM:SS.mmm  (its minimised owner came back)
 // Options: --owner gives the window an owner window "VelmorFAX Owner" that can be
@@ -77,6 +78,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   char cwd[MAX_PATH + 1] = {};
   GetCurrentDirectoryA(MAX_PATH, cwd);
   Log("started " + Now() + " in " + cwd);
+  Log(std::string("command ") + GetCommandLineA());
 
   WNDCLASSA wc{};
   wc.lpfnWndProc = WindowProc;

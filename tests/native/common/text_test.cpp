@@ -24,6 +24,15 @@ TEST(TextTest, DirectoryOfCutsAfterLastSeparator) {
   EXPECT_EQ(vz::DirectoryOf("VZNTCTL.EXE"), "\\");
 }
 
+TEST(TextTest, FullPathsNameTheirDriveAndRootOrAShare) {
+  for (const char* full : {"C:\\WINNT\\system32\\expand.exe", "d:\\VZ.EXE", "\\\\server\\fax\\VZ.EXE"})
+    EXPECT_TRUE(vz::IsFullPath(full)) << full;
+  // Each of these depends on the current drive or folder, or on a search.
+  for (const char* partial : {"", "VZ.EXE", "expand", "VZ\\VZ.EXE", ".\\VZ.EXE", "C:VZ.EXE", "C:", "\\VZ\\VZ.EXE",
+                              "\\\\\\VZ.EXE", "1:\\VZ.EXE", "\"C:\\VZ\\VZ.EXE\""})
+    EXPECT_FALSE(vz::IsFullPath(partial)) << partial;
+}
+
 TEST(TextTest, ChangeFileExtReplacesOnlyTheLastExtension) {
   EXPECT_EQ(vz::ChangeFileExt("C:\\SEND\\FAX00001.APF", ".JFD"), "C:\\SEND\\FAX00001.JFD");
   EXPECT_EQ(vz::ChangeFileExt("C:\\A.B\\FAX", ".JFD"), "C:\\A.B\\FAX.JFD");

@@ -35,18 +35,23 @@ TEST_F(FaxProgramTest, MinimisedOwnerIsRestoredFirstAndAShownOneIsLeftAlone) {
   EXPECT_EQ(desktop.calls, Calls{"top 2"});
 }
 
-TEST_F(FaxProgramTest, WithoutItTheConfiguredProgramIsOpenedInItsOwnFolder) {
+TEST_F(FaxProgramTest, WithoutItTheConfiguredProgramIsStartedInItsOwnFolder) {
   env.profile["VZExecutable"] = "C:\\Program Files\\VelmorFAX\\VZ.EXE";
   vz::ActivateOrStartFaxProgram(desktop, env);
-  EXPECT_EQ(desktop.calls,
-            Calls{"open C:\\Program Files\\VelmorFAX\\VZ.EXE in C:\\Program Files\\VelmorFAX\\"});
+  env.profile["VZExecutable"] = "\\\\server\\fax\\VZ.EXE";
+  vz::ActivateOrStartFaxProgram(desktop, env);
+  EXPECT_EQ(desktop.calls, (Calls{"start C:\\Program Files\\VelmorFAX\\VZ.EXE in C:\\Program Files\\VelmorFAX\\",
+                                  "start \\\\server\\fax\\VZ.EXE in \\\\server\\fax\\"}));
 }
 
-TEST_F(FaxProgramTest, EmptyOrBareEntriesStillGoToTheShell) {
-  vz::ActivateOrStartFaxProgram(desktop, env);
-  env.profile["VZExecutable"] = "VZ.EXE";
-  vz::ActivateOrStartFaxProgram(desktop, env);
-  EXPECT_EQ(desktop.calls, (Calls{"open  in \\", "open VZ.EXE in \\"}));
+// An entry that is not a full path would be looked for in the current folder,
+// where anyone may have put a program of that name: nothing is started.
+TEST_F(FaxProgramTest, EmptyBareOrRelativeEntriesStartNothing) {
+  for (const char* entry : {"", "VZ.EXE", "VELMOR\\VZ.EXE", "C:VZ.EXE", "\\VELMOR\\VZ.EXE"}) {
+    env.profile["VZExecutable"] = entry;
+    vz::ActivateOrStartFaxProgram(desktop, env);
+  }
+  EXPECT_EQ(desktop.calls, Calls{});
 }
 
 TEST(InstanceNamesTest, TitleIsTheFileNameWithoutExeInCapitalsOnly) {

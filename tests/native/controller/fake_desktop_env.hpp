@@ -38,8 +38,8 @@ class FakeDesktopEnv : public DesktopEnv {
     windows.at(w - 1).title = title;
     calls.push_back("title " + std::to_string(w) + " " + title);
   }
-  void ShellOpen(const std::string& file, const std::string& directory) override {
-    calls.push_back("open " + file + " in " + directory);
+  void StartProgram(const std::string& path, const std::string& directory) override {
+    calls.push_back("start " + path + " in " + directory);
   }
 };
 

@@ -76,6 +76,16 @@ TEST(ControllerSettingsTest, ExecutableMustBeAnExistingFile) {
   env.profile["VZExecutable"] = "C:\\VZ\\VZ.EXE";
   EXPECT_EQ(vz::GetOutputFileName(env), "D:\\FAXOUT\\FAX00000.APF");
   EXPECT_TRUE(env.infos.empty());
+
+  // "Start VelmorFAX" starts nothing that is not named by a full path: an entry
+  // that is not one is reported as bad, even when such a file is found.
+  env.AddFile("VZ.EXE");
+  env.profile["VZExecutable"] = "VZ.EXE";
+  vz::GetOutputFileName(env);
+  ASSERT_EQ(env.infos.size(), 1u);
+  EXPECT_EQ(env.infos[0],
+            "VelmorFAX initialization file error (VZPD.INI).\rMissing or bad entry for VZ.EXE "
+            "path.\r(VZ.EXE)\rPlease run VelmorFAX to recreate this file.");
 }
 
 TEST(ControllerSettingsTest, LongMessagesAreCutAfter255Characters) {

@@ -56,6 +56,7 @@ class FakeInstallerSystem : public InstallerSystem {
   std::vector<MonitorInfo2> monitors;
   std::vector<PrinterInfo2> printers;
   std::vector<OpenFileRequest> prompts;
+  std::vector<std::string> programs;  // the program file of each run
   std::vector<std::string> commandLines;
   std::vector<std::string> errorBoxes;
   std::vector<std::string> fatalErrors;
@@ -225,11 +226,18 @@ class FakeInstallerSystem : public InstallerSystem {
     registry[keyPath + "\\" + valueName] = data;
     return true;
   }
-  std::optional<std::uint32_t> RunProcess(const std::string& commandLine, int showMode) override {
+  // Only the system folder's expand.exe is there to run; any other program file
+  // (one in the installer's or the current folder) cannot be started.
+  std::optional<std::uint32_t> RunProcess(const std::string& program, const std::string& commandLine,
+                                          int showMode) override {
     log.push_back("run " + commandLine);
+    programs.push_back(program);
     commandLines.push_back(commandLine);
+    if (!systemDir || UpperAscii(program) != UpperAscii(*systemDir + "\\expand.exe")) return std::nullopt;
     if (!expandStarts || showMode != 0) return std::nullopt;
-    if (expandWorks) ExpandInto(commandLine);
+    // The arguments follow the quoted program path; read otherwise, they are not.
+    const std::string head = "\"" + program + "\" ";
+    if (expandWorks && commandLine.rfind(head, 0) == 0) ExpandInto(commandLine.substr(head.size()));
     return 0;
   }
   std::optional<std::string> OpenFile(const OpenFileRequest& request) override {
@@ -309,17 +317,17 @@ class FakeInstallerSystem : public InstallerSystem {
     return lines;
   }
 
-  // expand "SRC" "DST": the target appears when the source, taken relative to
-  // the current directory unless it is a full path, is a file on the "disk".
-  void ExpandInto(const std::string& commandLine) {
-    const std::size_t open1 = commandLine.find('"');
-    const std::size_t close1 = commandLine.find('"', open1 + 1);
-    const std::size_t open2 = commandLine.find('"', close1 + 1);
+  // The arguments "SRC" "DST": the target appears when the source, taken relative
+  // to the current directory unless it is a full path, is a file on the "disk".
+  void ExpandInto(const std::string& arguments) {
+    const std::size_t open1 = arguments.find('"');
+    const std::size_t close1 = arguments.find('"', open1 + 1);
+    const std::size_t open2 = arguments.find('"', close1 + 1);
     if (open1 == std::string::npos || close1 == std::string::npos || open2 == std::string::npos) return;
-    std::string source = commandLine.substr(open1 + 1, close1 - open1 - 1);
+    std::string source = arguments.substr(open1 + 1, close1 - open1 - 1);
     if (source.find(':') == std::string::npos) source = JoinPath(currentDir, source);
     if (!diskFiles.count(UpperAscii(source))) return;
-    AddFile(commandLine.substr(open2 + 1, commandLine.size() - open2 - 2));
+    AddFile(arguments.substr(open2 + 1, arguments.size() - open2 - 2));
   }
 
   std::map<std::string, std::uint32_t> files_;

@@ -38,7 +38,8 @@ struct MissingFiles : ::testing::Test {
       sys.AddDiskFile(f);
   }
   std::string Expand(const std::string& source, const std::string& target) const {
-    return "expand \"" + source + "\" \"C:\\WINNT\\system32\\spool\\drivers\\w32x86\\" + target + "\"";
+    return "\"C:\\WINNT\\system32\\expand.exe\" \"" + source + "\" \"C:\\WINNT\\system32\\spool\\drivers\\w32x86\\" +
+           target + "\"";
   }
   std::vector<std::string> Titles() const {
     std::vector<std::string> titles;
@@ -60,6 +61,7 @@ TEST_F(MissingFiles, OneDiskNeedsOnePromptAndTakesTheRestBesideIt) {
                                          Expand("Rasddui.hl_", "Rasddui.hlp"),
                                          Expand("Rasddui.dl_", "Rasddui.dll")};
   EXPECT_EQ(sys.commandLines, runs);
+  EXPECT_EQ(sys.programs, std::vector<std::string>(3, "C:\\WINNT\\system32\\expand.exe"));
   // The folder the run started in is current again for the driver's own files.
   EXPECT_EQ(sys.Calls("cd"), (std::vector<std::string>{"cd D:\\I386\\", "cd C:\\FAXPROD\\"}));
   // The warning comes once, before any prompt; then the run goes on as a success.
@@ -107,7 +109,7 @@ TEST_F(MissingFiles, LastFileOnAnotherDiskGetsTheOnlySecondPrompt) {
 TEST_F(MissingFiles, CancellingTheFirstPromptEndsWithNothingExpanded) {
   sys.SetInf(kLayout, LayoutInf("$Windows NT$", Disks('1', '2', '3')));
   sys.openAnswers = {std::nullopt, std::string("A:\\RASDDUI.HL_")};
-  EXPECT_EQ(RunInstaller(sys), 0);
+  EXPECT_EQ(RunInstaller(sys), 1);
   EXPECT_EQ(sys.prompts.size(), 1u);
   EXPECT_TRUE(sys.commandLines.empty());
   EXPECT_EQ(sys.errorBoxes, std::vector<std::string>{kMissing});
@@ -147,8 +149,33 @@ TEST_F(MissingFiles, OverlongCommandLineIsNotStarted) {
   sys.openAnswers = {deep};
   EXPECT_EQ(LocateUnidriverFiles(sys), kErrUnidriverMissing);
   EXPECT_TRUE(sys.commandLines.empty());
-  EXPECT_EQ(RunAndWait(sys, "expand ", std::string(504, 'x'), 0), std::optional<std::uint32_t>(0));
-  EXPECT_EQ(RunAndWait(sys, "expand ", std::string(505, 'x'), 0), std::nullopt);
+  // The quoted program path and a blank take 31 of the 511 characters.
+  const std::string expand = "C:\\WINNT\\system32\\expand.exe";
+  EXPECT_EQ(RunAndWait(sys, expand, std::string(480, 'x'), 0), std::optional<std::uint32_t>(0));
+  EXPECT_EQ(RunAndWait(sys, expand, std::string(481, 'x'), 0), std::nullopt);
+  EXPECT_EQ(sys.commandLines.size(), 1u);
+}
+
+// Windows' expander is started by its full path in the system folder, quoted, and
+// named as the program file: never by a bare name that the system would look for
+// in the installer's folder or on the disk first.
+TEST_F(MissingFiles, ExpanderIsTheSystemFoldersOwnNamedByItsFullPath) {
+  sys.systemDir = std::string("D:\\NT 40\\SYSTEM32");
+  sys.SetInf(kLayout, LayoutInf("$Windows NT$", Disks('1', '1', '1')));
+  sys.openAnswers = {std::string("D:\\I386\\RASDD.DL_")};
+  EXPECT_EQ(LocateUnidriverFiles(sys), 0);
+  ASSERT_EQ(sys.commandLines.size(), 3u);
+  EXPECT_EQ(sys.commandLines[0],
+            "\"D:\\NT 40\\SYSTEM32\\expand.exe\" \"D:\\I386\\RASDD.DL_\" "
+            "\"C:\\WINNT\\system32\\spool\\drivers\\w32x86\\Rasdd.dll\"");
+  EXPECT_EQ(sys.programs, std::vector<std::string>(3, "D:\\NT 40\\SYSTEM32\\expand.exe"));
+}
+
+TEST_F(MissingFiles, ProgramsNotNamedByAFullPathAreNotStarted) {
+  for (const char* program : {"expand", "expand.exe", "D:expand.exe", "\\WINNT\\system32\\expand.exe",
+                              "system32\\expand.exe"})
+    EXPECT_EQ(RunAndWait(sys, program, "\"A:\\RASDD.DL_\" \"C:\\Rasdd.dll\"", 0), std::nullopt) << program;
+  EXPECT_TRUE(sys.commandLines.empty());
 }
 
 TEST_F(MissingFiles, FilesPresentNeedNoInf) {
@@ -170,7 +197,7 @@ TEST_F(MissingFiles, DirectoriesAndSystemFilesDoNotCount) {
 
 TEST_F(MissingFiles, MissingLayoutEntryIsReported) {
   sys.SetInf(kLayout, LayoutInf("$Windows NT$", "Rasdd.dll=1,,\r\nRasddui.dll=1,,\r\n"));
-  EXPECT_EQ(RunInstaller(sys), 0);
+  EXPECT_EQ(RunInstaller(sys), 1);
   EXPECT_EQ(sys.errorBoxes, std::vector<std::string>{kNoEntry});
   EXPECT_TRUE(sys.prompts.empty());
 }

@@ -42,6 +42,66 @@ TEST(InstallErrorTest, EveryCodeHasItsMessage) {
   EXPECT_EQ(InstallErrorMessage(5), "Unknown installation error : 5");
 }
 
+// Every failure code the run can end in: its box, then exit status 1 (a script
+// that deploys the installer must not take it for a success), and nothing written.
+struct FailureCase {
+  const char* name;
+  void (*arrange)(FakeInstallerSystem&);
+  const char* box;
+};
+
+const FailureCase kFailureCases[] = {
+    {"NotNt", [](FakeInstallerSystem& s) { s.version = OsVersion{1, 4, 10}; },
+     "This printer driver is not compatible with Windows NT"},
+    {"FileNotFound", [](FakeInstallerSystem& s) { s.sourceFiles.erase("APFMON40.DLL"); },
+     "A required printer driver file was not found"},
+    {"CantCopy", [](FakeInstallerSystem& s) { s.verResults["APFPDENT.DLL"] = 0x40; },
+     "Unable to copy printer driver to Windows system directory"},
+    {"NoInfEntry", [](FakeInstallerSystem& s) { s.DropFile(*s.driverDir + "\\Rasdd.dll"); },
+     "Cannot locate unidriver files in\rWindows Setup (INF) file."},
+    {"UnidriverMissing",
+     [](FakeInstallerSystem& s) {
+       s.DropFile(*s.driverDir + "\\Rasddui.hlp");
+       s.SetInf("C:\\WINNT\\INF\\LAYOUT.INF",
+                "[Version]\r\nsignature=$Windows NT$\r\n[SourceDisksNames.x86]\r\n1=CD\r\n"
+                "[SourceDisksFiles]\r\nRasdd.dll=1\r\nRasddui.hlp=1\r\nRasddui.dll=1\r\n");
+     },
+     "Unidriver files not installed.  The print driver\rmay not be configured properly."},
+    {"SystemDirectory",
+     [](FakeInstallerSystem& s) {
+       s.DropFile(*s.driverDir + "\\Rasdd.dll");
+       s.systemDir.reset();
+     },
+     "Couldn't determine Windows\\System directory"},
+    {"WindowsDirectory",
+     [](FakeInstallerSystem& s) {
+       s.DropFile(*s.driverDir + "\\Rasdd.dll");
+       s.windowsDir.reset();
+     },
+     "Couldn't determine Windows directory"},
+    {"DriverDirectory", [](FakeInstallerSystem& s) { s.driverDir.reset(); },
+     "Couldn't determine Windows NT printer driver directory"},
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class FailureExit : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(FailureExit, BoxThenExitStatusOneAndNothingWritten) {
+  FakeInstallerSystem sys;
+  sys.AddUnidriverFiles();
+  GetParam().arrange(sys);
+  EXPECT_EQ(RunInstaller(sys), 1);
+  ASSERT_FALSE(sys.errorBoxes.empty());
+  EXPECT_EQ(sys.errorBoxes.back(), GetParam().box);
+  EXPECT_EQ(sys.log.back(), std::string("error ") + GetParam().box) << "the box is the last thing the run does";
+  EXPECT_TRUE(sys.fatalErrors.empty());
+  EXPECT_TRUE(sys.writtenProfile.empty() && sys.registry.empty() && sys.writtenFiles.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCode, FailureExit, ::testing::ValuesIn(kFailureCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(InstalledNt, FilesPresentRegistersEverythingAndWritesSilently) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(sys.warnings, 0);
@@ -113,7 +173,7 @@ TEST_F(InstalledNt, InstallerDirKeepsASingleBackslash) {
 
 TEST_F(InstalledNt, UnreadableDataFileIsNotFoundAndNothingIsWritten) {
   sys.sourceFiles.erase("APFPDENT.DLL");
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), 1);
   EXPECT_EQ(sys.errorBoxes, std::vector<std::string>{"A required printer driver file was not found"});
   EXPECT_TRUE(sys.Calls("Add").empty());
   EXPECT_TRUE(sys.Calls("load").empty());
@@ -122,7 +182,7 @@ TEST_F(InstalledNt, UnreadableDataFileIsNotFoundAndNothingIsWritten) {
 
 TEST_F(InstalledNt, RefusedCopyIsCantCopy) {
   sys.verResults["APFAXCNV.DLL"] = 0x800;  // cannot create the target
-  Run();
+  EXPECT_EQ(Run(), 1);
   EXPECT_EQ(sys.errorBoxes, std::vector<std::string>{"Unable to copy printer driver to Windows system directory"});
   // The driver was registered before; the printer and the check are not reached.
   EXPECT_EQ(sys.Calls("Add"), std::vector<std::string>{"AddPrinterDriver"});
@@ -249,7 +309,7 @@ TEST(InstallerPlatformTest, OtherPlatformsAreRefusedWithoutWriting) {
   FakeInstallerSystem sys;
   sys.AddUnidriverFiles();
   sys.version = OsVersion{1, 4, 10};
-  EXPECT_EQ(RunInstaller(sys), 0);
+  EXPECT_EQ(RunInstaller(sys), 1);
   EXPECT_EQ(sys.log, std::vector<std::string>{"error This printer driver is not compatible with Windows NT"});
 }
 
@@ -288,7 +348,7 @@ TEST_F(InstalledNt, RefusedMarkerIsReportedWithItsPath) {
 TEST(InstallerDirectoryTest, UnknownDriverDirectoryIsReportedTwiceThenByCode) {
   FakeInstallerSystem sys;
   sys.driverDir.reset();
-  EXPECT_EQ(RunInstaller(sys), 0);
+  EXPECT_EQ(RunInstaller(sys), 1);
   const std::vector<std::string> expected = {
       std::string("error ") + kDirBox, "warning", std::string("error ") + kDirBox,
       "error Couldn't determine Windows NT printer driver directory"};
@@ -298,11 +358,11 @@ TEST(InstallerDirectoryTest, UnknownDriverDirectoryIsReportedTwiceThenByCode) {
 TEST(InstallerDirectoryTest, SystemAndWindowsDirectoryFailuresHaveTheirCodes) {
   FakeInstallerSystem noSystem;
   noSystem.systemDir.reset();
-  RunInstaller(noSystem);
+  EXPECT_EQ(RunInstaller(noSystem), 1);
   EXPECT_EQ(noSystem.errorBoxes, std::vector<std::string>{"Couldn't determine Windows\\System directory"});
   FakeInstallerSystem noWindows;
   noWindows.windowsDir.reset();
-  RunInstaller(noWindows);
+  EXPECT_EQ(RunInstaller(noWindows), 1);
   EXPECT_EQ(noWindows.errorBoxes, std::vector<std::string>{"Couldn't determine Windows directory"});
   EXPECT_TRUE(noWindows.writtenFiles.empty());
 }

@@ -3,6 +3,9 @@
 // the driver does) and the user (the fax details dialog and the boxes that follow).
 // vzstub.exe, copied in as VZ.EXE, plays the main fax program.
 #include <windows.h>
+#include <commctrl.h>
+
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -11,8 +14,10 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "controller_process.hpp"
+#include "platform/handles.hpp"
 #include "test_files.hpp"
 #include "tools/driverclient.hpp"
 
@@ -242,6 +247,26 @@ TEST_F(JobTest, YesStartsTheMainFaxProgramInItsOwnFolder) {
   EXPECT_NE(log.find(" in " + root_ + "\r\n"), std::string::npos) << log;
 }
 
+// The program file named in the settings is the one started, by that path: a
+// program whose name is the path's first word, in the folder above, is not.
+TEST_F(JobTest, YesStartsTheProgramFileTheSettingsNameAndNoOther) {
+  const std::string folder = root_ + "\\Velmor FAX";
+  const std::string program = folder + "\\VZ.EXE";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA(StubPath().c_str(), program.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(WindowsPath(VZ_PLANTED_EXPAND_EXE).c_str(), (root_ + "\\Velmor.exe").c_str(), FALSE));
+  WriteBytes(iniPath_, "[Location]\r\nVZOutPath=" + out_ + "\r\nVZExecutable=" + program + "\r\n");
+  FlushProfileCache();
+  HWND question = QuestionAfterOk();
+  ASSERT_NE(question, nullptr);
+  PostMessageA(question, WM_COMMAND, IDYES, 0);
+  ASSERT_TRUE(DriverReleased());
+  ASSERT_NE(WaitVisible(nullptr, "VelmorFAX"), nullptr);
+  const std::string started = ReadBytes(folder + "\\vzstub.log");
+  EXPECT_NE(started.find(" in " + folder + "\r\ncommand \"" + program + "\"\r\n"), std::string::npos) << started;
+  EXPECT_FALSE(IsFile(root_ + "\\PLANTED.RAN")) << ReadBytes(root_ + "\\PLANTED.RAN");
+}
+
 TEST_F(JobTest, YesWithTheProgramRunningRestoresItsOwnerAndBringsItForward) {
   const PROCESS_INFORMATION stub = StartProcess(exe_, "--owner --minimized");
   ASSERT_NE(stub.hProcess, nullptr);
@@ -389,37 +414,111 @@ TEST_F(JobTest, WindowCreationsOfAnotherProgramAreSeen) {
   CloseHandle(stub.hProcess);
 }
 
-// The controller runs from the scratch folder, where its phone book is: one entry.
+BOOL CALLBACK FindList(HWND child, LPARAM found) {
+  char cls[64] = {};
+  GetClassNameA(child, cls, sizeof cls);
+  if (lstrcmpiA(cls, "SysListView32") != 0) return TRUE;
+  *reinterpret_cast<HWND*>(found) = child;
+  return FALSE;
+}
+
+// The controller runs from the scratch folder, where its phone book is: by default
+// one entry.
 class PhoneBookJobTest : public JobTest {
  protected:
   std::string ControllerProgram() override {
     const std::string program = root_ + "\\VZNTCTL.EXE";
     EXPECT_TRUE(CopyFileA(ControllerPath().c_str(), program.c_str(), FALSE));
     const std::string dbftool = WindowsPath(VZ_DBFTOOL_EXE);
-    WriteBytes(root_ + "\\book.csv", "Jane Roe,+1 555 0100\r\n");
     EXPECT_EQ(RunAndWait(dbftool, "create-phonebook VZPB.DBF"), 0u);
-    EXPECT_EQ(RunAndWait(dbftool, "import VZPB.DBF book.csv"), 0u);
+    if (!book_.empty()) {
+      WriteBytes(root_ + "\\book.csv", book_);
+      EXPECT_EQ(RunAndWait(dbftool, "import VZPB.DBF book.csv"), 0u);
+    }
     return program;
   }
 
-  // Opens the phone book from the dialog (the button, or Alt+P in a box) and ends it
-  // with the key `key`.
-  void UsePhoneBook(HWND dialog, WPARAM key, bool altP = false) {
+  // Opens the phone book from the dialog (the button, or Alt+P in a box); the
+  // browser, once its focus is in it.
+  HWND OpenPhoneBook(HWND dialog, bool altP = false) {
     if (altP)
       PostMessageA(GetDlgItem(dialog, kSubject), WM_SYSCHAR, 'p', 1 << 29);
     else
       PostMessageA(GetDlgItem(dialog, 208), BM_CLICK, 0, 0);
     HWND browser = WaitVisible(nullptr, "VelmorFax Printer Driver - Select Phone Number ");
-    ASSERT_NE(browser, nullptr);
+    EXPECT_NE(browser, nullptr);
+    if (browser == nullptr) return nullptr;
+    const bool focused = WaitFor([&] { return FocusIn(browser) != nullptr; });
+    EXPECT_TRUE(focused);
+    return focused ? browser : nullptr;
+  }
+  // The control with the focus when it is in the browser, else null.
+  static HWND FocusIn(HWND browser) {
     GUITHREADINFO gui{};
     gui.cbSize = sizeof gui;
-    ASSERT_TRUE(WaitFor([&] {
-      return GetGUIThreadInfo(GetWindowThreadProcessId(browser, nullptr), &gui) && gui.hwndFocus != nullptr &&
-             (gui.hwndFocus == browser || IsChild(browser, gui.hwndFocus));
-    }));
-    PressKey(gui.hwndFocus, key);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(browser, nullptr), &gui) || gui.hwndFocus == nullptr) return nullptr;
+    return gui.hwndFocus == browser || IsChild(browser, gui.hwndFocus) ? gui.hwndFocus : nullptr;
+  }
+  // Ends the browser with the key `key` (Enter accepts, Esc cancels).
+  void EndPhoneBook(HWND browser, WPARAM key) {
+    PressKey(FocusIn(browser), key);
     ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(browser); }));
   }
+  void UsePhoneBook(HWND dialog, WPARAM key, bool altP = false) {
+    HWND browser = OpenPhoneBook(dialog, altP);
+    ASSERT_NE(browser, nullptr);
+    EndPhoneBook(browser, key);
+  }
+
+  // The browser's list, and the row it shows selected once that is `row`; -1 when
+  // none or another row is selected within the time.
+  static int SelectedRowOnceItIs(HWND browser, int row) {
+    HWND list = nullptr;
+    EnumChildWindows(browser, &FindList, reinterpret_cast<LPARAM>(&list));
+    if (list == nullptr) return -1;
+    int selected = -1;
+    WaitFor([&] {
+      selected = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+      return selected == row;
+    });
+    return selected;
+  }
+  // Whether the list shows the row without scrolling.
+  static bool RowInView(HWND browser, int row) {
+    HWND list = nullptr;
+    EnumChildWindows(browser, &FindList, reinterpret_cast<LPARAM>(&list));
+    if (list == nullptr) return false;
+    const int top = static_cast<int>(SendMessageA(list, LVM_GETTOPINDEX, 0, 0));
+    const int page = static_cast<int>(SendMessageA(list, LVM_GETCOUNTPERPAGE, 0, 0));
+    return row >= top && row < top + page;
+  }
+
+  // Prints a document, types the number and recipient, opens the phone book and
+  // leaves it with `key`; the dialog (null, with a failure, when something does not show).
+  HWND PickAfterTyping(const std::string& phone, const std::string& recipient, WPARAM key) {
+    PrintDocument();
+    HWND dialog = Dialog();
+    EXPECT_NE(dialog, nullptr);
+    if (dialog == nullptr) return nullptr;
+    Type(dialog, kPhone, phone);
+    Type(dialog, kRecipient, recipient);
+    UsePhoneBook(dialog, key);
+    return dialog;
+  }
+
+  // Presses Ok and No and returns the job file written.
+  std::string OkAndJobFile(HWND dialog) {
+    PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+    HWND question = WaitVisible("#32770", "FAX CREATED");
+    EXPECT_NE(question, nullptr);
+    if (question == nullptr) return "<no question>";
+    PostMessageA(question, WM_COMMAND, IDNO, 0);
+    EXPECT_TRUE(DriverReleased());
+    return ReadBytes(out_ + "\\FAX00000.JFD");
+  }
+
+  // name,number lines for dbftool's import.
+  std::string book_ = "Jane Roe,+1 555 0100\r\n";
 };
 
 TEST_F(PhoneBookJobTest, AcceptedEntryReplacesNumberAndRecipientAndCancelKeepsThem) {
@@ -447,6 +546,95 @@ TEST_F(PhoneBookJobTest, AcceptedEntryReplacesNumberAndRecipientAndCancelKeepsTh
   EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "777\r\nJane Roe\r\nSubject stays\r\n");
 }
 
+// Accept on an empty phone book hands back no entry: what was typed stays.
+class EmptyPhoneBookJobTest : public PhoneBookJobTest {
+ protected:
+  EmptyPhoneBookJobTest() { book_.clear(); }
+};
+
+TEST_F(EmptyPhoneBookJobTest, AcceptOnAnEmptyPhoneBookKeepsTheTypedNumberAndRecipient) {
+  HWND dialog = PickAfterTyping("+1 555 4242", "Typed Person", VK_RETURN);
+  ASSERT_NE(dialog, nullptr);
+  // The job file holds the boxes as they were at Ok.
+  EXPECT_EQ(OkAndJobFile(dialog), "+1 555 4242\r\nTyped Person\r\n\r\n");
+}
+
+// Forty entries come before "Baker, Bo": more than the list shows at once.
+class LongPhoneBookJobTest : public PhoneBookJobTest {
+ protected:
+  LongPhoneBookJobTest() {
+    book_.clear();
+    for (int i = 0; i < 40; ++i) book_ += vz::Format("Abel %02d,+1 555 01%02d\r\n", i, i);
+    book_ += "\"Baker, Bo\",+1 555 0200\r\nCole Cy,+1 555 0300\r\n";
+  }
+};
+
+TEST_F(LongPhoneBookJobTest, ThePhoneBookOpensOnTheFirstEntryStartingWithTheRecipientTyped) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kRecipient, "bak");
+  HWND browser = OpenPhoneBook(dialog);
+  ASSERT_NE(browser, nullptr);
+  EXPECT_EQ(SelectedRowOnceItIs(browser, 40), 40);
+  EXPECT_TRUE(RowInView(browser, 40));
+  EndPhoneBook(browser, VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kRecipient)) == "Baker, Bo"; }));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "+1 555 0200");
+
+  // Nothing typed, or a text no name starts with: the first entry, at the top.
+  for (const char* typed : {"", "Bakery"}) {
+    SCOPED_TRACE(typed);
+    Type(dialog, kRecipient, typed);
+    browser = OpenPhoneBook(dialog);
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(SelectedRowOnceItIs(browser, 0), 0);
+    EXPECT_TRUE(RowInView(browser, 0));
+    EndPhoneBook(browser, VK_ESCAPE);
+    EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), typed);
+  }
+  Type(dialog, kRecipient, "ABEL 1");
+  browser = OpenPhoneBook(dialog, /*altP=*/true);
+  ASSERT_NE(browser, nullptr);
+  EXPECT_EQ(SelectedRowOnceItIs(browser, 10), 10);
+  EndPhoneBook(browser, VK_RETURN);
+  EXPECT_EQ(OkAndJobFile(dialog), "+1 555 0110\r\nAbel 10\r\n\r\n");
+}
+
+// The controller's main form is hidden at the top-left corner: the entry editor,
+// opened from the browser opened from the dialog, lies wholly on the work area, over
+// the browser.
+TEST_F(PhoneBookJobTest, TheEntryEditorOpensOverTheBrowserWhollyOnTheWorkArea) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  PostMessageA(GetDlgItem(dialog, 208), BM_CLICK, 0, 0);
+  HWND browser = WaitVisible(nullptr, "VelmorFax Printer Driver - Select Phone Number ");
+  ASSERT_NE(browser, nullptr);
+  // Alt+N, the New button's key, as the browser's own loop sees it.
+  PostMessageA(browser, WM_SYSCHAR, 'n', 1 << 29);
+  HWND editor = WaitVisible(nullptr, "Phone Book Editor");
+  ASSERT_NE(editor, nullptr);
+  RECT work{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  RECT e{};
+  RECT b{};
+  GetWindowRect(editor, &e);
+  GetWindowRect(browser, &b);
+  EXPECT_GE(e.left, work.left);
+  EXPECT_GE(e.top, work.top);
+  EXPECT_LE(e.right, work.right);
+  EXPECT_LE(e.bottom, work.bottom);
+  EXPECT_EQ(e.left, b.left + ((b.right - b.left) - (e.right - e.left)) / 2);
+  EXPECT_EQ(e.top, b.top + ((b.bottom - b.top) - (e.bottom - e.top)) / 2);
+  PostMessageA(editor, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(editor); }));
+  PostMessageA(browser, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(browser); }));
+  PostMessageA(GetDlgItem(dialog, kButton3), BM_CLICK, 0, 0);
+  ASSERT_TRUE(DriverReleased());
+}
+
 // The tray menu as the user opens it: a right-button press on the icon, then a
 // left click on the item.
 class TrayMenuTest : public JobTest {
@@ -456,6 +644,13 @@ class TrayMenuTest : public JobTest {
     if (HWND form = vz::test::MainFormOf(controller_.dwProcessId)) {
       PostMessageA(form, WM_CLOSE, 0, 0);
       WaitForSingleObject(controller_.hProcess, 10000);
+    }
+    // A stand-in started by a failed step may not have its window yet.
+    for (DWORD id : FaxProgramIds()) {
+      vz::win::Handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id));
+      if (!process) continue;
+      TerminateProcess(process.Get(), 0);
+      WaitForSingleObject(process.Get(), 5000);
     }
     JobTest::TearDown();
   }
@@ -469,6 +664,31 @@ class TrayMenuTest : public JobTest {
       if (pid == controller_.dwProcessId) return wnd;
     }
     return nullptr;
+  }
+
+  // The icon's notifications, as the shell posts them with the pointer on the icon.
+  static void Notify(HWND tray, std::initializer_list<UINT> mouseMessages) {
+    SetCursorPos(600, 500);
+    for (UINT message : mouseMessages) PostMessageA(tray, WM_USER + 100, 42, message);
+  }
+  // Waits for the tray menu and closes it with Esc.
+  static bool CloseMenu() {
+    HWND menu = WaitVisible("#32768", nullptr);
+    if (menu == nullptr) return false;
+    PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    return WaitFor([] { return WaitVisible("#32768", nullptr, 0) == nullptr; });
+  }
+  // Whether a process of the stand-in's file name runs: the process exists as soon
+  // as the shell has been asked to start it, before its window does.
+  static bool FaxProgramRunning() { return !FaxProgramIds().empty(); }
+  static std::vector<DWORD> FaxProgramIds() {
+    std::vector<DWORD> ids;
+    vz::win::Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry))
+      if (lstrcmpiA(entry.szExeFile, "VZ.EXE") == 0) ids.push_back(entry.th32ProcessID);
+    return ids;
   }
 
   // Clicks item `item` (0 is the first) of the three. Keys posted to the menu would
@@ -513,6 +733,47 @@ TEST_F(TrayMenuTest, AboutShowsItsBoxAndTheControllerGoesOn) {
   EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)), "VelmorFAX NT Print To Fax Controller");
   PostMessageA(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(vz::tools::PipeDocStart("after About"), out_ + "\\FAX00000.APF");
+}
+
+// A double click of the left button on the icon does what "Start VelmorFAX" does. A
+// single click, or a double click of the right button, starts nothing.
+TEST_F(TrayMenuTest, DoubleClickOnTheIconStartsTheProgramAndASingleClickDoesNot) {
+  HWND tray = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (tray = TrayWindow()) != nullptr; }));
+  Notify(tray, {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP});
+  // Well past the double-click time, which the single click waits out.
+  const ULONGLONG clicked = GetTickCount64();
+  ASSERT_TRUE(WaitFor([&] { return GetTickCount64() - clicked > 1000; }));
+  Notify(tray, {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK, WM_RBUTTONUP});
+  ASSERT_TRUE(CloseMenu());
+  // Once this menu shows, everything before it has been handled.
+  Notify(tray, {WM_RBUTTONDOWN, WM_RBUTTONUP});
+  ASSERT_TRUE(CloseMenu());
+  EXPECT_FALSE(FaxProgramRunning());
+  EXPECT_FALSE(IsFile(stubLog_));
+
+  Notify(tray, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+  ASSERT_NE(WaitVisible(nullptr, "VelmorFAX"), nullptr);
+  const std::string log = ReadBytes(stubLog_);
+  EXPECT_EQ(log.substr(0, 8), "started ") << log;
+  EXPECT_NE(log.find(" in " + root_ + "\r\n"), std::string::npos) << log;
+}
+
+TEST_F(TrayMenuTest, DoubleClickOnTheIconRestoresTheRunningProgramAndBringsItForward) {
+  const PROCESS_INFORMATION stub = StartProcess(exe_, "--owner --minimized");
+  ASSERT_NE(stub.hProcess, nullptr);
+  CloseHandle(stub.hProcess);
+  HWND owner = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (owner = FindWindowA(nullptr, "VelmorFAX Owner")) != nullptr && IsIconic(owner); }));
+  HWND tray = nullptr;
+  ASSERT_TRUE(WaitFor([&] { return (tray = TrayWindow()) != nullptr; }));
+  const std::size_t before = ReadBytes(stubLog_).size();
+  Notify(tray, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP});
+  EXPECT_TRUE(WaitFor([&] { return ReadBytes(stubLog_).find("front ", before) != std::string::npos; }));
+  const std::string log = ReadBytes(stubLog_);
+  EXPECT_EQ(log.substr(before, 15), "owner restored ") << log;
+  EXPECT_FALSE(IsIconic(owner));
+  EXPECT_EQ(log.find("started ", 1), std::string::npos) << "a second copy was started:\n" << log;
 }
 
 TEST_F(TrayMenuTest, StartVelmorFaxStartsTheProgramWhenItIsNotRunning) {

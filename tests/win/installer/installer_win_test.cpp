@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "installer/installer.hpp"
 #include "installer/pdwarn.hpp"
 #include "installer/win32_installer_system.hpp"
 #include "robot.hpp"
@@ -33,7 +34,9 @@ class Win32InstallerSystemTest : public ::testing::Test {
  protected:
   void TearDown() override {
     SetCurrentDirectoryA(startFolder_.c_str());
-    for (const char* name : {"A.INF", "src\\X.DLL", "dst\\X.DLL", "T.TXT"}) DeleteFileA((folder_ + "\\" + name).c_str());
+    for (const char* name : {"A.INF", "src\\X.DLL", "dst\\X.DLL", "T.TXT", "expand.exe", "PLANTED.RAN", "SRC.TXT",
+                             "OUT.TXT"})
+      DeleteFileA((folder_ + "\\" + name).c_str());
     RemoveDirectoryA((folder_ + "\\src").c_str());
     RemoveDirectoryA((folder_ + "\\dst").c_str());
     RemoveDirectoryA(folder_.c_str());
@@ -89,8 +92,33 @@ TEST_F(Win32InstallerSystemTest, FileInstallerTakesAnEmptySourceAsTheCurrentFold
 }
 
 TEST_F(Win32InstallerSystemTest, ProcessesGiveTheirExitCodeOrNothing) {
-  EXPECT_EQ(sys.RunProcess("cmd.exe /c exit 7", 0), std::optional<std::uint32_t>(7));
-  EXPECT_EQ(sys.RunProcess("no-such-program-vz.exe", 0), std::nullopt);
+  const std::string cmd = sys.SystemDirectory().value_or("") + "\\cmd.exe";
+  EXPECT_EQ(sys.RunProcess(cmd, "\"" + cmd + "\" /c exit 7", 0), std::optional<std::uint32_t>(7));
+  EXPECT_EQ(sys.RunProcess(Path("no-such-program-vz.exe"), "no-such-program-vz.exe", 0), std::nullopt);
+}
+
+std::string PlantedExpand() {
+  std::string path = std::string("Z:") + VZ_PLANTED_EXPAND_EXE;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+// A program called expand.exe in the current folder (as on a disk the user browsed
+// to) never runs in place of the system folder's: that one copies a file that is
+// not compressed as it is.
+TEST_F(Win32InstallerSystemTest, ExpanderRunsFromTheSystemFolderNotTheCurrentOne) {
+  ASSERT_TRUE(CopyFileA(PlantedExpand().c_str(), Path("expand.exe").c_str(), FALSE)) << PlantedExpand();
+  ASSERT_TRUE(sys.WriteWholeFile(Path("SRC.TXT"), "not compressed\r\n"));
+  ASSERT_TRUE(sys.ChangeDirectory(folder_));
+  const std::string expand = sys.SystemDirectory().value_or("") + "\\expand.exe";
+  const std::string arguments = "\"SRC.TXT\" \"" + Path("OUT.TXT") + "\"";
+  EXPECT_EQ(vz::inst::RunAndWait(sys, expand, arguments, SW_HIDE), std::optional<std::uint32_t>(0));
+  EXPECT_EQ(sys.ReadTextFile(Path("OUT.TXT")), std::optional<std::string>("not compressed\r\n"));
+  EXPECT_EQ(sys.FileAttributes(Path("PLANTED.RAN")), std::nullopt);
+  // The planted program does run when it is the one named.
+  EXPECT_EQ(sys.RunProcess(Path("expand.exe"), "expand", SW_HIDE), std::optional<std::uint32_t>(42));
+  EXPECT_EQ(sys.ReadTextFile(Path("PLANTED.RAN")), std::optional<std::string>("expand"));
 }
 
 TEST_F(Win32InstallerSystemTest, LibraryAndInformationContextFailuresAreReported) {

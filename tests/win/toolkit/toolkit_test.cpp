@@ -380,7 +380,8 @@ TEST_F(ToolkitTest, CenterOverMainFormUsesTheNormalRectangleOrTheScreen) {
 
   App().SetMainForm(&main);
   main.SetBounds(100, 50, 400, 300);
-  CenterOverMainForm(&dialog);  // shown or not, its normal rectangle counts
+  main.Show();
+  CenterOverMainForm(&dialog);  // a shown main form: its rectangle counts
   EXPECT_EQ(dialog.Left(), 100 + (400 - 201) / 2);
   EXPECT_EQ(dialog.Top(), 50 + (300 - 101) / 2);
   RECT r{};
@@ -388,12 +389,124 @@ TEST_F(ToolkitTest, CenterOverMainFormUsesTheNormalRectangleOrTheScreen) {
   EXPECT_EQ(r.left, 199);
   EXPECT_EQ(r.top, 149);
 
-  main.Show();
   ShowWindow(main.Handle(), SW_MAXIMIZE);
   CenterOverMainForm(&dialog);
   EXPECT_EQ(dialog.Left(), (sw - 201) / 2);
   EXPECT_EQ(dialog.Top(), (sh - 101) / 2);
   App().SetMainForm(nullptr);
+}
+
+namespace {
+
+RECT WorkArea() {
+  RECT work{};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  return work;
+}
+
+bool Inside(const RECT& r, const RECT& work) {
+  return r.left >= work.left && r.top >= work.top && r.right <= work.right && r.bottom <= work.bottom;
+}
+
+std::string Describe(const RECT& r) {
+  return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" + std::to_string(r.right) + "," +
+         std::to_string(r.bottom) + ")";
+}
+
+}  // namespace
+
+// A program in the tray keeps its main form hidden where it was made, at the top-left
+// corner: a dialog goes over the window that opened it instead, never off the screen.
+TEST_F(ToolkitTest, WithTheMainFormHiddenMinimisedOrOffTheScreenADialogGoesOverItsOpener) {
+  const RECT work = WorkArea();
+  ASSERT_GT(work.right - work.left, 640);
+  ASSERT_GT(work.bottom - work.top, 480);
+  CodeForm main(nullptr, "Hidden Main");
+  main.SetBounds(0, 0, 288, 126);
+  App().SetMainForm(&main);
+  CodeForm opener(nullptr, "Opener");
+  opener.SetBounds(300, 200, 400, 300);
+  opener.Show();
+  CodeForm dialog(nullptr, "Placed Dialog");
+  dialog.SetBounds(0, 0, 337, 190);
+  ASSERT_EQ(GetActiveWindow(), opener.Handle());
+
+  auto expectOverOpener = [&](const char* mainState) {
+    dialog.SetBounds(0, 0, 337, 190);
+    CenterOverMainForm(&dialog);
+    RECT r{};
+    GetWindowRect(dialog.Handle(), &r);
+    EXPECT_EQ(r.left, 331) << mainState;  // 300 + (400 - 337) / 2
+    EXPECT_EQ(r.top, 255) << mainState;   // 200 + (300 - 190) / 2
+    EXPECT_TRUE(Inside(r, work)) << mainState << ": " << Describe(r);
+  };
+  expectOverOpener("hidden");
+  main.Show();
+  ShowWindow(main.Handle(), SW_MINIMIZE);
+  opener.BringToFront();
+  expectOverOpener("minimised");
+  ShowWindow(main.Handle(), SW_RESTORE);
+  main.SetBounds(-3000, -2000, 288, 126);
+  opener.BringToFront();
+  expectOverOpener("off the screen");
+  main.Hide();
+
+  // Nothing to go over: the middle of the work area. The opener's owner counts
+  // when it is not the active window.
+  opener.Hide();
+  CenterOverMainForm(&dialog);
+  EXPECT_EQ(dialog.Left(), work.left + ((work.right - work.left) - 337) / 2);
+  EXPECT_EQ(dialog.Top(), work.top + ((work.bottom - work.top) - 190) / 2);
+  opener.Show();
+  dialog.SetOwnerWindow(opener.Handle());
+  SetActiveWindow(nullptr);
+  dialog.SetBounds(0, 0, 337, 190);
+  CenterOverMainForm(&dialog);
+  EXPECT_EQ(dialog.Left(), 331);
+  EXPECT_EQ(dialog.Top(), 255);
+  dialog.SetOwnerWindow(App().Handle());
+  opener.Hide();
+  App().SetMainForm(nullptr);
+}
+
+TEST_F(ToolkitTest, PlacedDialogsStayWhollyInsideTheWorkArea) {
+  const RECT work = WorkArea();
+  CodeForm main(nullptr, "Edge Main");
+  CodeForm dialog(nullptr, "Edge Dialog");
+  // Not sizeable, like the entry editor: the system does not cut it to the screen.
+  dialog.SetBorderStyle(bsDialog);
+  App().SetMainForm(&main);
+  // A main form hanging over the bottom-right corner: the dialog stops at the edges.
+  main.SetBounds(work.right - 150, work.bottom - 100, 400, 300);
+  main.Show();
+  dialog.SetBounds(0, 0, 337, 190);
+  CenterOverMainForm(&dialog);
+  EXPECT_EQ(dialog.Left(), work.right - 337);
+  EXPECT_EQ(dialog.Top(), work.bottom - 190);
+  // Over the top-left corner.
+  main.SetBounds(work.left - 200, work.top - 150, 400, 300);
+  CenterOverMainForm(&dialog);
+  EXPECT_EQ(dialog.Left(), work.left);
+  EXPECT_EQ(dialog.Top(), work.top);
+  // Bigger than the work area: its top-left corner, where the title bar is.
+  const int bigWidth = work.right - work.left + 120;
+  const int bigHeight = work.bottom - work.top + 80;
+  main.SetBounds(work.left + 100, work.top + 100, 400, 300);
+  dialog.SetBounds(0, 0, bigWidth, bigHeight);
+  CenterOverMainForm(&dialog);
+  EXPECT_EQ(dialog.Left(), work.left);
+  EXPECT_EQ(dialog.Top(), work.top);
+  EXPECT_EQ(dialog.Width(), bigWidth);
+  main.Hide();
+  App().SetMainForm(nullptr);
+  // Centred on the screen, likewise.
+  dialog.SetPosition(poScreenCenter);
+  dialog.Show();
+  RECT r{};
+  GetWindowRect(dialog.Handle(), &r);
+  EXPECT_EQ(r.left, work.left);
+  EXPECT_EQ(r.top, work.top);
+  dialog.Hide();
 }
 
 TEST_F(ToolkitTest, MinimiseAndRestoreTellEverySubscriber) {

@@ -386,6 +386,22 @@ TEST_F(TrayIconTest, WithOnDblClickADoubleClickFiresOnlyOnDblClick) {
   EXPECT_EQ(doubles, 1);
 }
 
+// A program that acts on the left button's double click alone can tell which it was.
+TEST_F(TrayIconTest, ADoubleClickIsReportedWithItsButton) {
+  TTrayIcon95* icon = MakeIcon();
+  int clicks = 0, doubles = 0;
+  CountClicks(icon, clicks, &doubles);
+  std::vector<TMouseButton> buttons;
+  icon->OnDblClick = [&](TComponent*) { buttons.push_back(icon->MsgWindow()->LastButton()); };
+  Notify(WM_LBUTTONDOWN);
+  Notify(WM_RBUTTONDBLCLK);
+  Notify(WM_MBUTTONDBLCLK);
+  Notify(WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(PumpUntil([&] { return buttons.size() == 3; }));
+  EXPECT_EQ(buttons, (std::vector<TMouseButton>{mbRight, mbMiddle, mbLeft}));
+  EXPECT_EQ(clicks, 0);
+}
+
 TEST_F(TrayIconTest, TwoPressesASecondApartAreTwoClicks) {
   TTrayIcon95* icon = MakeIcon();
   int clicks = 0, doubles = 0;
