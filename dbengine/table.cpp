@@ -1284,6 +1284,75 @@ std::uint32_t Table::Append(const std::string& record) {
   return recno;
 }
 
+// Records written a chunk at a time, each chunk counted in the header after its
+// records and end marker are written, as Append orders a single record.
+void Table::WriteCountedChunks(const std::vector<std::string>& records, BatchProgress& progress) {
+  constexpr std::size_t kChunkRecords = 16384;
+  std::string bytes;
+  while (progress.appended < records.size()) {
+    const std::size_t n = std::min(kChunkRecords, records.size() - progress.appended);
+    bytes.clear();
+    for (std::size_t i = 0; i < n; ++i) bytes += records[progress.appended + i];
+    bytes += static_cast<char>(kDbfEndOfFile);
+    const std::uint32_t first = header_.recordCount + 1;
+    file_->WriteAt(header_.RecordOffset(first), bytes.data(), bytes.size());
+    const DbfDate today = options_.today();
+    const std::uint32_t count = header_.recordCount + static_cast<std::uint32_t>(n);
+    const std::string dateCount = BuildDateAndCount(today, count);
+    file_->WriteAt(kDbfDateOffset, dateCount.data(), dateCount.size());
+    header_.recordCount = count;
+    header_.date = today;
+    if (progress.appended == 0) progress.firstRecNo = first;
+    progress.appended += n;
+  }
+}
+
+void Table::AppendBatch(const std::vector<std::string>& records, BatchProgress& progress) {
+  progress = {};
+  retired_.clear();
+  CheckWritable();
+  for (const auto& record : records)
+    if (record.size() != header_.recordLength)
+      throw DbError(Format("%s: a record is %u bytes, not %zu", path_.c_str(), header_.recordLength, record.size()));
+  if (records.empty()) return;
+  FileLock headerLock(*this, kDbfLockBase, "the header");
+  ReadHeaderCount();
+  const std::uint64_t last = std::uint64_t{header_.recordCount} + records.size();
+  if (last >= kDbfLockBase || header_.RecordOffset(static_cast<std::uint32_t>(last)) + header_.recordLength + 1 >=
+                                  RecordLockOffset(static_cast<std::uint32_t>(last)))
+    throw DbError(path_ + " is full");
+  if (!index_) {
+    WriteCountedChunks(records, progress);
+    if (options_.durable) file_->Flush();
+    return;
+  }
+  CdxLock indexLock(*index_, LockKind::kExclusive);
+  const std::vector<TagState> tags = PrepareTags(index_->Tags());
+  std::vector<CdxTagInfo> infos;
+  for (const TagState& tag : tags) infos.push_back(tag.info);
+  // The counts so far reach the device before the index is emptied.
+  file_->Flush();
+  index_->BeginRebuild(infos);
+  auto buildTags = [&] {
+    file_->Flush();
+    for (const TagState& tag : tags) AddBuiltTag(tag);
+    index_->FinishRebuild();
+    LoadTags();
+    entry_.reset();
+  };
+  try {
+    WriteCountedChunks(records, progress);
+  } catch (const DbError&) {
+    try {
+      buildTags();
+    } catch (const DbError&) {
+      // The index stays marked as being rebuilt: the next opener builds it.
+    }
+    throw;
+  }
+  buildTags();
+}
+
 void Table::Modify(std::uint32_t recno, const std::function<std::string(const std::string&)>& change) {
   retired_.clear();
   CheckWritable();

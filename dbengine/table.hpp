@@ -170,6 +170,19 @@ class Table {
 
   // Changes. Each reaches the file and every tag before it returns.
   std::uint32_t Append(const std::string& record);
+  // Appends many records as one change, for bulk imports: the header lock is held
+  // throughout, the index is marked as being rebuilt and emptied (so that a crash on
+  // the way is found out by the next opener, which builds it from the records), the
+  // records are written and counted in chunks, and every tag is then built again from
+  // all records in one sorted pass. Other openers wait for the index meanwhile.
+  // `progress` tells how many of `records` the header counts so far, from which record
+  // number: when this throws (a full disk), those are in the table and, as far as the
+  // rebuild could finish, in its tags; the others are not.
+  struct BatchProgress {
+    std::size_t appended = 0;
+    std::uint32_t firstRecNo = 0;  // 0 until the first chunk is counted
+  };
+  void AppendBatch(const std::vector<std::string>& records, BatchProgress& progress);
   void Update(std::uint32_t recno, const std::string& record);
   void Delete(std::uint32_t recno);
   void Recall(std::uint32_t recno);
@@ -241,6 +254,7 @@ class Table {
   void ScanRecords(const std::function<void(std::uint32_t, std::string_view)>& visit);
   void RefreshTagsIfChanged();
   void Modify(std::uint32_t recno, const std::function<std::string(const std::string&)>& change);
+  void WriteCountedChunks(const std::vector<std::string>& records, BatchProgress& progress);
 
   std::string path_;
   TableOptions options_;

@@ -9,7 +9,7 @@ fixtures=$root/tests/fixtures/xbase
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
   -DVZ_FUZZ=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
-for target in pipe_fuzz dbf_fuzz cdx_fuzz inf_fuzz; do
+for target in pipe_fuzz dbf_fuzz cdx_fuzz inf_fuzz contacts_fuzz; do
   corpus=$build/corpus-$target
   mkdir -p "$corpus"
   case $target in
@@ -27,6 +27,7 @@ for target in pipe_fuzz dbf_fuzz cdx_fuzz inf_fuzz; do
       for inf in "$root"/tools/standins/inf/*.INF; do
         { cat "$inf"; printf '\0%%cdname%%,,,\\i386'; } >"$corpus/$(basename "$inf")"
       done ;;
+    contacts_fuzz) cp "$root"/tests/fixtures/contacts/* "$corpus/" ;;
   esac
   echo "fuzz $target: ${seconds}s"
   "$build/$target" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 \

@@ -7,10 +7,13 @@
 //   dbftool reindex FILE.DBF            builds every tag again from the records
 //   dbftool repair FILE.DBF             a record count beyond the file's records mended
 //   dbftool create-phonebook FILE.DBF   a new phone book table with its NAME tag
-//   dbftool import FILE.DBF CSV         appends name,phone rows (RFC 4180)
-//   dbftool export FILE.DBF             CSV of the visible entries in name order
+//   dbftool import FILE.DBF CONTACTS [--cut]
+//                                       adds the contacts of a CSV or vCard file
+//   dbftool export FILE.DBF [--format csv|csv-utf8|vcard] [OUT]
+//                                       the visible entries in name order
 //
-// Exit 2 for any failure, output that cannot be written included.
+// Exit 2 for any failure, output that cannot be written included; import exits 1
+// when it listed contacts it did not import.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -25,6 +28,7 @@
 
 #include "common/text.hpp"
 #include "dbengine/table.hpp"
+#include "phonebook/contacts.hpp"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -37,6 +41,7 @@ using vz::db::Table;
 
 constexpr int kExitOk = 0;
 constexpr int kExitDisagree = 1;
+constexpr int kExitListed = 1;
 constexpr int kExitError = 2;
 
 // Standard output with every write checked: on a full disk a listing stops at the
@@ -74,8 +79,8 @@ int Usage() {
       "       dbftool reindex FILE.DBF\n"
       "       dbftool repair FILE.DBF\n"
       "       dbftool create-phonebook FILE.DBF\n"
-      "       dbftool import FILE.DBF CSV\n"
-      "       dbftool export FILE.DBF\n",
+      "       dbftool import FILE.DBF CONTACTS [--cut]\n"
+      "       dbftool export FILE.DBF [--format csv|csv-utf8|vcard] [OUT]\n",
       stderr);
   return kExitError;
 }
@@ -245,149 +250,129 @@ int CreatePhoneBook(const std::string& path) {
   return kExitOk;
 }
 
-struct CsvRow {
-  std::vector<std::string> fields;
-  std::size_t line = 0;  // where the row starts
-};
-
-// RFC 4180: fields separated by commas, rows by CRLF (a lone LF is taken too);
-// quoted fields may hold commas, line breaks and doubled quotes.
-std::vector<CsvRow> ParseCsv(const std::string& text) {
-  std::vector<CsvRow> rows;
-  CsvRow row;
-  std::string field;
-  std::size_t line = 1;
-  row.line = 1;
-  bool quoted = false, wasQuoted = false, any = false;
-  auto endField = [&] {
-    row.fields.push_back(field);
-    field.clear();
-    wasQuoted = false;
-  };
-  auto endRow = [&] {
-    endField();
-    const bool blank = row.fields.size() == 1 && row.fields[0].empty() && !any;
-    if (!blank) rows.push_back(row);
-    row = CsvRow{};
-    row.line = line;
-    any = false;
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '"') {
-        if (i + 1 < text.size() && text[i + 1] == '"') {
-          field += '"';
-          ++i;
-        } else {
-          quoted = false;
-        }
-      } else {
-        if (c == '\n') ++line;
-        field += c;
-      }
-      continue;
-    }
-    if (c == '"' && field.empty() && !wasQuoted) {
-      quoted = wasQuoted = any = true;
-    } else if (c == ',') {
-      any = true;
-      endField();
-    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      continue;
-    } else if (c == '\n') {
-      ++line;
-      endRow();
-    } else {
-      if (wasQuoted) throw vz::db::DbError(vz::Format("line %zu: text after a closing quote", line));
-      field += c;
-      any = true;
-    }
-  }
-  if (quoted) throw vz::db::DbError(vz::Format("line %zu: a quoted field is not closed", row.line));
-  if (!field.empty() || !row.fields.empty() || any) endRow();
-  return rows;
+bool ReadFile(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), {});
+  return !in.bad();
 }
 
-int Import(const std::string& path, const std::string& csvPath) {
-  std::ifstream in(csvPath, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "dbftool: cannot read %s\n", csvPath.c_str());
+std::string Plural(std::size_t n, const char* one, const char* many) {
+  return vz::Format("%zu %s", n, n == 1 ? one : many);
+}
+
+// The summary on standard output, what was listed on standard error (each naming the
+// file and line), so that the summary can be read on its own.
+void ReportImport(const std::string& path, const std::string& file, const vz::phonebook::ContactsRead& read,
+                  const vz::phonebook::ImportPlan& plan, const vz::phonebook::ImportSummary& done) {
+  for (const auto& p : plan.problems)
+    std::fprintf(stderr, "dbftool: %s line %zu: %s\n", file.c_str(), p.line, p.text.c_str());
+  Out(vz::Format("read %s from %s (%s)\n", Plural(read.contacts.size() + read.withoutFax + read.problems.size(),
+                                                  "contact", "contacts").c_str(),
+                 file.c_str(), read.format.c_str()));
+  Out(vz::Format("added %s to %s\n", Plural(done.added, "entry", "entries").c_str(), path.c_str()));
+  Out(vz::Format("skipped %zu without a fax number, %zu already in the phone book, %zu listed\n", done.withoutFax,
+                 done.duplicates, done.listed));
+  if (done.cut > 0) Out(vz::Format("cut %s to fit the phone book's fields\n", Plural(done.cut, "entry", "entries").c_str()));
+  if (done.listed > 0 && !plan.problems.empty())
+    std::fprintf(stderr, "dbftool: the entries listed were not imported (--cut shortens names and numbers "
+                         "that are too long)\n");
+  if (done.stopped) {
+    // Line 0: every entry was written, and only the last flush failed.
+    const std::string where = done.stoppedAtLine > 0
+                                  ? vz::Format("at line %zu of %s ", done.stoppedAtLine, file.c_str())
+                                  : std::string();
+    std::fprintf(stderr,
+                 "dbftool: the import stopped %safter adding %s: %s\n"
+                 "dbftool: running it again adds only the rest (entries already in the phone book are skipped)\n",
+                 where.c_str(), Plural(done.added, "entry", "entries").c_str(), done.stopReason.c_str());
+  }
+}
+
+// Exit 0 only when every contact of the file is in the phone book (added now or
+// before, or without a fax number); 1 when some were listed; 2 when it stopped.
+int Import(const std::string& path, const std::string& file, bool cut) {
+  std::string bytes;
+  if (!ReadFile(file, bytes)) {
+    std::fprintf(stderr, "dbftool: cannot read %s\n", file.c_str());
     return kExitError;
   }
-  const std::string text((std::istreambuf_iterator<char>(in)), {});
-  auto rows = ParseCsv(text);
+  const auto codePage = vz::phonebook::SystemAnsiCodePage();
+  vz::phonebook::ContactsRead read;
+  try {
+    read = vz::phonebook::ReadContacts(bytes, file, *codePage);
+  } catch (const vz::phonebook::ContactsUnreadable& e) {
+    std::fprintf(stderr, "dbftool: %s %s; nothing was imported\n", file.c_str(), e.what());
+    return kExitError;
+  }
   auto t = Table::Open(path, Shared());
   ReportDamage(*t);
-  const int nameField = t->FieldIndex("NAME"), phoneField = t->FieldIndex("PHONE");
-  if (nameField < 0 || phoneField < 0) {
-    std::fprintf(stderr, "dbftool: %s has no NAME and PHONE fields\n", path.c_str());
-    return kExitError;
-  }
-  if (!rows.empty() && rows[0].fields.size() == 2 && vz::UpperAscii(rows[0].fields[0]) == "NAME" &&
-      vz::UpperAscii(rows[0].fields[1]) == "PHONE")
-    rows.erase(rows.begin());
-  // Every row is checked before the first is written: a refused file adds nothing.
-  std::vector<std::string> records;
-  const int widths[] = {t->Fields()[static_cast<std::size_t>(nameField)].width,
-                        t->Fields()[static_cast<std::size_t>(phoneField)].width};
-  for (const auto& row : rows) {
-    if (row.fields.size() != 2) {
-      std::fprintf(stderr, "dbftool: %s line %zu: %zu values; a row is name,phone\n", csvPath.c_str(), row.line,
-                   row.fields.size());
-      return kExitError;
-    }
-    const char* what[] = {"name", "phone number"};
-    for (int i = 0; i < 2; ++i) {
-      if (row.fields[static_cast<std::size_t>(i)].size() > static_cast<std::size_t>(widths[i])) {
-        std::fprintf(stderr, "dbftool: %s line %zu: the %s has %zu characters; at most %d fit\n", csvPath.c_str(),
-                     row.line, what[i], row.fields[static_cast<std::size_t>(i)].size(), widths[i]);
-        return kExitError;
-      }
-    }
-    std::string rec = t->BlankRecord();
-    t->SetFieldText(rec, nameField, row.fields[0]);
-    t->SetFieldText(rec, phoneField, row.fields[1]);
-    records.push_back(std::move(rec));
-  }
-  // Appended without a flush each; one flush at the end puts them all on the device.
-  for (const auto& rec : records) t->Append(rec);
-  t->Flush();
-  Out(vz::Format("imported %zu entries into %s\n", records.size(), path.c_str()));
-  return kExitOk;
+  vz::phonebook::ImportOptions options;
+  options.cut = cut;
+  const auto plan = vz::phonebook::PlanImport(*t, read, options, *codePage);
+  const auto done = vz::phonebook::ApplyImport(*t, plan);
+  ReportImport(path, file, read, plan, done);
+  if (done.stopped) return kExitError;
+  return done.listed > 0 ? kExitListed : kExitOk;
 }
 
-std::string CsvField(const std::string& value) {
-  if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
-  std::string out = "\"";
-  for (char c : value) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + '"';
+bool ParseFormat(const std::string& name, vz::phonebook::ExportFormat& format) {
+  if (name == "csv") format = vz::phonebook::ExportFormat::kCsv;
+  else if (name == "csv-utf8") format = vz::phonebook::ExportFormat::kCsvUtf8;
+  else if (name == "vcard") format = vz::phonebook::ExportFormat::kVCard;
+  else return false;
+  return true;
 }
 
-int Export(const std::string& path) {
+int Export(const std::string& path, vz::phonebook::ExportFormat format, const std::string& outPath) {
   auto t = Table::Open(path, Shared(true));
   ReportDamage(*t);
-  const int nameField = t->FieldIndex("NAME"), phoneField = t->FieldIndex("PHONE");
-  if (nameField < 0 || phoneField < 0) {
-    std::fprintf(stderr, "dbftool: %s has no NAME and PHONE fields\n", path.c_str());
+  const auto codePage = vz::phonebook::SystemAnsiCodePage();
+  const std::string text = vz::phonebook::WriteContacts(vz::phonebook::ReadPhoneEntries(*t), format, *codePage);
+  if (outPath.empty()) {
+    Out(text);
+    return kExitOk;
+  }
+  std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "dbftool: cannot write %s\n", outPath.c_str());
     return kExitError;
   }
-  t->SetFilter(".not. deleted()");
-  std::vector<std::pair<std::string, std::string>> entries;
-  const int order = t->TagOrder("NAME");
-  t->SetOrder(order);
-  for (bool ok = t->GoTop(); ok; ok = t->Skip(1))
-    entries.emplace_back(t->FieldText(nameField), RTrim(t->FieldText(phoneField)));
-  // Without the tag, the same order: binary on the stored names, record order among equals.
-  if (order == 0)
-    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::string out = "name,phone\r\n";
-  for (const auto& [name, phone] : entries) out += CsvField(RTrim(name)) + ',' + CsvField(phone) + "\r\n";
-  Out(out);
   return kExitOk;
+}
+
+// import FILE.DBF CONTACTS [--cut]
+int ImportCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> files;
+  bool cut = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--cut") cut = true;
+    else if (args[i].rfind("--", 0) == 0) return Usage();
+    else files.push_back(args[i]);
+  }
+  if (files.size() != 2) return Usage();
+  return Import(files[0], files[1], cut);
+}
+
+// export FILE.DBF [--format csv|csv-utf8|vcard] [OUT]
+int ExportCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> files;
+  auto format = vz::phonebook::ExportFormat::kCsv;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--format" && i + 1 < args.size()) {
+      if (!ParseFormat(args[++i], format)) return Usage();
+    } else if (args[i].rfind("--format=", 0) == 0) {
+      if (!ParseFormat(args[i].substr(9), format)) return Usage();
+    } else if (args[i].rfind("--", 0) == 0) {
+      return Usage();
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.empty() || files.size() > 2) return Usage();
+  return Export(files[0], format, files.size() == 2 ? files[1] : std::string());
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -401,8 +386,8 @@ int Run(const std::vector<std::string>& args) {
     if (command == "reindex" && args.size() == 2) return Reindex(file);
     if (command == "repair" && args.size() == 2) return Repair(file);
     if (command == "create-phonebook" && args.size() == 2) return CreatePhoneBook(file);
-    if (command == "import" && args.size() == 3) return Import(file, args[2]);
-    if (command == "export" && args.size() == 2) return Export(file);
+    if (command == "import") return ImportCommand(args);
+    if (command == "export") return ExportCommand(args);
   } catch (const OutputFailed&) {
     throw;  // reported once, in main
   } catch (const vz::db::DbfDamaged& e) {

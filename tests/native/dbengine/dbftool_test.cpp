@@ -304,20 +304,28 @@ TEST(DbfTool, CreateImportAndExportAPhoneBook) {
   ASSERT_EQ(import.rc, 0) << import.out;
   const Result out = Tool("export " + Q(path));
   ASSERT_EQ(out.rc, 0);
-  EXPECT_EQ(out.out, "name,phone\r\n,\r\nAdams,12\r\n\"Doe, John\",\"+1 \"\"555\"\"\"\r\nZed," + std::string(25, '9') + "\r\n");
+  // The row without a number is skipped and counted.
+  EXPECT_EQ(out.out, "name,phone\r\nAdams,12\r\n\"Doe, John\",\"+1 \"\"555\"\"\"\r\nZed," + std::string(25, '9') + "\r\n");
+  EXPECT_NE(import.out.find("skipped 1 without a fax number, 0 already in the phone book, 0 listed"),
+            std::string::npos) << import.out;
   EXPECT_EQ(Tool("check " + Q(path)).rc, 0);
 
-  // Refusals name the line and add nothing.
-  const std::string before = ReadAll(path);
+  // What does not fit is listed by line and skipped; the rest goes in.
   WriteAll(dir / "long.csv", "Ok,1\r\n" + std::string(36, 'n') + ",2\r\n");
   Result r = Tool("import " + Q(path) + " " + Q(dir / "long.csv"));
-  EXPECT_EQ(r.rc, 2);
-  EXPECT_NE(r.out.find("line 2: the name has 36 characters; at most 35 fit"), std::string::npos) << r.out;
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.out.find("line 2: the name \"" + std::string(36, 'n') + "\" has 36 characters; at most 35 fit"),
+            std::string::npos) << r.out;
   WriteAll(dir / "three.csv", "a,b,c\r\n");
   r = Tool("import " + Q(path) + " " + Q(dir / "three.csv"));
+  EXPECT_EQ(r.rc, 1);
   EXPECT_NE(r.out.find("line 1: 3 values"), std::string::npos) << r.out;
+  // A file that cannot be read adds nothing.
+  const std::string before = ReadAll(path);
   WriteAll(dir / "open.csv", "a,\"b\r\n");
-  EXPECT_EQ(Tool("import " + Q(path) + " " + Q(dir / "open.csv")).rc, 2);
+  r = Tool("import " + Q(path) + " " + Q(dir / "open.csv"));
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_NE(r.out.find("line 1: a quoted field is not closed; nothing was imported"), std::string::npos) << r.out;
   EXPECT_EQ(ReadAll(path), before);
 
   // The independent reader sees the imported entries.
