@@ -31,10 +31,21 @@ struct Contact {
   std::size_t line = 0;  // where it starts in the file (1-based)
 };
 
+// Why a contact was not imported, for a summary that names reasons rather than lines.
+enum class ProblemKind {
+  kNameTooLong,
+  kFaxTooLong,
+  kCharacter,     // a character the code page cannot hold
+  kCharacterSet,  // a vCard's CHARSET= that is not known
+  kRowShape,      // a CSV row without a header that is not name and fax
+  kNoFaxColumn,   // the header names no fax column: the whole file, not one contact
+};
+
 // Something the user is told about: the contact named is not imported.
 struct ContactProblem {
   std::size_t line = 0;
   std::string text;  // UTF-8
+  ProblemKind kind = ProblemKind::kRowShape;
 };
 
 // What a file gave.

@@ -240,7 +240,8 @@ void ReadCsv(const DecodedText& text, const AnsiCodePage& codePage, ContactsRead
     header = columns.Any();
     if (header && columns.fax.empty())
       read.problems.push_back({line, "the header names no fax column (\"Fax\", \"Business Fax\", \"Home Fax\", "
-                                     "\"Other Fax\", or a \"Phone N - Type\" of fax)"});
+                                     "\"Other Fax\", or a \"Phone N - Type\" of fax)",
+                            ProblemKind::kNoFaxColumn});
   }
   read.format = Format("CSV, %s-separated, %s, %s", SeparatorName(sep), EncodingName(text.encoding, codePage).c_str(),
                        header ? "with a header" : "no header");
@@ -251,7 +252,8 @@ void ReadCsv(const DecodedText& text, const AnsiCodePage& codePage, ContactsRead
     } else if (row.size() <= 2) {
       Admit(row[0], row.size() == 2 ? row[1] : std::string(), line, codePage, read);
     } else {
-      read.problems.push_back({line, Format("%zu values; a row is name%cfax", row.size(), sep == '\t' ? ' ' : sep)});
+      read.problems.push_back({line, Format("%zu values; a row is name%cfax", row.size(), sep == '\t' ? ' ' : sep),
+                               ProblemKind::kRowShape});
     }
   }
 }

@@ -86,15 +86,17 @@ class KeySet {
 };
 
 // Fits a value into its field: cut under --cut, listed otherwise.
-bool Fits(std::string& value, int width, const char* what, const Contact& c, const ImportOptions& options,
+bool Fits(std::string& value, int width, bool name, const Contact& c, const ImportOptions& options,
           const AnsiCodePage& codePage, ImportPlan& plan) {
   if (value.size() <= static_cast<std::size_t>(width)) return true;
   if (options.cut) {
     value.resize(static_cast<std::size_t>(width));
     return true;
   }
-  plan.problems.push_back({c.line, Format("the %s \"%s\" has %zu characters; at most %d fit", what,
-                                          codePage.ToUtf8(value).c_str(), value.size(), width)});
+  plan.problems.push_back({c.line,
+                           Format("the %s \"%s\" has %zu characters; at most %d fit", name ? "name" : "fax number",
+                                  codePage.ToUtf8(value).c_str(), value.size(), width),
+                           name ? ProblemKind::kNameTooLong : ProblemKind::kFaxTooLong});
   return false;
 }
 
@@ -127,8 +129,8 @@ ImportPlan PlanImport(Table& table, const ContactsRead& read, const ImportOption
     std::string name = c.name, fax = c.fax;
     const bool cutting = name.size() > static_cast<std::size_t>(f.nameWidth) ||
                          fax.size() > static_cast<std::size_t>(f.phoneWidth);
-    if (!Fits(name, f.nameWidth, "name", c, options, codePage, plan) ||
-        !Fits(fax, f.phoneWidth, "fax number", c, options, codePage, plan))
+    if (!Fits(name, f.nameWidth, true, c, options, codePage, plan) ||
+        !Fits(fax, f.phoneWidth, false, c, options, codePage, plan))
       continue;
     plan.records.push_back(table.BlankRecord());
     std::string& record = plan.records.back();

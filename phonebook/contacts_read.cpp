@@ -148,7 +148,8 @@ void Admit(std::string name, std::string fax, std::size_t line, const AnsiCodePa
     AppendUtf8(ch, missing);
     read.problems.push_back({line, Format("the %s of \"%s\" has the character %s (%s), which %s cannot hold", what,
                                           name.c_str(), ch.c_str(), CodePointName(missing).c_str(),
-                                          codePage.Name().c_str())});
+                                          codePage.Name().c_str()),
+                             ProblemKind::kCharacter});
     return;
   }
   read.contacts.push_back(std::move(c));

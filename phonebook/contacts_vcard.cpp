@@ -279,7 +279,7 @@ void ReadVCards(std::string_view bytes, const DecodedText& text, const AnsiCodeP
     for (const auto& [logical, number] : Unfold(lines, i + 1, end, keepBlank)) reader.Take(ParseProperty(logical), card);
     ++cards;
     if (!card.problem.empty()) {
-      read.problems.push_back({card.line, card.problem});
+      read.problems.push_back({card.line, card.problem, ProblemKind::kCharacterSet});
     } else {
       std::string name = !Trim(card.fn).empty() ? card.fn : !card.n.empty() ? card.n : card.org;
       Admit(std::move(name), card.fax, card.line, codePage, read);
