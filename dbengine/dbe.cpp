@@ -573,3 +573,4 @@ int dbe_Unlock() {
 }
 
 void dbe_SetFileSystem(vz::db::FileSystem* fs) { E().fs = fs; }
+vz::db::FileSystem* dbe_FileSystem() { return E().fs; }

@@ -114,3 +114,6 @@ int dbe_Unlock();  // locks are held only while a change is written: nothing to 
 // Tests and tools: the file system the next dbe_Use and dbe_CreateExec work on
 // (nullptr: the host's files).
 void dbe_SetFileSystem(vz::db::FileSystem* fs);
+// The file system set last (nullptr: the host's files): other openers of a table in use
+// open it through the same files.
+vz::db::FileSystem* dbe_FileSystem();

@@ -1,10 +1,15 @@
 #include "phonebook/mainscreen.hpp"
 
 #include <algorithm>
+#include <iterator>
 
+#include "dbengine/dbe.hpp"
 #include "phonebook/buttonlook.hpp"
+#include "phonebook/contacts_drop.hpp"
 #include "phonebook/mainscreen_ids.hpp"
 #include "phonebook/phonebe.hpp"
+#include "platform/dropfiles.hpp"
+#include "platform/files.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/dbgrid.hpp"
 #include "toolkit/dialogs.hpp"
@@ -41,6 +46,8 @@ constexpr int kLeastRows = 5;
 constexpr const char* kHelpFileName = "VZ.hlp";
 constexpr const char* kDeleteQuestion = "Delete the current phone book entry?:\r";
 constexpr UINT_PTR kRefreshTimerId = 1;
+constexpr const char* kImportCaption = "Import";
+constexpr const char* kNoContactFiles = "The phone book imports contacts from .csv, .vcf and .txt files only.";
 
 TPhoneBookEditor* NewEditor() {
   return new TPhoneBookEditor(Application);
@@ -108,6 +115,7 @@ void TMainScreen::Build() {
   RefreshHints();
   OnActivate = [this](TComponent*) { LookForOtherChanges(); };
   SetRefreshPeriod(kRefreshPeriodMs);
+  if (Handle() != nullptr) DragAcceptFiles(Handle(), TRUE);
 }
 
 void TMainScreen::SetRefreshPeriod(unsigned ms) {
@@ -121,6 +129,16 @@ void TMainScreen::SetRefreshPeriod(unsigned ms) {
 LRESULT TMainScreen::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_TIMER && wp == kRefreshTimerId) {
     LookForOtherChanges();
+    return 0;
+  }
+  if (msg == WM_DROPFILES) {
+    std::vector<std::string> paths;
+    {
+      // Finished before anything is asked: the program that dropped waits for it.
+      const vz::win::Drop drop(reinterpret_cast<HDROP>(wp));
+      paths = vz::win::DroppedFileNames(drop.Get());
+    }
+    ImportFiles(paths);
     return 0;
   }
   if (msg == WM_GETMINMAXINFO && PhoneGrid != nullptr && Cancelbutton != nullptr) {
@@ -202,6 +220,7 @@ bool TMainScreen::OpenPhoneDBF(vz::data::TTable& table, vz::phonebook::TDataEngi
 void TMainScreen::FormCreate(TComponent*) {
   ChosenName.clear();
   ChosenPhone.clear();
+  files_ = dbe_FileSystem();
   if (Application != nullptr) Application->SetHelpFile(vz::phonebook::ProgramDir(ui_) + kHelpFileName);
   if (!OpenPhoneDBF(PhoneTable, PhoneEngine)) {
     ui_.ShowInfo(vz::phonebook::kOpenFailedMessage);
@@ -328,4 +347,73 @@ void TMainScreen::UpdateButtons() {
   Modifybutton->SetEnabled(any);
   Deletebutton->SetEnabled(any);
   if (OKButton->Visible()) OKButton->SetEnabled(any);
+}
+
+// ---- contact files dropped on the browser ----
+
+bool TMainScreen::ReadDroppedFiles(const std::vector<std::string>& files, vz::phonebook::ContactsRead& read) {
+  const auto codePage = vz::phonebook::SystemAnsiCodePage();
+  std::vector<vz::phonebook::ContactsRead> reads;
+  for (const std::string& path : files) {
+    const std::string name = vz::phonebook::FileNameOf(path);
+    std::string bytes;
+    if (!vz::win::ReadWholeFile(path, bytes)) {
+      ShowInfo(name + " cannot be opened. Nothing was imported.");
+      return false;
+    }
+    try {
+      reads.push_back(vz::phonebook::ReadContacts(bytes, name, *codePage));
+    } catch (const vz::phonebook::ContactsUnreadable& e) {
+      ShowInfo(name + " cannot be read as contacts (" + e.what() + "). Nothing was imported.");
+      return false;
+    }
+  }
+  read = vz::phonebook::JoinReads(std::move(reads));
+  return true;
+}
+
+// Not durable append by append: the import's last flush puts every entry on the
+// device, and a sync per entry would cost a large import minutes.
+std::unique_ptr<vz::db::Table> TMainScreen::OpenForImport() {
+  vz::db::TableOptions options;
+  options.mode = vz::db::ShareMode::kShared;
+  options.fs = files_;
+  return vz::db::Table::Open(PhoneTable.TablePath(), options);
+}
+
+void TMainScreen::ShowImported(const vz::phonebook::ImportSummary& done) {
+  PhoneTable.Refresh();
+  PhoneGrid->Rebuild();
+  if (done.firstRecNo != 0) PhoneTable.GotoBookmark(static_cast<int>(done.firstRecNo));
+  UpdateButtons();
+}
+
+// The plan is made again after Yes: another desk may have added some of the entries
+// while the question was up, and they are not added twice.
+void TMainScreen::ImportFiles(const std::vector<std::string>& paths) {
+  if (acting_ || !PhoneTable.Active() || PhoneTable.State() != vz::data::TDataSetState::dsBrowse) return;
+  const ActingScope acting(acting_);
+  std::vector<std::string> files;
+  std::copy_if(paths.begin(), paths.end(), std::back_inserter(files), vz::phonebook::IsContactsFileName);
+  if (files.empty()) {
+    if (!paths.empty()) ShowInfo(kNoContactFiles);
+    return;
+  }
+  vz::phonebook::ContactsRead read;
+  if (!ReadDroppedFiles(files, read)) return;
+  const std::string label = vz::phonebook::FilesLabel(files);
+  const auto codePage = vz::phonebook::SystemAnsiCodePage();
+  vz::phonebook::ImportPlan plan = vz::phonebook::PlanImport(*OpenForImport(), read, {}, *codePage);
+  if (plan.records.empty()) {
+    ShowInfo(vz::phonebook::NothingToImportText(plan, label));
+    return;
+  }
+  if (!AskYesNo(vz::phonebook::ImportQuestion(plan, label), kImportCaption, true)) return;
+  vz::phonebook::ImportSummary done;
+  {
+    const auto table = OpenForImport();
+    done = vz::phonebook::ApplyImport(*table, vz::phonebook::PlanImport(*table, read, {}, *codePage));
+  }
+  ShowImported(done);
+  if (done.stopped && Application != nullptr) Application->ShowException(vz::phonebook::ImportStoppedText(done));
 }

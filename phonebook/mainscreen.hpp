@@ -9,10 +9,18 @@
 // for their changes when it is activated, before acting on an entry and every
 // kRefreshPeriodMs, and shows them; an entry that is gone when the user acts on it
 // gives a beep and the refreshed list, never its old name and number.
+//
+// Contact files (.csv, .vcf, .txt) dropped on the browser are imported after a
+// question that says how many entries they add and what is left out; the entries go
+// in as one import and the first of them becomes current.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dbengine/dataset.hpp"
+#include "dbengine/filesystem.hpp"
+#include "dbengine/table.hpp"
+#include "phonebook/contacts.hpp"
 #include "phonebook/dataengine.hpp"
 #include "phonebook/phonetable.hpp"
 #include "toolkit/forms.hpp"
@@ -99,6 +107,12 @@ class TMainScreen : public TForm {
   // and the buttons follow. True when it did.
   bool FollowOtherChanges();
 
+  // What a drop of these files does: the contact files among them are read, the user
+  // is asked, and on Yes they are imported and the first entry added becomes current.
+  // A file that cannot be read, or nothing to add, is only reported. Ignored while a
+  // button's action runs.
+  void ImportFiles(const std::vector<std::string>& paths);
+
  protected:
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -124,6 +138,13 @@ class TMainScreen : public TForm {
   bool CurrentEntryStillThere();
   // The current entry went meanwhile: a beep, the phone book read again, the buttons.
   void EntryGone();
+  // The dropped files' contacts as one read; false (and the user told) when one of
+  // them cannot be read.
+  bool ReadDroppedFiles(const std::vector<std::string>& files, vz::phonebook::ContactsRead& read);
+  // A second opener of the browser's phone book, through the same files, for imports.
+  std::unique_ptr<vz::db::Table> OpenForImport();
+  // The grid reads the phone book again with the first entry added current.
+  void ShowImported(const vz::phonebook::ImportSummary& done);
 
   std::unique_ptr<vz::phonebook::PhoneBookUi> ownUi_;
   vz::phonebook::PhoneBookUi& ui_;
@@ -131,4 +152,6 @@ class TMainScreen : public TForm {
   // so the current entry does not move under it (its editor or question closing
   // activates the browser).
   bool acting_ = false;
+  // The files the browser's table was opened through (nullptr: the host's).
+  vz::db::FileSystem* files_ = nullptr;
 };

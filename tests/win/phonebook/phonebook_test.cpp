@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <functional>
@@ -283,6 +285,8 @@ class PhoneBookWinTest : public ::testing::Test {
   static void Escape() {
     gEscaped = true;
     if (HWND box = FindBox("Delete")) PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+    if (HWND box = FindBox("Import")) PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+    if (HWND box = FindBox("Information")) PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
     if (HWND box = FindBox(kAppTitle)) PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
     if (HWND editor = FindWindowA(nullptr, kEditorTitle)) PostMessageA(editor, WM_CLOSE, 0, 0);
     if (HWND browser = FindWindowA(nullptr, kBrowserTitle)) PostMessageA(browser, WM_CLOSE, 0, 0);
@@ -1250,4 +1254,202 @@ TEST_F(PhoneBookWinTest, ExactlyTheCurrentRowIsSelectedAfterNewAndWhateverTheLis
     EXPECT_EQ(SendGui(grid->Handle(), LVM_GETSELECTEDCOUNT, 0, 0), 1);
     Press(s.Cancelbutton);
   });
+}
+
+// ---- contact files dropped on the browser ----
+
+namespace {
+
+// Drops files on a window as Explorer does: a DROPFILES block in global memory with
+// the ANSI names one after another and an empty one at the end, posted in
+// WM_DROPFILES; the window that takes it frees it with DragFinish.
+bool DropFiles(HWND wnd, const std::vector<std::string>& paths) {
+  std::string names;
+  for (const auto& path : paths) names += path + '\0';
+  names += '\0';
+  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size());
+  if (memory == nullptr) return false;
+  auto* block = static_cast<DROPFILES*>(GlobalLock(memory));
+  block->pFiles = sizeof(DROPFILES);
+  block->pt = POINT{40, 60};
+  block->fNC = FALSE;
+  block->fWide = FALSE;
+  std::memcpy(reinterpret_cast<char*>(block) + sizeof(DROPFILES), names.data(), names.size());
+  GlobalUnlock(memory);
+  if (PostMessageA(wnd, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0)) return true;
+  GlobalFree(memory);
+  return false;
+}
+
+// The grid's rows as "name|number", read from the robot thread.
+std::vector<std::string> ShownRows(TDBGrid* grid) {
+  std::vector<std::string> shown;
+  const int rows = OnGui([&] { return grid->RowCount(); });
+  for (int row = 0; row < rows; ++row) shown.push_back(CellText(grid, row, 1) + "|" + CellText(grid, row, 2));
+  return shown;
+}
+
+// Four cards: one new, one without a fax number, one already in the phone book, one
+// whose name Windows-1252 cannot hold (U+014D), then one more new. Zeller Paul comes
+// first in the file, so he is the first entry added though not the first in the list.
+constexpr const char* kTeamCards =
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Zeller Paul\r\nTEL;TYPE=WORK,FAX:+49 89 3\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Becker Carla\r\nTEL;TYPE=CELL:+49 171 4\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Keller Anna\r\nTEL;TYPE=FAX:+49 30 1\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:D\xC5\x8D Minh\r\nTEL;TYPE=FAX:+84 24 5\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Adler;Eva;;;\r\nTEL;TYPE=HOME,FAX:+49 40 2\r\nEND:VCARD\r\n";
+
+constexpr const char* kTeamQuestion =
+    "Import 2 entries from team.vcf into the phone book?\n\n"
+    "1 without a fax number and 1 already in the phone book are left out.\n"
+    "1 could not be read (a character this computer cannot show).";
+
+}  // namespace
+
+class PhoneBookDropTest : public PhoneBookWinTest {
+ protected:
+  std::string WriteContacts(const std::string& name, const std::string& bytes) {
+    const std::string path = dir_ + "\\" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return "<cannot write " + path + ">";
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return path;
+  }
+  // Drops the files on the browser and waits for the box with this caption; its text.
+  static std::string DropAndRead(robot::Robot& r, TMainScreen& s, const std::vector<std::string>& paths,
+                                 const char* caption, HWND& box) {
+    box = nullptr;
+    if (!DropFiles(s.Handle(), paths)) return "<not dropped>";
+    box = r.WaitForWindow("#32770", caption);
+    return box != nullptr ? BoxText(box) : "<no box>";
+  }
+  static void Answer(robot::Robot& r, HWND box, int button, const char* caption) {
+    PostMessageA(GetDlgItem(box, button), BM_CLICK, 0, 0);
+    r.Expect([caption] { return FindBox(caption) == nullptr; }, std::string("the box ") + caption + " to close");
+  }
+};
+
+TEST_F(PhoneBookDropTest, AVCardFileDroppedAsksAndYesAddsTheEntriesWithTheFirstAddedCurrent) {
+  AddEntries({{"Keller Anna", "+49 30 1"}});
+  const std::string file = WriteContacts("team.vcf", kTeamCards);
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 1; }, "one row")) return;
+    HWND box = nullptr;
+    EXPECT_EQ(DropAndRead(r, s, {file}, "Import", box), kTeamQuestion);
+    if (box == nullptr) return;
+    EXPECT_EQ(GetWindowLongA(GetDlgItem(box, IDYES), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+    Answer(r, box, IDYES, "Import");
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 3; }, "three rows")) return;
+    EXPECT_EQ(ShownRows(grid), (std::vector<std::string>{"Adler, Eva|+49 40 2", "Keller Anna|+49 30 1",
+                                                         "Zeller Paul|+49 89 3"}));
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Zeller Paul");
+    EXPECT_EQ(FocusedRow(grid), 2);
+    EXPECT_EQ(SelectedRows(grid), std::vector<int>{2});
+    EXPECT_TRUE(Enabled(s.Modifybutton));
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), (std::vector<std::string>{"Adler, Eva|+49 40 2", "Keller Anna|+49 30 1",
+                                                        "Zeller Paul|+49 89 3"}));
+}
+
+TEST_F(PhoneBookDropTest, NoToTheQuestionChangesNothing) {
+  AddEntries({{"Keller Anna", "+49 30 1"}});
+  const std::string file = WriteContacts("team.vcf", kTeamCards);
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 1; }, "one row")) return;
+    HWND box = nullptr;
+    EXPECT_EQ(DropAndRead(r, s, {file}, "Import", box), kTeamQuestion);
+    if (box == nullptr) return;
+    Answer(r, box, IDNO, "Import");
+    // A look at the phone book would show an import: the browser looks on activation.
+    OnGui([&] { return s.FollowOtherChanges(); });
+    EXPECT_EQ(ShownRows(grid), std::vector<std::string>{"Keller Anna|+49 30 1"});
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), std::vector<std::string>{"Keller Anna|+49 30 1"});
+}
+
+// A file with nothing new, one that is not contacts, and other files: each only says
+// so, and the phone book stays as it was.
+TEST_F(PhoneBookDropTest, NothingNewAnUnreadableFileOrNoContactFilesOnlyInform) {
+  AddEntries({{"Keller Anna", "+49 30 1"}});
+  const std::string old = WriteContacts("old.csv", "Keller Anna,+49 30 1\r\nBecker Carla,\r\n");
+  const std::string broken = WriteContacts("broken.csv", "Adler Eva,1\r\n\"Zeller Paul,3\r\n");
+  const std::string photo = WriteContacts("photo.jpg", "\xFF\xD8\xFF\xE0");
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    HWND box = nullptr;
+    EXPECT_EQ(DropAndRead(r, s, {old, photo}, "Information", box),
+              "There is nothing to import from old.csv.\n\n"
+              "1 without a fax number and 1 already in the phone book are left out.");
+    if (box == nullptr) return;
+    Answer(r, box, IDOK, "Information");
+    EXPECT_EQ(DropAndRead(r, s, {old, broken}, "Information", box),
+              "broken.csv cannot be read as contacts (line 2: a quoted field is not closed). Nothing was imported.");
+    if (box == nullptr) return;
+    Answer(r, box, IDOK, "Information");
+    EXPECT_EQ(DropAndRead(r, s, {photo}, "Information", box),
+              "The phone book imports contacts from .csv, .vcf and .txt files only.");
+    if (box == nullptr) return;
+    Answer(r, box, IDOK, "Information");
+    EXPECT_EQ(FindBox("Import"), nullptr);
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), std::vector<std::string>{"Keller Anna|+49 30 1"});
+}
+
+// Two files are one import: the question names both, an entry in both is added once.
+TEST_F(PhoneBookDropTest, SeveralFilesAreImportedAsOne) {
+  const std::string cards = WriteContacts("team.vcf", kTeamCards);
+  const std::string sheet = WriteContacts("office.txt", "Name\tFax\r\nAdler, Eva\t+49 40 2\r\nBauer Ida\t7\r\n");
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    HWND box = nullptr;
+    EXPECT_EQ(DropAndRead(r, s, {cards, sheet}, "Import", box),
+              "Import 4 entries from team.vcf and office.txt into the phone book?\n\n"
+              "1 without a fax number and 1 already in the phone book are left out.\n"
+              "1 could not be read (a character this computer cannot show).");
+    if (box == nullptr) return;
+    Answer(r, box, IDYES, "Import");
+    if (!r.Expect([&] { return OnGui([&] { return s.PhoneGrid->RowCount(); }) == 4; }, "four rows")) return;
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Zeller Paul");
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), (std::vector<std::string>{"Adler, Eva|+49 40 2", "Bauer Ida|7", "Keller Anna|+49 30 1",
+                                                        "Zeller Paul|+49 89 3"}));
+}
+
+// The disk refuses the first write the import makes to the device, after the engine
+// has taken two entries: the error box says how many went in, and those are shown with
+// the first of them current.
+TEST_F(PhoneBookDropTest, AnImportThatStopsSaysHowManyWereAdded) {
+  const std::string file = WriteContacts("team.vcf", kTeamCards);
+  vz::db::FaultFileSystem fault(vz::db::HostFileSystem());
+  dbe_SetFileSystem(&fault);
+  RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    dbe_SetFileSystem(nullptr);
+    HWND box = nullptr;
+    DropAndRead(r, s, {file}, "Import", box);
+    if (box == nullptr) return;
+    OnGui([&] {
+      fault.SetPlan({fault.Writes() + 1, 0, 0, false});
+      return 0;
+    });
+    Answer(r, box, IDYES, "Import");
+    box = r.WaitForWindow("#32770", kAppTitle);
+    if (box == nullptr) return;
+    EXPECT_EQ(BoxText(box), "The import stopped after adding 2 entries: cannot write " + Dbf() +
+                                ": injected fault\n\nDropping the files again adds only the rest.");
+    Answer(r, box, IDOK, kAppTitle);
+    EXPECT_EQ(ShownRows(s.PhoneGrid), (std::vector<std::string>{"Keller Anna|+49 30 1", "Zeller Paul|+49 89 3"}));
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Zeller Paul");
+    Press(s.Cancelbutton);
+  });
+  EXPECT_EQ(StoredEntries(), (std::vector<std::string>{"Keller Anna|+49 30 1", "Zeller Paul|+49 89 3"}));
 }
