@@ -1,10 +1,12 @@
 // Opens the phone book browser modally on the phone book (VZPB.DBF) in FOLDER, as
 // the fax details dialog does, and prints the modal result and the chosen entry:
-//   phonebook FOLDER [--row N] [--start TEXT] [--click CAPTION] [--size max|least] [--hold-ms N]
+//   phonebook FOLDER [--row N] [--start TEXT] [--click CAPTION] [--drop FILE] [--size max|least]
+//             [--hold-ms N]
 // prints "result 1", "name <text>", "phone <text>" on separate lines. --row makes the
 // entry in row N (from 0) current; --start opens on the first entry whose name starts
 // with TEXT, as the fax details dialog does with the recipient typed; --click presses
-// the button with that caption once the browser shows; --size maximises the browser
+// the button with that caption once the browser shows; --drop does what dropping FILE
+// on it does, once it shows; --size maximises the browser
 // or makes it as small as the user can drag it, once it shows; --hold-ms ends the
 // program after N ms, closing whatever is
 // open with Cancel (for screenshots and unattended runs). Exit code 3 when the phone
@@ -48,6 +50,19 @@ void CALLBACK ClickLater(HWND, UINT, UINT_PTR id, DWORD) {
   if (clickButton != nullptr) clickButton->Click();
 }
 
+TMainScreen* dropScreen = nullptr;
+std::string dropFile;
+
+// A timer procedure is an entry point: nothing may leave it.
+void CALLBACK DropLater(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  try {
+    if (dropScreen != nullptr) dropScreen->ImportFiles({dropFile});
+  } catch (const std::exception& e) {
+    Application->HandleException(e);
+  }
+}
+
 HWND sizedWindow = nullptr;
 bool maximize = false;
 
@@ -73,7 +88,9 @@ TExplorerButton* ButtonByCaption(TMainScreen& screen, const std::string& caption
 
 int main(int argc, char** argv) {
   if (argc < 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: phonebook FOLDER [--row N] [--start TEXT] [--click CAPTION] [--hold-ms N]\n");
+    std::fprintf(stderr,
+                 "usage: phonebook FOLDER [--row N] [--start TEXT] [--click CAPTION] [--drop FILE] [--size max|least] "
+                 "[--hold-ms N]\n");
     return 2;
   }
   setvbuf(stderr, nullptr, _IONBF, 0);
@@ -100,6 +117,10 @@ int main(int argc, char** argv) {
       } else if (option == "--click") {
         clickButton = ButtonByCaption(screen, value);
         SetTimer(nullptr, 0, 500, &ClickLater);
+      } else if (option == "--drop") {
+        dropScreen = &screen;
+        dropFile = value;
+        SetTimer(nullptr, 0, 500, &DropLater);
       } else {
         throw std::runtime_error("unknown option " + option);
       }
