@@ -57,7 +57,8 @@ bool Win32ControllerEnv::EntryExists(const std::string& path) {
 }
 
 bool Win32ControllerEnv::MakeDirectory(const std::string& path) {
-  return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+  if (::CreateDirectoryA(path.c_str(), nullptr)) return true;
+  return Failed(::GetLastError());
 }
 
 std::string Win32ControllerEnv::ReadProfileString(const std::string& section,
