@@ -1,11 +1,22 @@
 #pragma once
-// What the controller's settings and fax-file logic needs from the operating
-// system, and nothing more: one Win32 implementation, fakes in the tests.
+// What the controller's settings, fax-file and job-log logic needs from the
+// operating system, and nothing more: one Win32 implementation, fakes in the tests.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vz {
+
+// A moment in the user's local time, to the second.
+struct LocalTime {
+  int year = 0;
+  int month = 0;  // 1 to 12
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
 
 class ControllerEnv {
  public:
@@ -37,6 +48,19 @@ class ControllerEnv {
   // False when the folder cannot be read.
   virtual bool ListEntryNames(const std::string& folder, const std::string& pattern,
                              std::vector<std::string>& names) = 0;
+
+  // The user's application data folder (%APPDATA%) without a trailing '\'; ""
+  // when the system names none.
+  virtual std::string AppDataDirectory() = 0;
+  // Writes `bytes` at the end of `path` in one write, creating the file when it is
+  // missing.
+  virtual bool AppendToFile(const std::string& path, std::string_view bytes) = 0;
+  // The size of the file `path` in bytes; false when it cannot be found out
+  // (a missing file among other causes).
+  virtual bool FileSize(const std::string& path, std::uint64_t& size) = 0;
+  // The whole content of the file `path`; false when it cannot be read.
+  virtual bool ReadWholeFile(const std::string& path, std::string& bytes) = 0;
+  virtual LocalTime Now() = 0;
 };
 
 }  // namespace vz

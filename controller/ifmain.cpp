@@ -86,7 +86,7 @@ void TMainForm::FaxConvController1DocEnd(TComponent*) {
   const ProcessMessagesAfter after;
   vz::Win32ControllerEnv env;
   TJobDialogs dialogs(env);
-  vz::FinishJob(env, dialogs, FaxConvController1->FileName);
+  vz::FinishJob(env, dialogs, jobLog_, FaxConvController1->FileName);
 }
 
 void TMainForm::CloseVelmorFaxNTDriver1Click(TComponent*) { Close(); }

@@ -2,7 +2,11 @@
 // The controller's main form: never shown; owns the driver-interface component,
 // answers the driver's document notices and holds the tray icon and its menu (a
 // double click on the icon does what the menu's "Start VelmorFAX" does).
+#include <memory>
+
+#include "controller/joblog.hpp"
 #include "driverlink/adfaxctl.hpp"
+#include "phonebook/codepage.hpp"
 #include "toolkit/forms.hpp"
 #include "toolkit/menus.hpp"
 #include "widgets/trayicon.hpp"
@@ -28,4 +32,9 @@ class TMainForm : public TForm {
   void About1Click(TComponent* sender);
   void StartVelmorFAX1Click(TComponent* sender);
   void TrayIcon951DblClick(TComponent* sender);
+
+ private:
+  std::unique_ptr<vz::phonebook::AnsiCodePage> codePage_ = vz::phonebook::SystemAnsiCodePage();
+  // One for the run: a log that cannot be written is reported once.
+  vz::JobLog jobLog_{*codePage_};
 };

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "controller/controller_env.hpp"
+#include "controller/joblog.hpp"
 
 namespace vz {
 
@@ -28,12 +29,6 @@ class JobUi {
   virtual void ActivateOrStartFaxProgram() = 0;
 };
 
-enum class JobOutcome {
-  jbSent,       // image and descriptor left for the main fax program
-  jbCancelled,  // the dialog was not ended with Ok: image deleted
-  jbDiscarded,  // the descriptor could not be written and the user gave up: image deleted
-};
-
 inline constexpr char kSwitchQuestion[] = "Switch to VelmorFAX now?";
 inline constexpr char kSwitchCaption[] = "FAX CREATED";
 inline constexpr char kJobFileErrorCaption[] = "FAX NOT SAVED";
@@ -42,7 +37,9 @@ inline constexpr char kJobFileErrorCaption[] = "FAX NOT SAVED";
 // 255th character.
 std::string JobFileErrorText(const std::string& jobFileName, const std::string& reason);
 
-// Runs the document end for the image `faxFileName` handed out at its start.
-JobOutcome FinishJob(ControllerEnv& env, JobUi& ui, const std::string& faxFileName);
+// Runs the document end for the image `faxFileName` handed out at its start and
+// enters its outcome in `log` as soon as it is known (a queued fax before the
+// question about switching).
+JobOutcome FinishJob(ControllerEnv& env, JobUi& ui, JobLog& log, const std::string& faxFileName);
 
 }  // namespace vz

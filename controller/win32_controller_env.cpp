@@ -1,7 +1,9 @@
 #include "controller/win32_controller_env.hpp"
 
 #include <windows.h>
+#include <shlobj.h>
 
+#include <limits>
 
 #include "common/text.hpp"
 #include "controller/settings.hpp"
@@ -15,6 +17,7 @@ namespace {
 // The Windows directory is read into 255 bytes, profile values into 256.
 constexpr UINT kWindowsDirBuffer = 255;
 constexpr DWORD kProfileBuffer = 256;
+constexpr DWORD kAppDataBuffer = MAX_PATH;
 
 struct FindTraits {
   using Type = HANDLE;
@@ -54,7 +57,8 @@ bool Win32ControllerEnv::EntryExists(const std::string& path) {
 }
 
 bool Win32ControllerEnv::MakeDirectory(const std::string& path) {
-  return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+  if (::CreateDirectoryA(path.c_str(), nullptr)) return true;
+  return Failed(::GetLastError());
 }
 
 std::string Win32ControllerEnv::ReadProfileString(const std::string& section,
@@ -118,6 +122,62 @@ bool Win32ControllerEnv::ListEntryNames(const std::string& folder, const std::st
     if (name != "." && name != "..") names.push_back(name);
   } while (::FindNextFileA(find.Get(), &data));
   return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+std::string Win32ControllerEnv::AppDataDirectory() {
+  char buffer[kAppDataBuffer] = {};
+  // The variable first, as %APPDATA% names it; the shell's folder when it is not set.
+  DWORD length = ::GetEnvironmentVariableA("APPDATA", buffer, kAppDataBuffer);
+  if (length == 0 || length >= kAppDataBuffer) {
+    buffer[0] = '\0';
+    if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer))) return {};
+    length = static_cast<DWORD>(lstrlenA(buffer));
+  }
+  std::string dir(buffer, length);
+  while (dir.size() > 3 && dir.back() == '\\') dir.pop_back();
+  return dir;
+}
+
+bool Win32ControllerEnv::AppendToFile(const std::string& path, std::string_view bytes) {
+  if (bytes.size() > std::numeric_limits<DWORD>::max()) return Failed(ERROR_INVALID_PARAMETER);
+  // Others may read the log meanwhile; writes with FILE_APPEND_DATA alone always
+  // go to the end, whoever else appended since.
+  win::Handle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return Failed(::GetLastError());
+  DWORD written = 0;
+  if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+    return Failed(::GetLastError());
+  if (written != bytes.size()) return Failed(ERROR_WRITE_FAULT);
+  if (!::CloseHandle(file.Release())) return Failed(::GetLastError());
+  return true;
+}
+
+bool Win32ControllerEnv::FileSize(const std::string& path, std::uint64_t& size) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return Failed(::GetLastError());
+  size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
+bool Win32ControllerEnv::ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  win::Handle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return Failed(::GetLastError());
+  char chunk[65536];
+  DWORD read = 0;
+  while (::ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr)) {
+    if (read == 0) return true;
+    bytes.append(chunk, read);
+  }
+  return Failed(::GetLastError());
+}
+
+LocalTime Win32ControllerEnv::Now() {
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  return LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
 }  // namespace vz

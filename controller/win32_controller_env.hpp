@@ -27,6 +27,11 @@ class Win32ControllerEnv : public ControllerEnv {
   void ShowInfo(const std::string& text) override;
   bool ListEntryNames(const std::string& folder, const std::string& pattern,
                      std::vector<std::string>& names) override;
+  std::string AppDataDirectory() override;
+  bool AppendToFile(const std::string& path, std::string_view bytes) override;
+  bool FileSize(const std::string& path, std::uint64_t& size) override;
+  bool ReadWholeFile(const std::string& path, std::string& bytes) override;
+  LocalTime Now() override;
 
  private:
   // Records why a call failed, for LastErrorText; returns false.

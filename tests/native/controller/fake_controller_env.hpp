@@ -14,12 +14,15 @@ namespace vz::test {
 class FakeControllerEnv : public ControllerEnv {
  public:
   std::string windowsDir = "C:\\WINNT";
+  std::string appDataDir = "C:\\Users\\jane\\AppData\\Roaming";
+  LocalTime now{2026, 12, 9, 10, 52, 7};
   std::map<std::string, std::string> profile;  // key -> value, section "Location"
   std::vector<std::string> infos;
   std::vector<std::string> createdDirs;
   std::set<std::string> failingWrites;   // upper-case paths
   std::set<std::string> failingMkdirs;   // upper-case paths
   bool failRenames = false;
+  std::set<std::string> failingAppends;  // upper-case paths
   bool failListing = false;
   int fileProbes = 0;
   int listings = 0;
@@ -55,6 +58,25 @@ class FakeControllerEnv : public ControllerEnv {
     auto it = profile.find(key);
     return it == profile.end() ? std::string() : it->second;
   }
+  std::string AppDataDirectory() override { return appDataDir; }
+  bool AppendToFile(const std::string& path, std::string_view bytes) override {
+    if (failingAppends.count(Key(path)) || HasDir(path) || !HasDir(Parent(path))) return false;
+    auto it = files_.find(Key(path));
+    if (it == files_.end()) it = files_.emplace(Key(path), File{path, {}}).first;
+    it->second.bytes += bytes;
+    return true;
+  }
+  bool FileSize(const std::string& path, std::uint64_t& size) override {
+    if (!HasFile(path)) return false;
+    size = Contents(path).size();
+    return true;
+  }
+  bool ReadWholeFile(const std::string& path, std::string& bytes) override {
+    if (!HasFile(path)) return false;
+    bytes = Contents(path);
+    return true;
+  }
+  LocalTime Now() override { return now; }
   bool WriteWholeFile(const std::string& path, std::string_view bytes) override {
     if (failingWrites.count(Key(path))) {
       files_[Key(path)] = {path, std::string(bytes.substr(0, bytes.size() / 2))};

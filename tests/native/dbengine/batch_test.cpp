@@ -14,14 +14,6 @@ namespace {
 
 using namespace test;
 
-std::vector<std::string> VisibleNames(Table& t) {
-  std::vector<std::string> names;
-  t.SetOrder(t.TagOrder("NAME"));
-  t.SetFilter(".not. deleted()");
-  for (bool ok = t.GoTop(); ok; ok = t.Skip(1)) names.push_back(Trimmed(t.FieldText(0)));
-  return names;
-}
-
 std::uint32_t CountIn(const std::string& dbf) {
   return dbf.size() < 8 ? 0 : GetLE32(reinterpret_cast<const unsigned char*>(dbf.data()) + 4);
 }

@@ -100,6 +100,15 @@ inline std::string Trimmed(std::string s) {
   return s;
 }
 
+// The trimmed names of the records that are not deleted, in NAME order.
+inline std::vector<std::string> VisibleNames(Table& t) {
+  std::vector<std::string> names;
+  t.SetOrder(t.TagOrder("NAME"));
+  t.SetFilter(".not. deleted()");
+  for (bool ok = t.GoTop(); ok; ok = t.Skip(1)) names.push_back(Trimmed(t.FieldText(0)));
+  return names;
+}
+
 // (record number, trimmed NAME) of every visible record, walked with Skip.
 inline std::vector<std::pair<std::uint32_t, std::string>> Walk(Table& t) {
   std::vector<std::pair<std::uint32_t, std::string>> out;

@@ -333,6 +333,83 @@ TEST_F(JobTest, DescriptorThatCannotBeWrittenIsRetriedOrTheFaxGivenUp) {
   RemoveDirectoryA(job2.c_str());
 }
 
+// The local time as the job log writes it; such times compare as text.
+std::string LocalNow() {
+  SYSTEMTIME t{};
+  GetLocalTime(&t);
+  return vz::Format("%04d-%02d-%02dT%02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+}
+
+constexpr char kLogStart[] = "\xEF\xBB\xBFTime,Image,Number,Recipient,Subject,Outcome\r\n";
+constexpr std::size_t kTimeLength = 19;
+
+// The log is in %APPDATA%\VelmorFAX, which the fixture points at a scratch folder.
+TEST_F(JobTest, JobLogHasALineForAQueuedAndForACancelledFax) {
+  const std::string log = appData_ + "\\VelmorFAX\\jobs.csv";
+  const std::string before = LocalNow();
+  const std::string fax = PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "+49 (30) 123-456");
+  Type(dialog, kRecipient, "M\xFCller, J\xFCrgen");
+  Type(dialog, kSubject, "Offer \"Q3\"");
+  PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  // Written before the question, so that it is there whatever the answer.
+  std::string text = ReadBytes(log);
+  const std::string after = LocalNow();
+  ASSERT_EQ(text.substr(0, sizeof kLogStart - 1), kLogStart);
+  std::string line = text.substr(sizeof kLogStart - 1);
+  const std::string time = line.substr(0, kTimeLength);
+  EXPECT_GE(time, before);
+  EXPECT_LE(time, after);
+  EXPECT_EQ(line.substr(kTimeLength),
+            "," + fax + ",+49 (30) 123-456,\"M\xC3\xBCller, J\xC3\xBC" "rgen\",\"Offer \"\"Q3\"\"\",queued\r\n");
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+
+  const std::string fax2 = PrintDocument();
+  dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "555");
+  PostMessageA(GetDlgItem(dialog, kButton3), BM_CLICK, 0, 0);
+  ASSERT_TRUE(DriverReleased());
+  const std::string queued = text;
+  text = ReadBytes(log);
+  ASSERT_EQ(text.substr(0, queued.size()), queued);
+  line = text.substr(queued.size());
+  EXPECT_GE(line.substr(0, kTimeLength), time);
+  EXPECT_EQ(line.substr(kTimeLength), "," + fax2 + ",,,,cancelled\r\n");
+}
+
+// A file named VelmorFAX where the log's folder belongs.
+TEST_F(JobTest, UnwritableJobLogLeavesTheJobQueuedAndIsToldOncePerRun) {
+  const std::string blocker = appData_ + "\\VelmorFAX";
+  WriteBytes(blocker, "not a folder");
+  vz::test::BoxCloser boxes;
+  for (const char* phone : {"555 0100", "555 0200"}) {
+    SCOPED_TRACE(phone);
+    const std::string fax = PrintDocument();
+    HWND dialog = Dialog();
+    ASSERT_NE(dialog, nullptr);
+    Type(dialog, kPhone, phone);
+    PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+    // The notice, when there is one, is closed before the question comes.
+    HWND question = WaitVisible("#32770", "FAX CREATED");
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(ReadBytes(vz::ChangeFileExt(fax, ".JFD")), std::string(phone) + "\r\n\r\n\r\n");
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{
+                                 "The job log could not be written:\r" + blocker + "\\jobs.csv\r" +
+                                 "File already exists.\r\r"
+                                 "Faxes are not affected. This is not shown again until the controller is started again."});
+    PostMessageA(question, WM_COMMAND, IDNO, 0);
+    ASSERT_TRUE(DriverReleased());
+    EXPECT_EQ(ReadBytes(fax), "APF image of Letter");
+  }
+  EXPECT_TRUE(IsFile(blocker));
+}
+
 TEST_F(JobTest, MissingSettingsAtDocumentStartStillEndWithTheDialog) {
   DeleteFileA(iniPath_.c_str());
   FlushProfileCache();

@@ -49,8 +49,9 @@ inline void RemoveTree(const std::string& dir) {
   RemoveDirectoryA(dir.c_str());
 }
 
-// Owns C:\windows\VZPD.INI for one test (what was there before is put back) and a
-// scratch folder holding a stand-in VZ.EXE.
+// Owns C:\windows\VZPD.INI for one test (what was there before is put back), a
+// scratch folder holding a stand-in VZ.EXE, and a scratch folder that %APPDATA%
+// names for this process and the programs it starts (where the job log goes).
 class SettingsFileFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -64,6 +65,12 @@ class SettingsFileFixture : public ::testing::Test {
     ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
     exe_ = root_ + "\\VZ.EXE";
     WriteBytes(exe_, "MZ");
+    appData_ = root_ + ".appdata";
+    ASSERT_TRUE(CreateDirectoryA(appData_.c_str(), nullptr));
+    char old[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableA("APPDATA", old, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) savedAppData_ = old;
+    SetEnvironmentVariableA("APPDATA", appData_.c_str());
   }
   void TearDown() override {
     if (saved_)
@@ -71,7 +78,9 @@ class SettingsFileFixture : public ::testing::Test {
     else
       DeleteFileA(iniPath_.c_str());
     FlushProfileCache();
+    SetEnvironmentVariableA("APPDATA", savedAppData_ ? savedAppData_->c_str() : nullptr);
     RemoveTree(root_);
+    RemoveTree(appData_);
   }
   // The profile functions may keep a file cached; this call writes nothing and
   // makes the next read go to the disk.
@@ -81,6 +90,8 @@ class SettingsFileFixture : public ::testing::Test {
   std::optional<std::string> saved_;
   std::string root_;
   std::string exe_;
+  std::string appData_;
+  std::optional<std::string> savedAppData_;
 };
 
 }  // namespace vz::test

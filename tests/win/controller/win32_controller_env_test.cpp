@@ -12,6 +12,7 @@
 
 #include "common/text.hpp"
 #include "controller/faxfiles.hpp"
+#include "controller/joblog.hpp"
 #include "controller/settings.hpp"
 #include "test_files.hpp"
 
@@ -158,6 +159,58 @@ TEST_F(SettingsFileTest, CancelDeletesTheImage) {
   vz::DeleteFaxFile(env, apf);
   EXPECT_FALSE(IsFile(apf));
   vz::DeleteFaxFile(env, apf);
+}
+
+TEST_F(SettingsFileTest, AppendingCreatesThenAddsAndSizesAndReadsBack) {
+  EXPECT_EQ(env.AppDataDirectory(), appData_);
+  const std::string path = appData_ + "\\log.csv";
+  std::uint64_t size = 99;
+  EXPECT_FALSE(env.FileSize(path, size));
+  std::string bytes = "left as it was";
+  EXPECT_FALSE(env.ReadWholeFile(path, bytes));
+  EXPECT_EQ(bytes, "");
+  ASSERT_TRUE(env.AppendToFile(path, "first\r\n"));
+  ASSERT_TRUE(env.AppendToFile(path, std::string("second\0\xFF\r\n", 10)));
+  EXPECT_EQ(ReadBytes(path), std::string("first\r\nsecond\0\xFF\r\n", 17));
+  ASSERT_TRUE(env.FileSize(path, size));
+  EXPECT_EQ(size, 17u);
+  ASSERT_TRUE(env.ReadWholeFile(path, bytes));
+  EXPECT_EQ(bytes, std::string("first\r\nsecond\0\xFF\r\n", 17));
+  const std::string big(200000, 'x');
+  ASSERT_TRUE(env.AppendToFile(path, big));
+  ASSERT_TRUE(env.ReadWholeFile(path, bytes));
+  EXPECT_EQ(bytes.size(), 200017u);
+  EXPECT_EQ(bytes.substr(17), big);
+  EXPECT_FALSE(env.AppendToFile(appData_ + "\\NOWHERE\\log.csv", "x"));
+  EXPECT_EQ(env.LastErrorText(), "Path not found.");
+}
+
+TEST_F(SettingsFileTest, AppDataFolderEndsWithoutABackslashAndIsTheShellsWithoutTheVariable) {
+  SetEnvironmentVariableA("APPDATA", (appData_ + "\\").c_str());
+  EXPECT_EQ(env.AppDataDirectory(), appData_);
+  SetEnvironmentVariableA("APPDATA", nullptr);
+  const std::string shells = env.AppDataDirectory();
+  EXPECT_FALSE(shells.empty());
+  EXPECT_TRUE(IsDir(shells)) << shells;
+}
+
+// The job log with the system's ANSI code page (1252 here) and real files.
+TEST_F(SettingsFileTest, JobLogWritesUtf8LinesIntoAFolderItCreates) {
+  const auto codePage = vz::phonebook::SystemAnsiCodePage();
+  vz::JobLog log(*codePage);
+  ASSERT_TRUE(log.Append(env, {"C:\\SEND\\FAX00000.APF", "+49 30 1234567", "M\xFCller, J\xFCrgen", "\x80 5",
+                               vz::JobOutcome::jbSent}));
+  const std::string text = ReadBytes(appData_ + "\\VelmorFAX\\jobs.csv");
+  const std::string start = "\xEF\xBB\xBFTime,Image,Number,Recipient,Subject,Outcome\r\n";
+  ASSERT_EQ(text.substr(0, start.size()), start);
+  // The time is the local time of the call: its form only is known.
+  const std::string line = text.substr(start.size());
+  ASSERT_GT(line.size(), 19u);
+  EXPECT_EQ(line[4], '-');
+  EXPECT_EQ(line[10], 'T');
+  EXPECT_EQ(line.substr(19),
+            ",C:\\SEND\\FAX00000.APF,+49 30 1234567,\"M\xC3\xBCller, J\xC3\xBCrgen\",\xE2\x82\xAC 5,queued\r\n");
+  EXPECT_TRUE(infos.empty());
 }
 
 }  // namespace

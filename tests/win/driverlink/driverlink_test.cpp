@@ -463,53 +463,52 @@ std::string CurrentUserSidText() {
   return sid;
 }
 
-// The pipe's access list as the system hands it back to a client.
-std::string PipeAccessListText() {
-  if (!WaitNamedPipeA(proto::kPipeName, 5000)) return "<not listening>";
+// The pipe's descriptor (owner, group and access list) as the system hands it
+// back to a client; null when it cannot be had.
+struct LocalFreed {
+  void operator()(void* p) const { LocalFree(p); }
+};
+std::unique_ptr<void, LocalFreed> ReadPipeDescriptor() {
+  if (!WaitNamedPipeA(proto::kPipeName, 5000)) return nullptr;
   const vz::win::Handle client(CreateFileA(proto::kPipeName, READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (client.Get() == INVALID_HANDLE_VALUE) return "<open failed " + std::to_string(GetLastError()) + ">";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(client.Get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                      nullptr, &descriptor) != ERROR_SUCCESS)
-    return "<no descriptor>";
+  if (client.Get() == INVALID_HANDLE_VALUE ||
+      GetSecurityInfo(client.Get(), SE_KERNEL_OBJECT,
+                      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                      nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+    return nullptr;
+  return std::unique_ptr<void, LocalFreed>(descriptor);
+}
+
+// The access list in the system's descriptor language.
+std::string AccessListText(void* descriptor) {
   char* text = nullptr;
-  const BOOL converted = ConvertSecurityDescriptorToStringSecurityDescriptorA(
-      descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
-  LocalFree(descriptor);
-  if (!converted) return "<not convertible>";
-  const std::string result(text);
-  LocalFree(text);
-  return result;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                            &text, nullptr))
+    return "<not convertible>";
+  const std::unique_ptr<char, LocalFreed> owned(text);
+  return text;
 }
 
 // "granted" when the system's own access check, run on the descriptor read back
 // from the pipe, lets this process's user read and write it. (Wine checks no access
 // list when a pipe is opened, and its check ignores a user made deny-only, both
 // measured here: a stranger's refusal cannot be played under it.)
-std::string AccessForThisUser() {
-  if (!WaitNamedPipeA(proto::kPipeName, 5000)) return "<not listening>";
-  const vz::win::Handle client(CreateFileA(proto::kPipeName, READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+std::string AccessForThisUser(void* descriptor) {
   HANDLE process = nullptr;
   HANDLE impersonation = nullptr;
-  if (client.Get() == INVALID_HANDLE_VALUE || !OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process))
-    return "<no pipe or token>";
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process)) return "<no token>";
   const vz::win::Handle processToken(process);
   if (!DuplicateToken(process, SecurityImpersonation, &impersonation)) return "<no impersonation token>";
   const vz::win::Handle token(impersonation);
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(client.Get(), SE_KERNEL_OBJECT,
-                      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                      nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-    return "<no descriptor>";
   GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
   PRIVILEGE_SET privileges{};
   DWORD privilegesSize = sizeof(privileges);
   DWORD granted = 0;
   BOOL status = FALSE;
-  const BOOL checked = AccessCheck(descriptor, token.Get(), FILE_GENERIC_READ | FILE_GENERIC_WRITE, &mapping,
-                                   &privileges, &privilegesSize, &granted, &status);
-  LocalFree(descriptor);
-  if (!checked) return "<check failed>";
+  if (!AccessCheck(descriptor, token.Get(), FILE_GENERIC_READ | FILE_GENERIC_WRITE, &mapping, &privileges,
+                   &privilegesSize, &granted, &status))
+    return "<check failed>";
   return status ? "granted" : "denied";
 }
 
@@ -519,8 +518,10 @@ TEST_F(DriverLinkTest, OnlyTheSystemTheAdministratorsAndThisUserMayOpenThePipe) 
   ASSERT_EQ(sid.rfind("S-1-5-", 0), 0u) << sid;
   // A protected list: network logons denied first, then the system, the
   // administrators and this user.
-  EXPECT_EQ(PipeAccessListText(), "D:P(D;;FA;;;NU)(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + sid + ")");
-  EXPECT_EQ(AccessForThisUser(), "granted");
+  const auto descriptor = ReadPipeDescriptor();
+  ASSERT_NE(descriptor, nullptr);
+  EXPECT_EQ(AccessListText(descriptor.get()), "D:P(D;;FA;;;NU)(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + sid + ")");
+  EXPECT_EQ(AccessForThisUser(descriptor.get()), "granted");
   // The pipe still serves the user who runs the controller.
   EXPECT_EQ(WithClient([] { return vz::tools::PipeDocStart("mine"); }), "C:\\DEFAULT.APF");
 }
