@@ -7,6 +7,7 @@ add_library(vzcontrollerlogic STATIC
   ${CMAKE_CURRENT_LIST_DIR}/faxprogram.cpp
   ${CMAKE_CURRENT_LIST_DIR}/jobflow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/joblog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/completion.cpp
   ${CMAKE_CURRENT_LIST_DIR}/instance.cpp)
 target_include_directories(vzcontrollerlogic PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vzcontrollerlogic PUBLIC vzcommon vzphonebook)

@@ -529,6 +529,51 @@ bool TTable::FindNearestCaseless(std::string_view prefix) {
   return true;
 }
 
+std::vector<std::string> TTable::RowFields(const std::string& record) const {
+  std::vector<std::string> row;
+  for (const auto& f : fields_)
+    row.push_back(RTrim(record.substr(static_cast<std::size_t>(f->offset_), static_cast<std::size_t>(f->width_))));
+  return row;
+}
+
+// Walks the range of keys starting with `head` exactly once `rest` is spent; else
+// tries each case variant of the next character, dropping a dead one after one seek.
+void TTable::CollectStarting(std::string& head, std::string_view rest, int most,
+                             std::vector<std::vector<std::string>>& rows) {
+  if (static_cast<int>(rows.size()) >= most) return;
+  if (!rest.empty()) {
+    for (char c : CaseVariants(rest.front())) {
+      head.push_back(c);
+      if (dbe_Seek(head.c_str())) CollectStarting(head, rest.substr(1), most, rows);
+      head.pop_back();
+    }
+    return;
+  }
+  if (!dbe_Seek(head.c_str())) return;
+  const TField& keyField = FieldByName(indexName_);
+  const int size = dbe_RecSize();
+  std::string buf(static_cast<std::size_t>(size) + 1, ' ');
+  while (static_cast<int>(rows.size()) < most && !dbe_Eof()) {
+    if (!dbe_GetRecord(buf.data())) RaiseEngineError("dbe_GetRecord");
+    const std::string_view key(buf.data() + keyField.offset_, static_cast<std::size_t>(keyField.width_));
+    if (key.substr(0, head.size()) != head) break;
+    if (!dbe_Deleted()) rows.push_back(RowFields(buf));
+    dbe_Skip(1);
+    CheckError("dbe_Skip");
+  }
+}
+
+std::vector<std::vector<std::string>> TTable::RowsStartingCaseless(std::string_view prefix, int most) {
+  CheckBrowse("RowsStartingCaseless");
+  std::vector<std::vector<std::string>> rows;
+  if (prefix.empty() || indexName_.empty() || most <= 0) return rows;
+  AreaScope scope(*this);
+  std::string head;
+  CollectStarting(head, prefix, most, rows);
+  if (recno_ > 0) dbe_Go(recno_);
+  return rows;
+}
+
 bool TTable::RecheckCurrent() {
   CheckActive();
   if (recno_ <= 0) return false;

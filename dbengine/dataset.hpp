@@ -186,6 +186,12 @@ class TTable {
   // `prefix` in any mix of letter case; false (nothing moved) when there is none.
   // Only seeks are made, never a walk of the table.
   bool FindNearestCaseless(std::string_view prefix);
+  // The field texts of at most `most` records, in the current index order, whose key
+  // starts with `prefix` in any mix of letter case; the current record stays current.
+  // The key is the field the tag is named after (tag NAME on field NAME).
+  // Seeks and a walk of the matches only: each case variant of the prefix is a range
+  // of its own in a binary key, and the ranges are taken smallest first.
+  std::vector<std::vector<std::string>> RowsStartingCaseless(std::string_view prefix, int most);
   // Reads the current record again from the file: false when another program has
   // deleted it meanwhile (it stays current, unchanged in the buffer).
   bool RecheckCurrent();
@@ -209,6 +215,9 @@ class TTable {
   friend class TField;
   friend class TDataSource;
   class AreaScope;
+  void CollectStarting(std::string& head, std::string_view rest, int most,
+                       std::vector<std::vector<std::string>>& rows);
+  std::vector<std::string> RowFields(const std::string& record) const;
 
   void CheckInactive(const char* what) const;
   void CheckActive() const;
