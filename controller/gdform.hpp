@@ -3,8 +3,12 @@
 // It asks for the fax number, the recipient and the subject, and lets the user
 // pick number and recipient from the phone book; it checks and writes nothing.
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "controller/completion.hpp"
+#include "toolkit/droplist.hpp"
 #include "toolkit/forms.hpp"
 #include "toolkit/stdctrls.hpp"
 
@@ -31,13 +35,34 @@ class TGetDataForm : public TForm {
 
   // What Button2 opens, on the recipient typed so far; by default PickFromPhoneBrowser.
   TPhoneBookPicker PickFromPhoneBook;
+  // The recipients last queued, newest first; by default from the job log.
+  std::function<std::vector<vz::Suggestion>()> RecentRecipients;
+  // The list under Recipient (phone book names) or under an empty Phone or
+  // Recipient (recent recipients).
+  TDropList Suggestions;
 
   void FormShow(TComponent* sender);
   void FormActivate(TComponent* sender);
   void Button1Click(TComponent* sender);
   void Button2Click(TComponent* sender);
   void Button3Click(TComponent* sender);
+
+ private:
+  void RecipientChange();
+  bool BoxKeyDown(TEdit* box, unsigned key, bool alt);
+  bool ListKey(unsigned key);
+  void Pick(int row);
+  void ShowList(TEdit* box, const std::vector<vz::Suggestion>& rows);
+
+  std::unique_ptr<vz::phonebook::PhoneBookUi> phoneBookUi_;
+  std::unique_ptr<vz::NameLookup> names_;
+  std::vector<vz::Suggestion> shown_;
+  TEdit* listBox_ = nullptr;
+  bool settingTexts_ = false;
 };
+
+// The recent recipients of the job log in %APPDATA%, in the ANSI code page.
+std::vector<vz::Suggestion> ReadRecentFromJobLog();
 
 // Opens a new phone book browser owned by the application, modally, and releases
 // it (closing its table) as soon as it has closed.

@@ -108,7 +108,42 @@ bool TEdit::Command(WORD notifyCode) {
     if (OnChange) OnChange(this);
     return true;
   }
+  if (notifyCode == EN_KILLFOCUS) {
+    if (OnExit) OnExit(this);
+    return true;
+  }
   return false;
+}
+
+// WM_GETDLGCODE carries the key message the dialog is about to handle in `lp`.
+LRESULT TEdit::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_GETDLGCODE: {
+      const auto* key = reinterpret_cast<const MSG*>(lp);
+      const LRESULT code = TWinControl::OnMessage(msg, wp, lp);
+      if (key != nullptr && key->message == WM_KEYDOWN && WantsKey && WantsKey(static_cast<unsigned>(key->wParam)))
+        return code | DLGC_WANTALLKEYS;
+      return code;
+    }
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      swallowChar_ = false;
+      if (OnKeyDown && OnKeyDown(this, static_cast<unsigned>(wp), msg == WM_SYSKEYDOWN)) {
+        swallowChar_ = true;
+        return 0;
+      }
+      break;
+    case WM_CHAR:
+    case WM_SYSCHAR:
+      if (swallowChar_) {
+        swallowChar_ = false;
+        return 0;
+      }
+      break;
+    default:
+      break;
+  }
+  return TWinControl::OnMessage(msg, wp, lp);
 }
 
 // ---------------------------------------------------------------- TButton

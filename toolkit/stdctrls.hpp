@@ -1,5 +1,6 @@
 #pragma once
 // Standard controls: label (windowless), one-line edit, push button and panel.
+#include <functional>
 #include <string>
 
 #include "toolkit/controls.hpp"
@@ -44,13 +45,22 @@ class TEdit : public TWinControl {
   int MaxLength() const noexcept { return maxLength_; }
   void SetMaxLength(int length);
   TNotifyEvent OnChange;
+  // The focus left the box.
+  TNotifyEvent OnExit;
+  // A key pressed in the box (`alt` for Alt held), before the box and the dialog
+  // see it; true when taken, and then nobody else sees it nor its character.
+  std::function<bool(TComponent* sender, unsigned key, bool alt)> OnKeyDown;
+  // Whether OnKeyDown takes Enter or Esc now; the dialog leaves them to the box then.
+  std::function<bool(unsigned key)> WantsKey;
 
  protected:
   void DescribeWindow(CreateParams& params) override;
   bool Command(WORD notifyCode) override;
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
   int maxLength_ = 0;
+  bool swallowChar_ = false;
 };
 
 // A push button; Default takes Enter and Cancel takes Esc on its form.

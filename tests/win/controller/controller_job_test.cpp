@@ -678,6 +678,116 @@ TEST_F(LongPhoneBookJobTest, ThePhoneBookOpensOnTheFirstEntryStartingWithTheReci
   EXPECT_EQ(OkAndJobFile(dialog), "+1 555 0110\r\nAbel 10\r\n\r\n");
 }
 
+// Completion in the fax details dialog: names starting with what is typed in
+// Recipient, in the index's order (upper case first), and the recent recipients.
+class CompletionJobTest : public PhoneBookJobTest {
+ protected:
+  CompletionJobTest() {
+    book_ = "Bader Bo,+1 555 0300\r\n\"adams, Al\",+1 555 0201\r\nAdele Ames,+1 555 0202\r\nZed,+1 555 0900\r\n";
+  }
+  // Tab from Phone into Recipient, then the letters, each as the keyboard sends it.
+  static void TypeInRecipient(HWND dialog, const std::string& letters) {
+    PressKey(GetDlgItem(dialog, kPhone), VK_TAB);
+    ASSERT_TRUE(WaitFor([&] { return FocusOf(dialog) == GetDlgItem(dialog, kRecipient); }));
+    for (char c : letters) PostMessageA(GetDlgItem(dialog, kRecipient), WM_CHAR, static_cast<unsigned char>(c), 1);
+  }
+  static HWND FocusOf(HWND dialog) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui) ? gui.hwndFocus : nullptr;
+  }
+  // The drop-down list once it shows, with its rows as its text; null when it does not.
+  static HWND ListShowing(const std::string& rows) {
+    HWND list = nullptr;
+    WaitFor([&] {
+      list = FindWindowA("VzDropList", nullptr);
+      return list != nullptr && IsWindowVisible(list) && Text(list) == rows;
+    });
+    return list != nullptr && IsWindowVisible(list) && Text(list) == rows ? list : nullptr;
+  }
+  static bool ListHidden() {
+    return WaitFor([] {
+      HWND list = FindWindowA("VzDropList", nullptr);
+      return list == nullptr || !IsWindowVisible(list);
+    });
+  }
+};
+
+TEST_F(CompletionJobTest, TypedLettersListNamesAndDownEnterFillsBothBoxes) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  TypeInRecipient(dialog, "ad");
+  HWND list = ListShowing("Adele Ames\t+1 555 0202\r\nadams, Al\t+1 555 0201");
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(FocusOf(dialog), GetDlgItem(dialog, kRecipient)) << "the list never takes the focus";
+  PressKey(GetDlgItem(dialog, kRecipient), VK_DOWN);
+  PressKey(GetDlgItem(dialog, kRecipient), VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kPhone)) == "+1 555 0201"; }));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "adams, Al");
+  EXPECT_TRUE(ListHidden());
+  EXPECT_TRUE(IsWindowVisible(dialog)) << "Enter in the list picks, it is not Ok";
+  // With the list closed, Enter is Ok again.
+  EXPECT_EQ(OkAndJobFile(dialog), "+1 555 0201\r\nadams, Al\r\n\r\n");
+}
+
+TEST_F(CompletionJobTest, EscClosesTheListKeepingTheTextAndASecondEscCancels) {
+  const std::string fax = PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  TypeInRecipient(dialog, "B");
+  ASSERT_NE(ListShowing("Bader Bo\t+1 555 0300"), nullptr);
+  PressKey(GetDlgItem(dialog, kRecipient), VK_ESCAPE);
+  EXPECT_TRUE(ListHidden());
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "B");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "");
+  EXPECT_TRUE(IsWindowVisible(dialog));
+  PressKey(GetDlgItem(dialog, kRecipient), VK_ESCAPE);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_FALSE(IsFile(fax));
+  EXPECT_EQ(FindWindowA("#32770", "FAX CREATED"), nullptr);
+}
+
+TEST_F(CompletionJobTest, NoMatchOpensNoListAndEnterIsOk) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  TypeInRecipient(dialog, "xq");
+  ASSERT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kRecipient)) == "xq"; }));
+  PressKey(GetDlgItem(dialog, kRecipient), VK_RETURN);
+  EXPECT_EQ(OkAndJobFile(dialog), "\r\nxq\r\n\r\n");
+  EXPECT_TRUE(ListHidden());
+}
+
+TEST_F(CompletionJobTest, DownInAnEmptyPhoneListsTheRecentRecipientsNewestFirst) {
+  ASSERT_TRUE(CreateDirectoryA((appData_ + "\\VelmorFAX").c_str(), nullptr));
+  WriteBytes(appData_ + "\\VelmorFAX\\jobs.csv",
+             "\xEF\xBB\xBFTime,Image,Number,Recipient,Subject,Outcome\r\n"
+             "2026-12-09T10:00:00,C:\\F\\FAX00000.APF,+1 555 0100,Jane Roe,A,queued\r\n"
+             "2026-12-09T10:01:00,C:\\F\\FAX00001.APF,+49 30 1234,\"M\xC3\xBCller, J\",B,queued\r\n"
+             "2026-12-09T10:02:00,C:\\F\\FAX00002.APF,555 0300,Gone,C,cancelled\r\n"
+             "2026-12-09T10:03:00,C:\\F\\FAX00003.APF,+1 555 0100,Jane Roe,D,queued\r\n");
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return FocusOf(dialog) == GetDlgItem(dialog, kPhone); }));
+  PressKey(GetDlgItem(dialog, kPhone), VK_DOWN);
+  ASSERT_NE(ListShowing("Jane Roe\t+1 555 0100\r\nM\xFCller, J\t+49 30 1234"), nullptr);
+  PressKey(GetDlgItem(dialog, kPhone), VK_DOWN);
+  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kPhone)) == "+49 30 1234"; }));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "M\xFCller, J");
+  EXPECT_TRUE(ListHidden());
+  // A box with text in it keeps Down to itself.
+  PressKey(GetDlgItem(dialog, kPhone), VK_DOWN);
+  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "+49 30 1234\r\nM\xFCller, J\r\n\r\n");
+}
+
 // The controller's main form is hidden at the top-left corner: the entry editor,
 // opened from the browser opened from the dialog, lies wholly on the work area, over
 // the browser.
