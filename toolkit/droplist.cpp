@@ -17,7 +17,7 @@ bool TDropList::Create(HWND owner) {
   wc.lpfnWndProc = &TDropList::WindowProc;
   wc.lpszClassName = kClassName;
   wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
-  wc.style = CS_DROPSHADOW;
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
   if (!vz::win::EnsureWindowClass(wc)) return false;
   window_.Reset(CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | WS_EX_TOPMOST, kClassName, "",
                                 WS_POPUP | WS_BORDER, 0, 0, 10, 10, owner, nullptr, GetModuleHandleA(nullptr),
@@ -44,6 +44,7 @@ void TDropList::Open(HWND box, std::vector<Row> rows) {
   const int height = static_cast<int>(rows_.size()) * kRowHeight + 2;
   SetWindowPos(window_.Get(), HWND_TOPMOST, r.left, r.bottom, r.right - r.left, height, SWP_NOACTIVATE | SWP_SHOWWINDOW);
   InvalidateRect(window_.Get(), nullptr, TRUE);
+  UpdateWindow(window_.Get());
 }
 
 void TDropList::Close() {
