@@ -731,6 +731,26 @@ TEST_F(CompletionJobTest, TypedLettersListNamesAndDownEnterFillsBothBoxes) {
   EXPECT_EQ(OkAndJobFile(dialog), "+1 555 0201\r\nadams, Al\r\n\r\n");
 }
 
+TEST_F(CompletionJobTest, AClickPicksARowAndTypingInPhoneOrSubjectOpensNoList) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  for (int box : {kPhone, kSubject})
+    for (char c : std::string("ad")) PostMessageA(GetDlgItem(dialog, box), WM_CHAR, static_cast<unsigned char>(c), 1);
+  ASSERT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kSubject)) == "ad"; }));
+  EXPECT_EQ(FindWindowA("VzDropList", nullptr), nullptr);
+  TypeInRecipient(dialog, "a");
+  HWND list = ListShowing("Adele Ames\t+1 555 0202\r\nadams, Al\t+1 555 0201");
+  ASSERT_NE(list, nullptr);
+  // The second row is 18 pixels high, under the first.
+  PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 18 + 9));
+  EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kRecipient)) == "adams, Al"; }));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "+1 555 0201");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kSubject)), "ad");
+  EXPECT_TRUE(ListHidden());
+  EXPECT_EQ(FocusOf(dialog), GetDlgItem(dialog, kRecipient));
+}
+
 TEST_F(CompletionJobTest, EscClosesTheListKeepingTheTextAndASecondEscCancels) {
   const std::string fax = PrintDocument();
   HWND dialog = Dialog();
@@ -778,6 +798,18 @@ TEST_F(CompletionJobTest, DownInAnEmptyPhoneListsTheRecentRecipientsNewestFirst)
   EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kPhone)) == "+49 30 1234"; }));
   EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "M\xFCller, J");
   EXPECT_TRUE(ListHidden());
+  // Alt+Down in an empty Recipient, Up back to the first pair.
+  Type(dialog, kRecipient, "");
+  PressKey(GetDlgItem(dialog, kPhone), VK_TAB);
+  ASSERT_TRUE(WaitFor([&] { return FocusOf(dialog) == GetDlgItem(dialog, kRecipient); }));
+  PostMessageA(GetDlgItem(dialog, kRecipient), WM_SYSKEYDOWN, VK_DOWN, 1 << 29);
+  ASSERT_NE(ListShowing("Jane Roe\t+1 555 0100\r\nM\xFCller, J\t+49 30 1234"), nullptr);
+  PressKey(GetDlgItem(dialog, kRecipient), VK_DOWN);
+  PressKey(GetDlgItem(dialog, kRecipient), VK_UP);
+  PressKey(GetDlgItem(dialog, kRecipient), VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kPhone)) == "+1 555 0100"; }));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Jane Roe");
+  EXPECT_TRUE(ListHidden());
   // A box with text in it keeps Down to itself.
   PressKey(GetDlgItem(dialog, kPhone), VK_DOWN);
   PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
@@ -785,7 +817,7 @@ TEST_F(CompletionJobTest, DownInAnEmptyPhoneListsTheRecentRecipientsNewestFirst)
   ASSERT_NE(question, nullptr);
   PostMessageA(question, WM_COMMAND, IDNO, 0);
   ASSERT_TRUE(DriverReleased());
-  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "+49 30 1234\r\nM\xFCller, J\r\n\r\n");
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "+1 555 0100\r\nJane Roe\r\n\r\n");
 }
 
 // The controller's main form is hidden at the top-left corner: the entry editor,
