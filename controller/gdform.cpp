@@ -51,7 +51,8 @@ TGetDataForm::TGetDataForm(TComponent* owner)
   RecentRecipients = &ReadRecentFromJobLog;
   Recipient->OnChange = [this](TComponent*) { RecipientChange(); };
   for (TEdit* box : {Phone, Recipient}) {
-    box->OnKeyDown = [this, box](TComponent*, unsigned key, bool alt) { return BoxKeyDown(box, key, alt); };
+    // Down and Alt+Down alike.
+    box->OnKeyDown = [this, box](TComponent*, unsigned key, bool) { return BoxKeyDown(box, key); };
     box->WantsKey = [this, box](unsigned key) {
       return listBox_ == box && Suggestions.IsOpen() && (key == VK_RETURN || key == VK_ESCAPE);
     };
@@ -78,10 +79,9 @@ void TGetDataForm::ShowList(TEdit* box, const std::vector<vz::Suggestion>& rows)
   Suggestions.Open(box->Handle(), std::move(texts));
 }
 
-bool TGetDataForm::BoxKeyDown(TEdit* box, unsigned key, bool alt) {
+bool TGetDataForm::BoxKeyDown(TEdit* box, unsigned key) {
   if (Suggestions.IsOpen() && listBox_ == box) return ListKey(key);
   if (key != VK_DOWN || !box->Text().empty() || !RecentRecipients) return false;
-  (void)alt;  // Down and Alt+Down alike
   ShowList(box, RecentRecipients());
   return Suggestions.IsOpen();
 }

@@ -49,7 +49,7 @@ class TGetDataForm : public TForm {
 
  private:
   void RecipientChange();
-  bool BoxKeyDown(TEdit* box, unsigned key, bool alt);
+  bool BoxKeyDown(TEdit* box, unsigned key);
   bool ListKey(unsigned key);
   void Pick(int row);
   void ShowList(TEdit* box, const std::vector<vz::Suggestion>& rows);
