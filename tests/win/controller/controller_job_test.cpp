@@ -854,6 +854,66 @@ TEST_F(PhoneBookJobTest, TheEntryEditorOpensOverTheBrowserWhollyOnTheWorkArea) {
   ASSERT_TRUE(DriverReleased());
 }
 
+// Several entries picked in the browser fill both boxes, names and numbers each
+// joined by "; " in name order.
+class SeveralRecipientsJobTest : public PhoneBookJobTest {
+ protected:
+  SeveralRecipientsJobTest() {
+    book_ = "Jane Roe,+1 555 0100\r\nAbe Lind,+1 555 0200\r\nMia Wong,+1 555 0300\r\nZoe Park,+1 555 0400\r\n";
+  }
+
+  // A click with Ctrl held on a row of the browser's list, posted as the window gets
+  // it. Another process's list takes no pointers: the rows lie under the headers, as
+  // high each as the list's estimate for one row more says.
+  static void CtrlClickRow(HWND list, int row) {
+    RECT header{};
+    GetWindowRect(ListView_GetHeader(list), &header);
+    const DWORD one = static_cast<DWORD>(SendMessageA(list, LVM_APPROXIMATEVIEWRECT, 1, MAKELPARAM(-1, -1)));
+    const DWORD two = static_cast<DWORD>(SendMessageA(list, LVM_APPROXIMATEVIEWRECT, 2, MAKELPARAM(-1, -1)));
+    const int height = HIWORD(two) - HIWORD(one);
+    RECT client{};
+    GetClientRect(list, &client);
+    const LPARAM at = MAKELPARAM(client.right / 2, (header.bottom - header.top) + row * height + height / 2);
+    PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON | MK_CONTROL, at);
+    PostMessageA(list, WM_LBUTTONUP, MK_CONTROL, at);
+  }
+  static std::vector<int> SelectedRows(HWND list) {
+    std::vector<int> rows;
+    for (int row = 0; row < 4; ++row)
+      if (SendMessageA(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED)
+        rows.push_back(row);
+    return rows;
+  }
+};
+
+TEST_F(SeveralRecipientsJobTest, EntriesPickedWithCtrlClickFillPhoneAndRecipientJoined) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "999");
+  Type(dialog, kRecipient, "");
+  HWND browser = OpenPhoneBook(dialog);
+  ASSERT_NE(browser, nullptr);
+  HWND list = nullptr;
+  EnumChildWindows(browser, &FindList, reinterpret_cast<LPARAM>(&list));
+  ASSERT_NE(list, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 4; }));
+  // Abe Lind, current at the start, is picked; Ctrl+click takes it out again.
+  for (int row : {3, 1, 2, 0}) {
+    CtrlClickRow(list, row);
+    EXPECT_TRUE(WaitFor([&] {
+      return SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED) == row;
+    })) << row;
+  }
+  EXPECT_TRUE(WaitFor([&] { return SelectedRows(list) == std::vector<int>{1, 2, 3}; }));
+  EndPhoneBook(browser, VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kPhone)) == "+1 555 0100; +1 555 0300; +1 555 0400"; }));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "+1 555 0100; +1 555 0300; +1 555 0400");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Jane Roe; Mia Wong; Zoe Park");
+  PostMessageA(GetDlgItem(dialog, kButton3), BM_CLICK, 0, 0);
+  ASSERT_TRUE(DriverReleased());
+}
+
 // The tray menu as the user opens it: a right-button press on the icon, then a
 // left click on the item.
 class TrayMenuTest : public JobTest {
