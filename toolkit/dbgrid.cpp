@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "dbengine/dbe.hpp"
 #include "platform/handles.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/forms.hpp"
@@ -14,6 +15,12 @@ namespace {
 
 // Posted to the grid's own window: the table changed, read its order again.
 constexpr UINT kWmRebuild = WM_APP + 0x210;
+// Posted when others changed the rows while the rest of the map was read.
+constexpr UINT kWmFollow = WM_APP + 0x211;
+// Its message comes once every window has painted.
+constexpr UINT_PTR kCompleteOrderTimer = 0x5A1;
+// Rows read up front beyond the page: the grid may grow a little before the rest is read.
+constexpr int kFirstRowsBeyondPage = 8;
 constexpr int kIndicatorWidth = 12;
 constexpr int kCellPadding = 8;
 // Rows kept in memory beyond those the ListView asks for.
@@ -27,6 +34,19 @@ int CharWidth(HWND wnd, HFONT font) {
   SIZE size{};
   GetTextExtentPoint32A(dc.Get(), "0", 1, &size);
   return size.cx > 0 ? size.cx : 6;
+}
+
+// The record numbers of the first `most` visible rows in the table's order, through
+// the table's own cursor, which is put back on the current record.
+std::vector<int> FirstRecNos(vz::data::TTable& table, int most) {
+  std::vector<int> out;
+  const int previous = dbe_Select(table.WorkArea());
+  for (bool more = dbe_GoTop() != 0; more && !dbe_Eof() && static_cast<int>(out.size()) < most;
+       more = dbe_Skip(1) != 0)
+    out.push_back(dbe_RecNo());
+  if (table.RecNo() > 0) dbe_Go(table.RecNo());
+  dbe_Select(previous);
+  return out;
 }
 
 }  // namespace
@@ -189,6 +209,8 @@ void TDBGrid::ScheduleRebuild() {
 
 void TDBGrid::Rebuild() {
   rebuildPending_ = false;
+  partial_ = false;
+  if (Handle() != nullptr) KillTimer(Handle(), kCompleteOrderTimer);
   SetUpColumns();
   vz::data::TTable* table = Table();
   cache_.clear();
@@ -198,14 +220,69 @@ void TDBGrid::Rebuild() {
   picks_.SetOrder(table != nullptr ? table->OrderRecNos() : std::vector<int>{});
   seenIndexCounter_ = indexCounter;
   seenChanges_ = table != nullptr ? table->ChangeCount() : ~0u;
-  if (Handle() == nullptr) return;
+  if (Handle() != nullptr) ShowOrder();
+}
+
+void TDBGrid::ShowOrder() {
   // The ListView keeps an owner-data list's focus by row number across a new count,
   // where that number may now be another record's row.
   ClearShownRow();
-  SendMessageA(Handle(), LVM_SETITEMCOUNT, static_cast<WPARAM>(picks_.RowCount()), 0);
+  SendMessageA(Handle(), LVM_SETITEMCOUNT, static_cast<WPARAM>(RowCount()), 0);
   FitColumns();  // the vertical scroll bar may have come or gone
   InvalidateRect(Handle(), nullptr, TRUE);
   ShowCurrent();
+}
+
+// Only in the table's index order (the count then comes from the tag whose condition
+// the filter is) and when the current record is on the first page: a grid opened
+// further down needs its row number, which only the whole map gives. A table that
+// fits the first page is read whole.
+bool TDBGrid::RebuildFirstRows() {
+  SetUpColumns();
+  vz::data::TTable* table = Table();
+  if (Handle() == nullptr || table == nullptr || table->IndexName().empty() ||
+      table->State() != vz::data::TDataSetState::dsBrowse)
+    return false;
+  const int page = static_cast<int>(SendMessageA(Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
+  const std::uint32_t indexCounter = table->IndexChangeCounter();
+  const int count = table->RecordCount();
+  std::vector<int> first = FirstRecNos(*table, std::max(page, 1) + kFirstRowsBeyondPage);
+  if (count <= static_cast<int>(first.size())) return false;
+  if (!table->IsEmpty() && std::find(first.begin(), first.end(), table->RecNo()) == first.end()) return false;
+  rebuildPending_ = false;
+  cache_.clear();
+  picks_.SetOrder(std::move(first));
+  partial_ = true;
+  partialCount_ = count;
+  seenIndexCounter_ = indexCounter;
+  seenChanges_ = table->ChangeCount();
+  ShowOrder();
+  SetTimer(Handle(), kCompleteOrderTimer, USER_TIMER_MINIMUM, nullptr);
+  return true;
+}
+
+void TDBGrid::CompleteOrder() {
+  if (!partial_) return;
+  partial_ = false;
+  if (Handle() != nullptr) KillTimer(Handle(), kCompleteOrderTimer);
+  vz::data::TTable* table = Table();
+  if (table == nullptr) {
+    picks_.SetOrder({});
+    ScheduleRebuild();
+    return;
+  }
+  const std::uint32_t indexCounter = table->IndexChangeCounter();
+  picks_.SetOrder(table->OrderRecNos());
+  // The index moved since the first rows were read: the seen counter stays behind, so
+  // that following the change refreshes the table and reads the rows again.
+  if (indexCounter != seenIndexCounter_ || picks_.RowCount() != partialCount_) {
+    cache_.clear();
+    if (Handle() != nullptr) PostMessageA(Handle(), kWmFollow, 0, 0);
+  }
+}
+
+void TDBGrid::NeedRow(int row) {
+  if (partial_ && row >= picks_.RowCount()) CompleteOrder();
 }
 
 void TDBGrid::ClearShownRow() {
@@ -240,6 +317,8 @@ int TDBGrid::CurrentRow() const {
 // picks follow (see FollowCurrent).
 void TDBGrid::ShowCurrent() {
   if (Handle() == nullptr) return;
+  vz::data::TTable* table = Table();
+  if (partial_ && table != nullptr && !table->IsEmpty() && CurrentRow() < 0) CompleteOrder();
   const int row = CurrentRow();
   if (shownRow_ != row) ClearShownRow();
   shownRow_ = row;
@@ -289,6 +368,8 @@ void TDBGrid::FillCache(int from, int to) {
   if (table == nullptr) return;
   from = std::max(from, 0);
   to = std::min(to, RowCount() - 1);
+  NeedRow(to);
+  to = std::min(to, RowCount() - 1);
   if (cache_.size() > kCacheLimit) cache_.clear();
   std::vector<int> rows;
   std::vector<int> recnos;
@@ -305,6 +386,7 @@ void TDBGrid::FillCache(int from, int to) {
 
 const std::vector<std::string>* TDBGrid::Row(int row) {
   if (row < 0 || row >= RowCount()) return nullptr;
+  NeedRow(row);
   if (cache_.count(row) == 0) FillCache(row, row);
   const auto it = cache_.find(row);
   return it != cache_.end() ? &it->second : nullptr;
@@ -331,7 +413,9 @@ void TDBGrid::GetDisplayText(NMLVDISPINFOA& info) {
 void TDBGrid::RowChosen(int row) {
   vz::data::TTable* table = Table();
   if (table == nullptr || row < 0 || row >= RowCount()) return;
+  NeedRow(row);
   const int recno = picks_.RecNoOfRow(row);
+  if (recno <= 0) return;
   if (shownRow_ != row) {
     const int before = shownRow_;
     shownRow_ = row;
@@ -465,6 +549,8 @@ bool TDBGrid::Notify(NMHDR& header, LRESULT& result) {
 void TDBGrid::GoToRow(int row) {
   vz::data::TTable* table = Table();
   if (table == nullptr || RowCount() == 0) return;
+  NeedRow(row);
+  if (RowCount() == 0) return;
   row = std::clamp(row, 0, RowCount() - 1);
   if (table->RecNo() == picks_.RecNoOfRow(row))
     ShowCurrent();
@@ -492,6 +578,7 @@ bool TDBGrid::NavigationKey(WPARAM key) {
     case VK_END: to = RowCount() - 1; break;
     default: return false;
   }
+  NeedRow(to);
   to = std::clamp(to, 0, std::max(0, RowCount() - 1));
   if (GetKeyState(VK_SHIFT) < 0) {
     picks_.ExtendTo(to, GetKeyState(VK_CONTROL) < 0);
@@ -510,6 +597,8 @@ bool TDBGrid::RowClick(UINT msg, WPARAM wp, LPARAM lp) {
   hit.pt = POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
   const int row = static_cast<int>(SendMessageA(Handle(), LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
   if (row < 0 || rebuildPending_) return false;
+  NeedRow(row);
+  if (row >= RowCount()) return false;
   ::SetFocus(Handle());
   const bool ctrl = (wp & MK_CONTROL) != 0;
   if (msg == WM_LBUTTONDBLCLK) {
@@ -542,7 +631,14 @@ void TDBGrid::TypeAhead(char ch) {
 LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case kWmRebuild:
-      if (rebuildPending_) Rebuild();
+      if (rebuildPending_ && !RebuildFirstRows()) Rebuild();
+      return 0;
+    case kWmFollow:
+      if (!FollowOtherChanges()) Rebuild();
+      return 0;
+    case WM_TIMER:
+      if (wp != kCompleteOrderTimer) break;
+      CompleteOrder();
       return 0;
     case WM_KEYDOWN:
       if (NavigationKey(wp)) {

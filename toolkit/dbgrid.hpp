@@ -10,6 +10,13 @@
 // the grid which rows are selected and keeps no selection of its own.
 // Typing letters jumps to the first name starting with them, through index seeks.
 //
+// The whole map costs one walk of the leaves (about 100 ms at a million entries), so
+// a grid shown on its first records reads only the rows of its first page and the
+// count (the scroll bar is whole and right from the start), and the rest of the map
+// once its window has painted. Anything that needs a row beyond the first page
+// before then (a scroll, End, PgDn, a click, type-ahead, a current record further
+// down) reads the rest at once.
+//
 // One column may stretch: it takes the width the others leave, so that the columns
 // fill the grid without a horizontal scroll bar, and never gets narrower than it is
 // at the grid's designed size (its size when the stretching is switched on) with a
@@ -45,7 +52,9 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   int HeightForRows(int rows) const;
 
   // Rows known to the grid, and the row of the current record (-1: none).
-  int RowCount() const { return picks_.RowCount(); }
+  int RowCount() const { return partial_ ? partialCount_ : picks_.RowCount(); }
+  // False while only the first page of the map is read.
+  bool OrderComplete() const { return !partial_; }
   int CurrentRow() const;
   // Rows read from the table since the grid was made (what painting cost).
   long RowsRead() const { return rowsRead_; }
@@ -89,6 +98,16 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   // counted whether it shows or not.
   int NonClientWidth() const;
   void ScheduleRebuild();
+  // The first page's rows and the count alone, the rest of the map read after the
+  // window's paint; false (nothing done) when the whole map is wanted at once.
+  bool RebuildFirstRows();
+  // The ListView told of the rows, the current one shown.
+  void ShowOrder();
+  // Reads the rest of the map; the ListView is not touched (this may run while it
+  // paints), except through a rebuild posted when others changed the rows meanwhile.
+  void CompleteOrder();
+  // The map read far enough to hold `row`.
+  void NeedRow(int row);
   void ShowCurrent();
   void FollowCurrent(int row);
   void RedrawPicks();
@@ -115,6 +134,8 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   unsigned seenChanges_ = ~0u;
   std::uint32_t seenIndexCounter_ = 0;  // the index's change counter when the rows were read
   bool rebuildPending_ = false;
+  bool partial_ = false;   // only the first page of the map is read
+  int partialCount_ = 0;   // the rows there are meanwhile
   int shownRow_ = -1;        // the row shown as current: the focused one
   bool following_ = false;  // moving the selection to the current record
   bool columnsMade_ = false;

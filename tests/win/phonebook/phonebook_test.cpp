@@ -970,6 +970,115 @@ TEST_F(PhoneBookWinTest, TheEndOfALargePhoneBookIsShownWithoutReadingTheTable) {
   });
 }
 
+// The first page of a large phone book is shown before the rest of its order is read.
+// Pumped one message at a time: the grid is caught between its first rows and the
+// rest, which it reads once the window has painted.
+namespace {
+
+constexpr int kLargeRows = 300;
+
+// Opens the browser on kLargeRows entries and stops as soon as the grid knows its rows.
+bool OpenOnFirstRows(TMainScreen& s) {
+  s.Show();
+  const DWORD start = GetTickCount();
+  MSG msg;
+  while (s.PhoneGrid->RowCount() != kLargeRows) {
+    if (GetTickCount() - start > 5000) return false;
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+      continue;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return true;
+}
+
+std::vector<std::pair<std::string, std::string>> LargePhoneBook() {
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = kLargeRows - 1; i >= 0; --i) entries.emplace_back(Numbered(i), std::to_string(i));
+  return entries;
+}
+
+}  // namespace
+
+TEST_F(PhoneBookWinTest, ALargePhoneBookShowsItsFirstPageWithTheWholeCountAndReadsTheRestUnasked) {
+  AddEntries(LargePhoneBook());
+  TMainScreen s(&App(), *ui_);
+  ASSERT_TRUE(OpenOnFirstRows(s));
+  TDBGrid* grid = s.PhoneGrid;
+  EXPECT_FALSE(grid->OrderComplete());
+  // The scroll bar's extent is the whole phone book from the start.
+  EXPECT_EQ(SendMessageA(grid->Handle(), LVM_GETITEMCOUNT, 0, 0), kLargeRows);
+  EXPECT_EQ(grid->CurrentRow(), 0);
+  EXPECT_EQ(s.PhoneTableNAME->AsString(), Numbered(0));
+  ASSERT_TRUE(PumpUntil([&] { return grid->OrderComplete(); }));
+  EXPECT_EQ(grid->RowCount(), kLargeRows);
+  EXPECT_EQ(SendMessageA(grid->Handle(), LVM_GETITEMCOUNT, 0, 0), kLargeRows);
+  char text[64] = {};
+  LVITEMA item{};
+  item.iSubItem = 1;
+  item.pszText = text;
+  item.cchTextMax = sizeof text;
+  SendMessageA(grid->Handle(), LVM_GETITEMTEXTA, 250, reinterpret_cast<LPARAM>(&item));
+  EXPECT_STREQ(text, "Name 00250");
+  s.Hide();
+}
+
+// What needs a row beyond the first page reads the rest of the order first.
+TEST_F(PhoneBookWinTest, EndPageDownTypeAheadAndShiftEndBeforeTheRestIsReadReachTheRightRows) {
+  AddEntries(LargePhoneBook());
+  {
+    TMainScreen s(&App(), *ui_);
+    ASSERT_TRUE(OpenOnFirstRows(s));
+    ASSERT_FALSE(s.PhoneGrid->OrderComplete());
+    SendMessageA(s.PhoneGrid->Handle(), WM_KEYDOWN, VK_END, 1);
+    EXPECT_EQ(s.PhoneTableNAME->AsString(), "Name 00299");
+    EXPECT_EQ(s.PhoneGrid->CurrentRow(), 299);
+    s.Hide();
+  }
+  {
+    TMainScreen s(&App(), *ui_);
+    ASSERT_TRUE(OpenOnFirstRows(s));
+    ASSERT_FALSE(s.PhoneGrid->OrderComplete());
+    const int page = static_cast<int>(SendMessageA(s.PhoneGrid->Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
+    ASSERT_GT(page, 1);
+    for (int i = 0; i < 3; ++i) SendMessageA(s.PhoneGrid->Handle(), WM_KEYDOWN, VK_NEXT, 1);
+    EXPECT_EQ(s.PhoneGrid->CurrentRow(), 3 * (page - 1));
+    EXPECT_EQ(s.PhoneTableNAME->AsString(), Numbered(3 * (page - 1)));
+    s.Hide();
+  }
+  {
+    TMainScreen s(&App(), *ui_);
+    ASSERT_TRUE(OpenOnFirstRows(s));
+    ASSERT_FALSE(s.PhoneGrid->OrderComplete());
+    for (const char ch : {'n', 'a', 'm', 'e', ' ', '0', '0', '2', '7'})
+      SendMessageA(s.PhoneGrid->Handle(), WM_CHAR, static_cast<WPARAM>(ch), 1);
+    EXPECT_EQ(s.PhoneTableNAME->AsString(), "Name 00270");
+    EXPECT_EQ(s.PhoneGrid->CurrentRow(), 270);
+    s.Hide();
+  }
+  {
+    TMainScreen s(&App(), *ui_);
+    ASSERT_TRUE(OpenOnFirstRows(s));
+    ASSERT_FALSE(s.PhoneGrid->OrderComplete());
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageA(s.PhoneGrid->Handle(), WM_KEYDOWN, VK_END, 1);
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+    EXPECT_EQ(s.PhoneGrid->PickedCount(), kLargeRows);
+    const std::vector<int> picked = s.PhoneGrid->PickedRecNos();
+    ASSERT_EQ(picked.size(), static_cast<std::size_t>(kLargeRows));
+    // Added from Name 00299 down: record 300 holds Name 00000, the first row.
+    EXPECT_EQ(picked.front(), 300);
+    EXPECT_EQ(picked.back(), 1);
+    s.Hide();
+  }
+}
+
 // ---- other programs' changes while the browser is open ----
 
 namespace {
