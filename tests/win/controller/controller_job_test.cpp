@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -381,6 +382,149 @@ TEST_F(JobTest, JobLogHasALineForAQueuedAndForACancelledFax) {
   line = text.substr(queued.size());
   EXPECT_GE(line.substr(0, kTimeLength), time);
   EXPECT_EQ(line.substr(kTimeLength), "," + fax2 + ",,,,cancelled\r\n");
+}
+
+// The log's lines after its header, each without its time.
+std::vector<std::string> LogLinesWithoutTime(const std::string& text) {
+  std::vector<std::string> lines;
+  if (text.compare(0, sizeof kLogStart - 1, kLogStart) != 0) return {"(no header) " + text};
+  std::size_t at = sizeof kLogStart - 1;
+  while (at < text.size()) {
+    const std::size_t end = text.find("\r\n", at);
+    const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end + 2 - at);
+    lines.push_back(line.size() > kTimeLength ? line.substr(kTimeLength) : "(short) " + line);
+    at = end == std::string::npos ? text.size() : end + 2;
+  }
+  return lines;
+}
+
+// Names of the files in `folder`, in the order the system lists them, sorted.
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data{};
+  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(data.cFileName);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A binary image past the 64 KB the controller reads at a time, NUL and ^Z included.
+std::string BinaryImage() {
+  std::string bytes;
+  for (int i = 0; i < 70001; ++i) bytes += static_cast<char>((i * 7 + i / 256) & 0xFF);
+  return bytes;
+}
+
+TEST_F(JobTest, ThreeNumbersLeaveThreeFaxesWithTheirOwnDescriptorsAndLogLines) {
+  const std::string log = appData_ + "\\VelmorFAX\\jobs.csv";
+  const std::string fax = PrintDocument();
+  ASSERT_EQ(fax, out_ + "\\FAX00000.APF");
+  const std::string image = BinaryImage();
+  WriteBytes(fax, image);
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "111; 222; 333");
+  Type(dialog, kRecipient, "Ann; Bob; Cy");
+  Type(dialog, kSubject, "Offer");
+  PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(FileNames(out_), (std::vector<std::string>{"FAX00000.APF", "FAX00000.JFD", "FAX00001.APF",
+                                                        "FAX00001.JFD", "FAX00002.APF", "FAX00002.JFD"}));
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "111\r\nAnn\r\nOffer\r\n");
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00001.JFD"), "222\r\nBob\r\nOffer\r\n");
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00002.JFD"), "333\r\nCy\r\nOffer\r\n");
+  EXPECT_TRUE(ReadBytes(out_ + "\\FAX00000.APF") == image);
+  EXPECT_TRUE(ReadBytes(out_ + "\\FAX00001.APF") == image) << "the copy differs from the driver's image";
+  EXPECT_TRUE(ReadBytes(out_ + "\\FAX00002.APF") == image) << "the copy differs from the driver's image";
+  EXPECT_EQ(LogLinesWithoutTime(ReadBytes(log)),
+            (std::vector<std::string>{"," + out_ + "\\FAX00000.APF,111,Ann,Offer,queued\r\n",
+                                      "," + out_ + "\\FAX00001.APF,222,Bob,Offer,queued\r\n",
+                                      "," + out_ + "\\FAX00002.APF,333,Cy,Offer,queued\r\n"}));
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+
+  // One number is one fax, as ever.
+  const std::string fax2 = PrintDocument();
+  ASSERT_EQ(fax2, out_ + "\\FAX00003.APF");
+  dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, " 444 ");
+  Type(dialog, kRecipient, "Dee; Eve");
+  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+  question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(FileNames(out_).size(), 8u);
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00003.JFD"), " 444 \r\nDee; Eve\r\n\r\n");
+  EXPECT_EQ(LogLinesWithoutTime(ReadBytes(log)).back(), "," + fax2 + ", 444 ,Dee; Eve,,queued\r\n");
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_EQ(ReadBytes(fax2), "APF image of Letter");
+}
+
+TEST_F(JobTest, NamesThatDoNotPairUpWithTheNumbersKeepTheDialogOpen) {
+  const std::string fax = PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "111;222");
+  Type(dialog, kRecipient, "Ann;Bob;Cy");
+  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+  HWND box = WaitVisible("#32770", "CHECK RECIPIENTS");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)),
+            "Phone has 2 parts separated by \";\", Recipient has 3.\r\r"
+            "Type one name for each number, or one name for all of them.");
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+  EXPECT_TRUE(IsWindowVisible(dialog));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "111;222");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Ann;Bob;Cy");
+  EXPECT_FALSE(IsFile(out_ + "\\FAX00000.JFD"));
+  Type(dialog, kRecipient, "Ann;Bob");
+  PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00001.JFD"), "222\r\nBob\r\n\r\n");
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+}
+
+// A folder where the second fax's descriptor belongs: the others are queued, and
+// Cancel gives up that one alone.
+TEST_F(JobTest, AFaxThatCannotBeQueuedIsNamedAndCancelKeepsTheOthers) {
+  const std::string log = appData_ + "\\VelmorFAX\\jobs.csv";
+  CreateDirectoryA(out_.c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryA((out_ + "\\FAX00001.JFD").c_str(), nullptr));
+  const std::string fax = PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "111;222;333");
+  Type(dialog, kRecipient, "Ann");
+  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+  HWND box = WaitVisible("#32770", "FAX NOT SAVED");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)),
+            "Queued: 111, 333\rNot queued: 222\rAccess denied.\r\rRetry queues the rest again; Cancel gives them up.");
+  EXPECT_NE(GetDlgItem(box, IDRETRY), nullptr);
+  EXPECT_EQ(FileNames(out_), (std::vector<std::string>{"FAX00000.APF", "FAX00000.JFD", "FAX00001.APF",
+                                                        "FAX00002.APF", "FAX00002.JFD"}));
+  PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(FileNames(out_), (std::vector<std::string>{"FAX00000.APF", "FAX00000.JFD", "FAX00002.APF",
+                                                        "FAX00002.JFD"}));
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00002.JFD"), "333\r\nAnn\r\n\r\n");
+  EXPECT_EQ(LogLinesWithoutTime(ReadBytes(log)),
+            (std::vector<std::string>{"," + out_ + "\\FAX00000.APF,111,Ann,,queued\r\n",
+                                      "," + out_ + "\\FAX00002.APF,333,Ann,,queued\r\n",
+                                      "," + out_ + "\\FAX00001.APF,222,Ann,,discarded\r\n"}));
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+  RemoveDirectoryA((out_ + "\\FAX00001.JFD").c_str());
 }
 
 // A file named VelmorFAX where the log's folder belongs.
