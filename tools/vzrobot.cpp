@@ -8,7 +8,7 @@
 //   vzrobot close TITLE               asks the window to close
 //   vzrobot traymenu X Y              right-clicks the tray icon with the pointer at X,Y
 //                                     (as the shell reports it), so its menu opens there
-//   vzrobot key TITLE KEY             posts a key press (enter, escape, down, delete, or alt+LETTER
+//   vzrobot key TITLE KEY             posts a key press (enter, escape, down, delete, tab, or alt+LETTER
 //                                     for a caption's accelerator) to the window's focused
 //                                     control
 //   vzrobot type TITLE TEXT           posts TEXT as typed characters to the focused control
@@ -134,6 +134,7 @@ int PostKey(HWND wnd, const std::string& name) {
   if (name == "escape") key = VK_ESCAPE;
   if (name == "down") key = VK_DOWN;
   if (name == "delete") key = VK_DELETE;
+  if (name == "tab") key = VK_TAB;
   if (key == 0) return 2;
   PostMessageA(FocusOf(wnd), WM_KEYDOWN, key, 0);
   return 0;

@@ -999,7 +999,7 @@ TEST_F(PhoneBookJobTest, TheEntryEditorOpensOverTheBrowserWhollyOnTheWorkArea) {
 }
 
 // Several entries picked in the browser fill both boxes, names and numbers each
-// joined by "; " in name order.
+// joined by "; " in name order, and Ok queues one fax for each.
 class SeveralRecipientsJobTest : public PhoneBookJobTest {
  protected:
   SeveralRecipientsJobTest() {
@@ -1030,7 +1030,7 @@ class SeveralRecipientsJobTest : public PhoneBookJobTest {
   }
 };
 
-TEST_F(SeveralRecipientsJobTest, EntriesPickedWithCtrlClickFillPhoneAndRecipientJoined) {
+TEST_F(SeveralRecipientsJobTest, EntriesPickedWithCtrlClickFillBothBoxesAndOkQueuesOneFaxEach) {
   PrintDocument();
   HWND dialog = Dialog();
   ASSERT_NE(dialog, nullptr);
@@ -1054,8 +1054,25 @@ TEST_F(SeveralRecipientsJobTest, EntriesPickedWithCtrlClickFillPhoneAndRecipient
   EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kPhone)) == "+1 555 0100; +1 555 0300; +1 555 0400"; }));
   EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "+1 555 0100; +1 555 0300; +1 555 0400");
   EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Jane Roe; Mia Wong; Zoe Park");
-  PostMessageA(GetDlgItem(dialog, kButton3), BM_CLICK, 0, 0);
+  // Ok: one fax for each picked entry, the copies of the driver's image.
+  Type(dialog, kSubject, "Prices");
+  PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(FileNames(out_), (std::vector<std::string>{"FAX00000.APF", "FAX00000.JFD", "FAX00001.APF",
+                                                        "FAX00001.JFD", "FAX00002.APF", "FAX00002.JFD"}));
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "+1 555 0100\r\nJane Roe\r\nPrices\r\n");
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00001.JFD"), "+1 555 0300\r\nMia Wong\r\nPrices\r\n");
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00002.JFD"), "+1 555 0400\r\nZoe Park\r\nPrices\r\n");
+  for (const char* copy : {"\\FAX00001.APF", "\\FAX00002.APF"})
+    EXPECT_EQ(ReadBytes(out_ + copy), "APF image of Letter") << copy;
+  EXPECT_EQ(LogLinesWithoutTime(ReadBytes(appData_ + "\\VelmorFAX\\jobs.csv")),
+            (std::vector<std::string>{"," + out_ + "\\FAX00000.APF,+1 555 0100,Jane Roe,Prices,queued\r\n",
+                                      "," + out_ + "\\FAX00001.APF,+1 555 0300,Mia Wong,Prices,queued\r\n",
+                                      "," + out_ + "\\FAX00002.APF,+1 555 0400,Zoe Park,Prices,queued\r\n"}));
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
   ASSERT_TRUE(DriverReleased());
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.APF"), "APF image of Letter");
 }
 
 // The tray menu as the user opens it: a right-button press on the icon, then a
