@@ -18,6 +18,7 @@
 
 #include "dbengine/dbe.hpp"
 #include "dbengine/filesystem.hpp"
+#include "phonebook/buttonlook.hpp"
 #include "phonebook/mainscreen.hpp"
 #include "phonebook/phonebe.hpp"
 #include "phonebook/phonebe_ids.hpp"
@@ -25,7 +26,10 @@
 #include "toolkit/application.hpp"
 #include "toolkit/dbgrid.hpp"
 #include "toolkit/stdctrls.hpp"
+#include "toolkit/exception.hpp"
+#include "toolkit/graphics.hpp"
 #include "widgets/explbtn.hpp"
+#include "widgets/res/buttonbitmaps.hpp"
 
 namespace {
 
@@ -968,6 +972,25 @@ TEST_F(PhoneBookWinTest, TheEndOfALargePhoneBookIsShownWithoutReadingTheTable) {
     EXPECT_LT(read, 200);
     Press(s.Cancelbutton);
   });
+}
+
+// The buttons' bitmaps are read from the resources once; every browser shows copies of
+// them, pixel for pixel what the resources hold.
+TEST_F(PhoneBookWinTest, EveryBrowserShowsTheButtonBitmapsReadOnceFromTheResources) {
+  const TBitmap& once = vz::phonebook::ButtonBitmap(kBitmapAccept);
+  EXPECT_EQ(&vz::phonebook::ButtonBitmap(kBitmapAccept), &once);
+  EXPECT_NE(&vz::phonebook::ButtonBitmap(kBitmapCancel), &once);
+  TBitmap fromResources;
+  fromResources.LoadFromResourceName(GetModuleHandleA(nullptr), kBitmapAccept);
+  for (int round = 0; round < 2; ++round) {
+    TMainScreen s(&App(), *ui_);
+    const TBitmap& shown = s.OKButton->Bitmap();
+    ASSERT_EQ(shown.Width(), fromResources.Width());
+    ASSERT_EQ(shown.Height(), fromResources.Height());
+    for (int y = 0; y < shown.Height(); ++y)
+      for (int x = 0; x < shown.Width(); ++x) ASSERT_EQ(shown.Pixel(x, y), fromResources.Pixel(x, y)) << x << "," << y;
+  }
+  EXPECT_THROW(vz::phonebook::ButtonBitmap("VZBTN_NONE"), Exception);
 }
 
 // The first page of a large phone book is shown before the rest of its order is read.
