@@ -7,8 +7,9 @@
 # each foreign writer's 400 appends against one writer alone on a copy of the same
 # book in the same run, and the book's final verdict from both engines.
 #
-#   run.sh DBFTOOL [--seconds N] [--entries N] [--dir DIR]
+#   run.sh DBFTOOL [--seconds N] [--entries N] [--dir DIR] [--desks I,L,C,W]
 #
+# --desks changes how many desks import, list, check and write (12,8,4,8).
 # The foreign writers (and the independent check) need ../shared/xbase-anchor/bin, or
 # the folder VZ_XBASE_ANCHOR names; without it they are left out, and said so.
 set -euo pipefail
@@ -18,11 +19,13 @@ shift
 seconds=60
 entries=20000
 dir=
+importers=12 listers=8 checkers=4 writers=8
 while [ $# -gt 0 ]; do
   case $1 in
     --seconds) seconds=${2:?--seconds needs a number}; shift 2 ;;
     --entries) entries=${2:?--entries needs a number}; shift 2 ;;
     --dir) dir=${2:?--dir needs a folder}; shift 2 ;;
+    --desks) IFS=, read -r importers listers checkers writers <<< "${2:?--desks needs I,L,C,W}"; shift 2 ;;
     *) echo "run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -35,7 +38,6 @@ have_anchor=0
 rm -rf "$dir"
 mkdir -p "$dir/book" "$dir/alone" "$dir/log" "$dir/in"
 
-importers=12 listers=8 checkers=4 writers=8
 [ $have_anchor = 1 ] || writers=0
 
 now_us() { local t=${EPOCHREALTIME/./}; echo "$t"; }
@@ -131,7 +133,7 @@ echo "  lock time-outs reported by imports: $timeouts"
 for i in $(seq 1 $importers); do printf '  desk %2d: %s\n' "$i" "$(stats "$dir/log/import$i")"; done
 echo "listings in name order: $(stats "$dir"/log/list*[0-9])"
 echo "checks: $(stats "$dir"/log/check*[0-9])"
-disagreed=$(cat "$dir"/log/check*[0-9] 2>/dev/null | awk '$2 == 1' | wc -l)
+disagreed=$(cat "$dir"/log/check*[0-9] 2>/dev/null | awk '$2 == 1' | wc -l || true)
 echo "  checks that found a disagreement: $disagreed"
 if [ $writers -gt 0 ]; then
   echo "foreign writers, 400 appends each run; alone: $alone_writer_ms ms"
