@@ -488,6 +488,20 @@ class IndexImpl : public CdxIndex {
     ++foreignGen_;
   }
 
+  // The mark goes through a header update of its own: the page store writes the
+  // header with the mark set, flushing it when durable, and leaves the idle mark in
+  // place after every update until the group ends.
+  void MarkUpdating() override { SetGroupMark(kUpdateMarkValue); }
+  void ClearUpdating() override { SetGroupMark(0); }
+
+  void SetGroupMark(std::uint32_t mark) {
+    WriteOp([&] {
+      PutLE32(store_.Mutable(0) + kHdrUpdateMark, mark);
+      store_.SetIdleMark(mark);
+      return true;
+    });
+  }
+
   // A whole index file listing the tags with no entries, marked as being rebuilt:
   // built in memory so that it reaches the file in one write.
   static std::string EmptyLayout(const std::vector<CdxTagInfo>& tags, std::uint32_t counter) {

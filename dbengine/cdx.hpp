@@ -197,6 +197,15 @@ class CdxIndex {
   virtual void BeginRebuild(const std::vector<CdxTagInfo>& tags) = 0;
   virtual void FinishRebuild() = 0;
 
+  // A group of updates that our openers must find whole or not at all (the keys of a
+  // batch of appended records), under one exclusive CdxLock held from MarkUpdating to
+  // ClearUpdating: the header carries the update mark in between, so that a crash
+  // half way is found out by the next opener ("an update was interrupted"), which
+  // builds the index again from the records. Durable indexes flush the mark before
+  // the group's first page, and the group before the mark's clearing.
+  virtual void MarkUpdating() = 0;
+  virtual void ClearUpdating() = 0;
+
   // Check() of the directory and of every tag, plus the free page list (no loops, no
   // page both free and in use).
   virtual void Check() = 0;

@@ -11,37 +11,6 @@
 
 namespace vz::db {
 
-namespace {
-
-// One device flush of the index for all the tag updates of one change (durable mode):
-// Finish makes it; a change that fails on the way ends the deferral without a word.
-// Holds the table's index pointer by reference: mending may replace or drop the index.
-class DeferredIndexSync {
- public:
-  explicit DeferredIndexSync(std::unique_ptr<CdxIndex>& index) : index_(index) {
-    if (index_) index_->DeferSync();
-  }
-  ~DeferredIndexSync() {
-    try {
-      if (!finished_ && index_) index_->SyncDeferred();
-    } catch (const DbError&) {
-      // The change is failing already and reports that.
-    }
-  }
-  void Finish() {
-    finished_ = true;
-    if (index_) index_->SyncDeferred();
-  }
-  DeferredIndexSync(const DeferredIndexSync&) = delete;
-  DeferredIndexSync& operator=(const DeferredIndexSync&) = delete;
-
- private:
-  std::unique_ptr<CdxIndex>& index_;
-  bool finished_ = false;
-};
-
-}  // namespace
-
 void Table::Flush() {
   file_->Flush();
   if (index_) index_->GetFile().Flush();
@@ -110,12 +79,15 @@ void Table::AppendBatch(const std::vector<std::string>& records, BatchProgress& 
     if (record.size() != header_.recordLength)
       throw DbError(Format("%s: a record is %u bytes, not %zu", path_.c_str(), header_.recordLength, record.size()));
   if (records.empty()) return;
-  FileLock headerLock(*this, kDbfLockBase, "the header");
+  std::optional<FileLock> headerLock;
+  headerLock.emplace(*this, kDbfLockBase, "the header");
   ReadHeaderCount();
   const std::uint64_t last = std::uint64_t{header_.recordCount} + records.size();
   if (last >= kDbfLockBase || header_.RecordOffset(static_cast<std::uint32_t>(last)) + header_.recordLength + 1 >=
                                   RecordLockOffset(static_cast<std::uint32_t>(last)))
     throw DbError(path_ + " is full");
+  if (index_ && !BatchRebuildsTags(header_.recordCount, records.size()))
+    return AppendWithKeys(records, progress, headerLock);
   if (!index_) {
     WriteCountedChunks(records, progress);
     if (options_.durable) file_->Flush();

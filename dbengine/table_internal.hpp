@@ -41,6 +41,33 @@ class Table::FileLock {
   bool held_ = false;
 };
 
+// One device flush of the index for all the tag updates of one change (durable mode):
+// Finish makes it; a change that fails on the way ends the deferral without a word.
+// Holds the table's index pointer by reference: mending may replace or drop the index.
+class DeferredIndexSync {
+ public:
+  explicit DeferredIndexSync(std::unique_ptr<CdxIndex>& index) : index_(index) {
+    if (index_) index_->DeferSync();
+  }
+  ~DeferredIndexSync() {
+    try {
+      if (!finished_ && index_) index_->SyncDeferred();
+    } catch (const DbError&) {
+      // The change is failing already and reports that.
+    }
+  }
+  void Finish() {
+    finished_ = true;
+    if (index_) index_->SyncDeferred();
+  }
+  DeferredIndexSync(const DeferredIndexSync&) = delete;
+  DeferredIndexSync& operator=(const DeferredIndexSync&) = delete;
+
+ private:
+  std::unique_ptr<CdxIndex>& index_;
+  bool finished_ = false;
+};
+
 template <class F, class G>
 auto Table::WithIndex(F&& f, G&& fallback) -> decltype(f()) {
   try {
