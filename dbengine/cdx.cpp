@@ -536,16 +536,35 @@ class IndexImpl : public CdxIndex {
     if (options_.durable) file_->Flush();
   }
 
+  // Readers' holds that overlap one another would keep the lock from ever being free
+  // for a writer: a writer that has to wait holds the writer's byte meanwhile, and a
+  // reader takes the lock only while that byte is free, so the readers drain and the
+  // writer (ours, or another program's waiting beside it) comes in. The pauses stay
+  // short so that a waiter notices a free lock soon after it is let go.
   void TakeFileLock(LockKind kind) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lockTimeoutMs);
+    bool announced = false;
     int waitMs = 1;
-    while (!file_->TryLock(kCdxLockOffset, 1, kind)) {
+    for (;;) {
+      if (kind == LockKind::kShared ? NoWriterWaits() && file_->TryLock(kCdxLockOffset, 1, kind)
+                                    : file_->TryLock(kCdxLockOffset, 1, kind))
+        break;
+      if (kind == LockKind::kExclusive && !announced)
+        announced = file_->TryLock(kCdxWriterWaitOffset, 1, LockKind::kExclusive);
       if (std::chrono::steady_clock::now() >= deadline) {
+        if (announced) file_->Unlock(kCdxWriterWaitOffset, 1);
         throw DbError("index " + file_->Path() + " is locked by another user");
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-      waitMs = std::min(waitMs * 2, 20);
+      waitMs = std::min(waitMs * 2, kMostLockPauseMs);
     }
+    if (announced) file_->Unlock(kCdxWriterWaitOffset, 1);
+  }
+
+  bool NoWriterWaits() {
+    if (!file_->TryLock(kCdxWriterWaitOffset, 1, LockKind::kShared)) return false;
+    file_->Unlock(kCdxWriterWaitOffset, 1);
+    return true;
   }
 
   void EnsureDirectory() {
