@@ -103,7 +103,7 @@ repeat() {  # LOG COMMAND...
     t0=$(now_us)
     rc=0
     "$@" >/dev/null 2>>"$log.err" || rc=$?
-    echo "$((($(now_us) - t0) / 1000)) $rc" >> "$log"
+    echo "$((($(now_us) - t0) / 1000)) $rc $(now_us)" >> "$log"
   done
 }
 
@@ -138,11 +138,11 @@ echo "  checks that found a disagreement: $disagreed"
 if [ $writers -gt 0 ]; then
   echo "foreign writers, 400 appends each run; alone: $alone_writer_ms ms"
   for i in $(seq 1 $writers); do
-    awk -v i="$i" -v alone="$alone_writer_ms" '
-      { n++; t += $1; if ($1 > m) m = $1; if ($2 != 0) bad++ }
+    awk -v i="$i" -v alone="$alone_writer_ms" -v deadline="$deadline_us" '
+      { n++; t += $1; if ($1 > m) m = $1; if ($2 != 0) bad++; if ($3 <= deadline) within++ }
       END { if (n == 0) { printf "  writer %d: no run\n", i; exit }
-            printf "  writer %d: %d runs, %d failed; mean %d ms (%.1fx alone), max %d ms (%.1fx alone)\n",
-              i, n, bad + 0, t / n, t / n / alone, m, m / alone }' "$dir/log/writer$i"
+            printf "  writer %d: %d runs (%d ended within the %d s), %d failed; mean %d ms (%.1fx alone), max %d ms (%.1fx alone)\n",
+              i, n, within + 0, '"$seconds"', bad + 0, t / n, t / n / alone, m, m / alone }' "$dir/log/writer$i"
   done
 fi
 echo
