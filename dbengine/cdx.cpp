@@ -118,29 +118,30 @@ void RadixSortItems(std::vector<SortItem>& items) {
   }
 }
 
-EntryList SortKeys(CdxKeyBlock& block, bool unique) {
-  using Item = SortItem;
+// Each key's first eight bytes as one big-endian number, with the key's position.
+std::vector<SortItem> PrefixItems(const CdxKeyBlock& block) {
   const std::size_t kl = static_cast<std::size_t>(block.keyLength);
   const std::size_t n = block.Size();
-  std::vector<Item> items(n);
+  std::vector<SortItem> items(n);
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned char* k = block.keys.data() + i * kl;
     unsigned char prefix[8] = {};
     std::memcpy(prefix, k, std::min<std::size_t>(kl, 8));
     std::uint64_t a = 0;
     for (int j = 0; j < 8; ++j) a = (a << 8) | prefix[j];
-    items[i] = Item{a, static_cast<std::uint32_t>(i)};
+    items[i] = SortItem{a, static_cast<std::uint32_t>(i)};
   }
-  // A few thousand keys sort faster by comparison than the radix passes' tables fill.
-  if (n <= kComparisonSortItems)
-    std::sort(items.begin(), items.end(), [](const Item& x, const Item& y) { return x.a < y.a; });
-  else
-    RadixSortItems(items);
-  // Position k takes the entry at items[k].index; a finished position points at itself.
+  return items;
+}
+
+// Moves the keys and record numbers into the items' order, in place: position k takes
+// the entry at items[k].index; a finished position points at itself.
+void ApplyOrder(std::vector<SortItem>& items, CdxKeyBlock& block) {
+  const std::size_t kl = static_cast<std::size_t>(block.keyLength);
   std::vector<unsigned char> spareKey(kl);
   unsigned char* keys = block.keys.data();
   std::uint32_t* recs = block.recnos.data();
-  for (std::size_t k = 0; k < n; ++k) {
+  for (std::size_t k = 0; k < items.size(); ++k) {
     if (items[k].index == k) continue;
     std::memcpy(spareKey.data(), keys + k * kl, kl);
     const std::uint32_t spareRec = recs[k];
@@ -158,32 +159,60 @@ EntryList SortKeys(CdxKeyBlock& block, bool unique) {
       j = from;
     }
   }
-  std::vector<std::uint32_t> order;
-  std::vector<unsigned char> runKeys;
-  std::vector<std::uint32_t> runRecs;
+}
+
+// Sorts one run of entries sharing their first eight bytes (or the whole of a shorter
+// key) by the rest of the key, then by record number.
+void SortRun(CdxKeyBlock& block, std::size_t i, std::size_t m) {
+  const std::size_t kl = static_cast<std::size_t>(block.keyLength);
+  unsigned char* base = block.keys.data() + i * kl;
+  std::uint32_t* rbase = block.recnos.data() + i;
+  std::vector<std::uint32_t> order(m);
+  for (std::size_t k = 0; k < m; ++k) order[k] = static_cast<std::uint32_t>(k);
+  const std::size_t skip = std::min<std::size_t>(kl, 8);
+  std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+    const int c = std::memcmp(base + x * kl + skip, base + y * kl + skip, kl - skip);
+    if (c != 0) return c < 0;
+    return rbase[x] < rbase[y];
+  });
+  const std::vector<unsigned char> runKeys(base, base + m * kl);
+  const std::vector<std::uint32_t> runRecs(rbase, rbase + m);
+  for (std::size_t k = 0; k < m; ++k) {
+    std::memcpy(base + k * kl, runKeys.data() + order[k] * kl, kl);
+    rbase[k] = runRecs[order[k]];
+  }
+}
+
+// Keeps the first entry of every key (unique tags).
+void DropRepeatedKeys(EntryList& sorted) {
+  const std::size_t kl = static_cast<std::size_t>(sorted.keyLength);
+  const std::size_t n = sorted.Size();
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (m > 0 && std::memcmp(sorted.Key(m - 1), sorted.Key(i), kl) == 0) continue;
+    if (m != i) {
+      std::memmove(sorted.keys.data() + m * kl, sorted.Key(i), kl);
+      sorted.recnos[m] = sorted.recnos[i];
+    }
+    ++m;
+  }
+  sorted.keys.resize(m * kl);
+  sorted.recnos.resize(m);
+}
+
+EntryList SortKeys(CdxKeyBlock& block, bool unique) {
+  const std::size_t n = block.Size();
+  std::vector<SortItem> items = PrefixItems(block);
+  // A few thousand keys sort faster by comparison than the radix passes' tables fill.
+  if (n <= kComparisonSortItems)
+    std::sort(items.begin(), items.end(), [](const SortItem& x, const SortItem& y) { return x.a < y.a; });
+  else
+    RadixSortItems(items);
+  ApplyOrder(items, block);
   for (std::size_t i = 0; i < n;) {
     std::size_t j = i + 1;
     while (j < n && items[j].a == items[i].a) ++j;
-    if (j - i > 1) {
-      const std::size_t m = j - i;
-      const unsigned char* base = keys + i * kl;
-      const std::uint32_t* rbase = recs + i;
-      order.resize(m);
-      for (std::size_t k = 0; k < m; ++k) order[k] = static_cast<std::uint32_t>(k);
-      // The run shares its first eight bytes (or the whole of a shorter key).
-      const std::size_t skip = std::min<std::size_t>(kl, 8);
-      std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-        const int c = std::memcmp(base + x * kl + skip, base + y * kl + skip, kl - skip);
-        if (c != 0) return c < 0;
-        return rbase[x] < rbase[y];
-      });
-      runKeys.assign(base, base + m * kl);
-      runRecs.assign(rbase, rbase + m);
-      for (std::size_t k = 0; k < m; ++k) {
-        std::memcpy(keys + (i + k) * kl, runKeys.data() + order[k] * kl, kl);
-        recs[i + k] = runRecs[order[k]];
-      }
-    }
+    if (j - i > 1) SortRun(block, i, j - i);
     i = j;
   }
   items.clear();
@@ -192,19 +221,7 @@ EntryList SortKeys(CdxKeyBlock& block, bool unique) {
   sorted.keyLength = block.keyLength;
   sorted.keys = std::move(block.keys);
   sorted.recnos = std::move(block.recnos);
-  if (unique) {
-    std::size_t m = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (m > 0 && std::memcmp(sorted.Key(m - 1), sorted.Key(i), kl) == 0) continue;
-      if (m != i) {
-        std::memmove(sorted.keys.data() + m * kl, sorted.Key(i), kl);
-        sorted.recnos[m] = sorted.recnos[i];
-      }
-      ++m;
-    }
-    sorted.keys.resize(m * kl);
-    sorted.recnos.resize(m);
-  }
+  if (unique) DropRepeatedKeys(sorted);
   return sorted;
 }
 
@@ -471,6 +488,20 @@ class IndexImpl : public CdxIndex {
     ++foreignGen_;
   }
 
+  // The mark goes through a header update of its own: the page store writes the
+  // header with the mark set, flushing it when durable, and leaves the idle mark in
+  // place after every update until the group ends.
+  void MarkUpdating() override { SetGroupMark(kUpdateMarkValue); }
+  void ClearUpdating() override { SetGroupMark(0); }
+
+  void SetGroupMark(std::uint32_t mark) {
+    WriteOp([&] {
+      PutLE32(store_.Mutable(0) + kHdrUpdateMark, mark);
+      store_.SetIdleMark(mark);
+      return true;
+    });
+  }
+
   // A whole index file listing the tags with no entries, marked as being rebuilt:
   // built in memory so that it reaches the file in one write.
   static std::string EmptyLayout(const std::vector<CdxTagInfo>& tags, std::uint32_t counter) {
@@ -505,16 +536,35 @@ class IndexImpl : public CdxIndex {
     if (options_.durable) file_->Flush();
   }
 
+  // Readers' holds that overlap one another would keep the lock from ever being free
+  // for a writer: a writer that has to wait holds the writer's byte meanwhile, and a
+  // reader takes the lock only while that byte is free, so the readers drain and the
+  // writer (ours, or another program's waiting beside it) comes in. The pauses stay
+  // short so that a waiter notices a free lock soon after it is let go.
   void TakeFileLock(LockKind kind) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lockTimeoutMs);
+    bool announced = false;
     int waitMs = 1;
-    while (!file_->TryLock(kCdxLockOffset, 1, kind)) {
+    for (;;) {
+      if (kind == LockKind::kShared ? NoWriterWaits() && file_->TryLock(kCdxLockOffset, 1, kind)
+                                    : file_->TryLock(kCdxLockOffset, 1, kind))
+        break;
+      if (kind == LockKind::kExclusive && !announced)
+        announced = file_->TryLock(kCdxWriterWaitOffset, 1, LockKind::kExclusive);
       if (std::chrono::steady_clock::now() >= deadline) {
+        if (announced) file_->Unlock(kCdxWriterWaitOffset, 1);
         throw DbError("index " + file_->Path() + " is locked by another user");
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-      waitMs = std::min(waitMs * 2, 20);
+      waitMs = std::min(waitMs * 2, kMostLockPauseMs);
     }
+    if (announced) file_->Unlock(kCdxWriterWaitOffset, 1);
+  }
+
+  bool NoWriterWaits() {
+    if (!file_->TryLock(kCdxWriterWaitOffset, 1, LockKind::kShared)) return false;
+    file_->Unlock(kCdxWriterWaitOffset, 1);
+    return true;
   }
 
   void EnsureDirectory() {

@@ -197,6 +197,15 @@ class CdxIndex {
   virtual void BeginRebuild(const std::vector<CdxTagInfo>& tags) = 0;
   virtual void FinishRebuild() = 0;
 
+  // A group of updates that our openers must find whole or not at all (the keys of a
+  // batch of appended records), under one exclusive CdxLock held from MarkUpdating to
+  // ClearUpdating: the header carries the update mark in between, so that a crash
+  // half way is found out by the next opener ("an update was interrupted"), which
+  // builds the index again from the records. Durable indexes flush the mark before
+  // the group's first page, and the group before the mark's clearing.
+  virtual void MarkUpdating() = 0;
+  virtual void ClearUpdating() = 0;
+
   // Check() of the directory and of every tag, plus the free page list (no loops, no
   // page both free and in use).
   virtual void Check() = 0;
@@ -247,5 +256,10 @@ inline constexpr std::uint64_t kCdxChangeCounterOffset = 8;
 
 // Byte of the index file locked around every access in shared mode.
 inline constexpr std::uint64_t kCdxLockOffset = 0x7FFFFFFE;
+// Byte of the index file a writer of this engine holds while it waits for the index
+// lock; readers of this engine wait while it is held (other programs ignore it).
+inline constexpr std::uint64_t kCdxWriterWaitOffset = 0x7FFFFFFD;
+// Longest pause between two tries of a lock held by someone else.
+inline constexpr int kMostLockPauseMs = 5;
 
 }  // namespace vz::db

@@ -703,49 +703,55 @@ class PageSink {
 
 }  // namespace
 
-std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sorted, unsigned char trail) {
+namespace {
+
+// Compression counts of every entry against the one before it, worked out once.
+struct Compression {
+  std::vector<std::uint8_t> dups;
+  std::vector<std::uint8_t> trails;
+};
+
+Compression CompressionCounts(const EntryList& sorted, unsigned char trail) {
   const int kl = sorted.keyLength;
   const std::size_t n = sorted.Size();
-  const std::uint32_t at = store.Reserve(kHeaderSize);
-  const std::uint32_t base = at + kHeaderSize;
-  PageSink out(store.GetFile(), base);
-  auto newPage = [&]() { return out.New(); };
-  auto offsetOf = [&](std::uint32_t index) { return base + index * kPageSize; };
-
-  // Compression counts of every entry against the one before it, worked out once.
-  std::vector<std::uint8_t> dups(n);
-  std::vector<std::uint8_t> trails(n);
+  Compression c{std::vector<std::uint8_t>(n), std::vector<std::uint8_t>(n)};
   for (std::size_t i = 0; i < n; ++i) {
     const unsigned char* key = sorted.Key(i);
-    trails[i] = static_cast<std::uint8_t>(TrailCount(key, kl, trail));
+    c.trails[i] = static_cast<std::uint8_t>(TrailCount(key, kl, trail));
     if (i > 0) {
-      const int limit = std::min(kl - trails[i], kl - trails[i - 1]);
-      dups[i] = static_cast<std::uint8_t>(CommonPrefix(sorted.Key(i - 1), key, limit));
+      const int limit = std::min(kl - c.trails[i], kl - c.trails[i - 1]);
+      c.dups[i] = static_cast<std::uint8_t>(CommonPrefix(sorted.Key(i - 1), key, limit));
     }
   }
+  return c;
+}
 
+// The leaves, as many entries per page as fit; returns the last entry of each leaf
+// with the leaf's offset, the entries of the level above.
+EntryList WriteLeaves(PageSink& out, std::uint32_t base, const EntryList& sorted, unsigned char trail) {
+  const int kl = sorted.keyLength;
+  const std::size_t n = sorted.Size();
+  const Compression c = CompressionCounts(sorted, trail);
   EntryList upper;
   upper.keyLength = kl;
   std::uint32_t prevOff = kNone;
   auto emitLeaf = [&](std::size_t from, std::size_t to) {
-    const std::uint32_t idx = newPage();
-    const std::uint32_t off = offsetOf(idx);
+    const std::uint32_t idx = out.New();
+    const std::uint32_t off = base + idx * kPageSize;
     const NodeHead h{kAttrLeaf, 0, prevOff, off + kPageSize};
-    if (!EncodeLeafCounted(sorted, from, to, dups.data(), trails.data(), h, out.Page(idx))) {
+    if (!EncodeLeafCounted(sorted, from, to, c.dups.data(), c.trails.data(), h, out.Page(idx))) {
       throw DbError("index build: leaf overflow");
     }
     if (to > from) AppendEntry(upper, sorted, to - 1, off);
     prevOff = off;
   };
-
-  // Leaves: as many entries per page as fit.
   std::size_t start = 0;
   std::size_t stored = 0;
   std::uint32_t maxRec = 0;
   int recBitsFor = 0;
   std::size_t bpe = 3;
   for (std::size_t i = 0; i < n; ++i) {
-    std::size_t st = static_cast<std::size_t>(kl - (i > start ? dups[i] : 0) - trails[i]);
+    std::size_t st = static_cast<std::size_t>(kl - (i > start ? c.dups[i] : 0) - c.trails[i]);
     std::uint32_t m = std::max(maxRec, sorted.recnos[i]);
     if (m != maxRec || i == start) {
       const int bits = BitsFor(m);
@@ -758,7 +764,7 @@ std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sor
       emitLeaf(start, i);
       start = i;
       stored = 0;
-      st = static_cast<std::size_t>(kl - trails[i]);
+      st = static_cast<std::size_t>(kl - c.trails[i]);
       m = sorted.recnos[i];
       recBitsFor = BitsFor(m);
       bpe = static_cast<std::size_t>(ChooseLeafLayout(kl, m).entryBytes);
@@ -768,33 +774,49 @@ std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sor
   }
   emitLeaf(start, n);
   PutLE32(out.Page(out.Count() - 1) + kNodeRight, kNone);
+  return upper;
+}
 
+// The interior levels above the leaves, each page filled evenly; returns the root.
+std::uint32_t WriteInteriorLevels(PageSink& out, std::uint32_t base, EntryList upper) {
+  const int kl = upper.keyLength;
+  const std::size_t cap = InteriorCapacity(kl);
   std::uint32_t root = base;
-  if (out.Count() == 1) {
-    PutLE16(out.Page(0) + kNodeAttr, kAttrRoot | kAttrLeaf);
-  } else {
-    const std::size_t cap = InteriorCapacity(kl);
-    while (upper.Size() > 1) {
-      const std::size_t m = upper.Size();
-      const std::size_t pieces = (m + cap - 1) / cap;
-      EntryList next;
-      next.keyLength = kl;
-      std::uint32_t left = kNone;
-      for (std::size_t k = 0; k < pieces; ++k) {
-        const std::size_t from = m * k / pieces;
-        const std::size_t to = m * (k + 1) / pieces;
-        const std::uint32_t idx = newPage();
-        const std::uint32_t off = offsetOf(idx);
-        const NodeHead h{static_cast<std::uint16_t>(pieces == 1 ? kAttrRoot : 0), 0, left,
-                         k + 1 < pieces ? off + kPageSize : kNone};
-        EncodeInterior(upper, from, to, h, out.Page(idx));
-        AppendEntry(next, upper, to - 1, off);
-        left = off;
-        root = off;
-      }
-      upper = std::move(next);
+  while (upper.Size() > 1) {
+    const std::size_t m = upper.Size();
+    const std::size_t pieces = (m + cap - 1) / cap;
+    EntryList next;
+    next.keyLength = kl;
+    std::uint32_t left = kNone;
+    for (std::size_t k = 0; k < pieces; ++k) {
+      const std::size_t from = m * k / pieces;
+      const std::size_t to = m * (k + 1) / pieces;
+      const std::uint32_t idx = out.New();
+      const std::uint32_t off = base + idx * kPageSize;
+      const NodeHead h{static_cast<std::uint16_t>(pieces == 1 ? kAttrRoot : 0), 0, left,
+                       k + 1 < pieces ? off + kPageSize : kNone};
+      EncodeInterior(upper, from, to, h, out.Page(idx));
+      AppendEntry(next, upper, to - 1, off);
+      left = off;
+      root = off;
     }
+    upper = std::move(next);
   }
+  return root;
+}
+
+}  // namespace
+
+std::uint32_t BuildTree(PageStore& store, TagHeader header, const EntryList& sorted, unsigned char trail) {
+  const std::uint32_t at = store.Reserve(kHeaderSize);
+  const std::uint32_t base = at + kHeaderSize;
+  PageSink out(store.GetFile(), base);
+  EntryList upper = WriteLeaves(out, base, sorted, trail);
+  std::uint32_t root = base;
+  if (out.Count() == 1)
+    PutLE16(out.Page(0) + kNodeAttr, kAttrRoot | kAttrLeaf);
+  else
+    root = WriteInteriorLevels(out, base, std::move(upper));
   header.root = root;
   std::vector<unsigned char> head(kHeaderSize);
   EncodeHeader(header, head.data());

@@ -32,6 +32,20 @@ namespace vz::db {
 
 enum class ShareMode { kShared, kReadOnly, kExclusive };
 
+// How Table::AppendBatch keeps the tags: by the batch's size next to the table (see
+// BatchRebuildsTags), or always one way.
+enum class BatchIndexing { kBySize, kRebuild, kKeyByKey };
+
+// Appending a record with its key costs about as much as this many records cost in a
+// batch that builds the tags again (a record's write and read plus its share of the
+// sort and the index write): bench/contacts measured 23 to 40 on these machines for
+// phone books of 100,000 to 1,000,000 entries. The rebuild holds the other openers off
+// for its whole length, so the lower part of that range is taken.
+inline constexpr std::uint64_t kKeyUpdateCostInBatchRecords = 32;
+// Batches below this many records always go key by key: either way takes milliseconds,
+// and key by key leaves the index file in place for the other openers.
+inline constexpr std::uint64_t kSmallestRebuildBatch = 256;
+
 struct TableOptions {
   ShareMode mode = ShareMode::kShared;
   FileSystem* fs = nullptr;  // nullptr: the host's files
@@ -49,6 +63,7 @@ struct TableOptions {
   // Index pages kept in memory (512 bytes each). 2048 holds every interior page of a
   // tag over a million 35-character keys, so a seek reads little beyond its leaf.
   std::size_t indexCachePages = 2048;
+  BatchIndexing batchIndexing = BatchIndexing::kBySize;
 };
 
 struct IndexTagSpec {
@@ -170,19 +185,32 @@ class Table {
 
   // Changes. Each reaches the file and every tag before it returns.
   std::uint32_t Append(const std::string& record);
-  // Appends many records as one change, for bulk imports: the header lock is held
-  // throughout, the index is marked as being rebuilt and emptied (so that a crash on
-  // the way is found out by the next opener, which builds it from the records), the
-  // records are written and counted in chunks, and every tag is then built again from
-  // all records in one sorted pass. Other openers wait for the index meanwhile.
+  // Appends many records as one change, for bulk imports, in one of two ways (see
+  // BatchRebuildsTags):
+  // - small next to the table: under one hold of the header lock and of the index
+  //   lock, the index is marked as being updated, the records are written and counted,
+  //   the header lock is let go, and their keys go into every tag one by one before
+  //   the mark is cleared. The index stays in place; other openers wait for it only
+  //   while the keys go in.
+  // - otherwise: the header lock is held throughout, the index is marked as being
+  //   rebuilt and emptied, the records are written and counted in chunks, and every
+  //   tag is then built again from all records in one sorted pass. Other openers wait
+  //   for the index meanwhile.
+  // Either way a crash on the way leaves the mark, so that the next opener finds it
+  // out and builds the index from the records.
   // `progress` tells how many of `records` the header counts so far, from which record
   // number: when this throws (a full disk), those are in the table and, as far as the
-  // rebuild could finish, in its tags; the others are not.
+  // index could be kept, in its tags; the others are not.
   struct BatchProgress {
     std::size_t appended = 0;
     std::uint32_t firstRecNo = 0;  // 0 until the first chunk is counted
   };
   void AppendBatch(const std::vector<std::string>& records, BatchProgress& progress);
+  // Whether a batch of `adding` records joining `existing` ones builds the tags again
+  // (rather than going key by key): with TableOptions::batchIndexing kBySize, when it
+  // has at least kSmallestRebuildBatch records and a key update each would cost more
+  // than reading and sorting all.
+  bool BatchRebuildsTags(std::uint64_t existing, std::uint64_t adding) const;
   void Update(std::uint32_t recno, const std::string& record);
   void Delete(std::uint32_t recno);
   void Recall(std::uint32_t recno);
@@ -255,6 +283,13 @@ class Table {
   void RefreshTagsIfChanged();
   void Modify(std::uint32_t recno, const std::function<std::string(const std::string&)>& change);
   void WriteCountedChunks(const std::vector<std::string>& records, BatchProgress& progress);
+  // The small batch's way (see AppendBatch); the caller holds the header lock in
+  // `headerLock` and has checked the records.
+  void AppendWithKeys(const std::vector<std::string>& records, BatchProgress& progress,
+                      std::optional<FileLock>& headerLock);
+  // The keys of the batch's records counted so far into every tag, then the mark off.
+  void KeepCountedKeys(const std::vector<std::string>& records, const BatchProgress& progress);
+  void InsertBatchKeys(const std::vector<std::string>& records, const BatchProgress& progress);
 
   std::string path_;
   TableOptions options_;

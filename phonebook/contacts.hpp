@@ -110,24 +110,16 @@ struct ImportSummary {
 // Names in the problems listed are shown in UTF-8 through `codePage`.
 ImportPlan PlanImport(vz::db::Table& table, const ContactsRead& read, const ImportOptions& options,
                       const AnsiCodePage& codePage);
-// Appends the plan's records: one by one with their keys when few join a large table,
-// otherwise as one batch whose tags are built again in one sorted pass (the table's
-// other users wait for it). Failures on the way end in a summary with `stopped`.
+// Appends the plan's records as one batch: key by key under one hold of the table's
+// locks when few join a large table, otherwise with its tags built again in one sorted
+// pass (the table's other users wait for it); the table decides (see
+// Table::BatchRebuildsTags). Failures on the way end in a summary with `stopped`.
 ImportSummary ApplyImport(vz::db::Table& table, const ImportPlan& plan);
 ImportSummary ImportContacts(vz::db::Table& table, const ContactsRead& read, const ImportOptions& options,
                              const AnsiCodePage& codePage);
 
-// Appending a record with its key costs about as much as this many records cost in a
-// batch that builds the tag again (a record's write and read plus its share of the
-// sort and the index write): bench/contacts measured 23 to 40 on these machines for
-// phone books of 100,000 to 1,000,000 entries. The batch holds the other openers off
-// for its whole length, so the lower part of that range is taken.
-inline constexpr std::uint64_t kKeyUpdateCostInBatchRecords = 32;
-
-// Whether the batch is the quicker way for `adding` records joining `existing` ones:
-// appending key by key costs a tree update each, the batch one read and sort of all.
-// A few records always go key by key.
-bool BulkIsQuicker(std::uint64_t existing, std::uint64_t adding);
+// The cost of a key update in records of a batch, as the table's rule takes it.
+inline constexpr std::uint64_t kKeyUpdateCostInBatchRecords = vz::db::kKeyUpdateCostInBatchRecords;
 
 // ---- out of the table -------------------------------------------------------------
 

@@ -11,10 +11,6 @@ using vz::db::Table;
 
 namespace {
 
-// Below this many either way takes milliseconds; key by key leaves the index file in
-// place for the other openers instead of writing it anew.
-constexpr std::uint64_t kSmallestBatch = 256;
-
 struct PhoneFields {
   int name = -1, phone = -1;
   int nameWidth = 0, phoneWidth = 0;
@@ -102,10 +98,6 @@ bool Fits(std::string& value, int width, bool name, const Contact& c, const Impo
 
 }  // namespace
 
-bool BulkIsQuicker(std::uint64_t existing, std::uint64_t adding) {
-  return adding >= kSmallestBatch && adding * kKeyUpdateCostInBatchRecords >= existing + adding;
-}
-
 ImportPlan PlanImport(Table& table, const ContactsRead& read, const ImportOptions& options,
                       const AnsiCodePage& codePage) {
   const PhoneFields f = FieldsOf(table);
@@ -172,27 +164,19 @@ ImportSummary ApplyImport(Table& table, const ImportPlan& plan) {
   s.cut = plan.cut;
   if (plan.records.empty()) return s;
   try {
-    s.bulk = BulkIsQuicker(table.RecordCount(), plan.records.size());
-    if (s.bulk) {
-      Table::BatchProgress progress;
-      try {
-        table.AppendBatch(plan.records, progress);
-      } catch (const vz::db::DbError&) {
-        s.added = progress.appended;
-        s.firstRecNo = progress.firstRecNo;
-        throw;
-      }
+    s.bulk = table.BatchRebuildsTags(table.RecordCount(), plan.records.size());
+    Table::BatchProgress progress;
+    try {
+      table.AppendBatch(plan.records, progress);
+    } catch (const vz::db::DbError&) {
       s.added = progress.appended;
       s.firstRecNo = progress.firstRecNo;
-    } else {
-      // Each append is whole (record, count and keys) before the next one starts,
-      // and one flush at the end puts them all on the device.
-      for (const auto& record : plan.records) {
-        const std::uint32_t recno = table.Append(record);
-        if (s.added++ == 0) s.firstRecNo = recno;
-      }
-      table.Flush();
+      throw;
     }
+    s.added = progress.appended;
+    s.firstRecNo = progress.firstRecNo;
+    // A batch that went key by key leaves the device flush to its caller.
+    table.Flush();
   } catch (const vz::db::DbError& e) {
     Stop(s, plan, e);
   }

@@ -42,7 +42,9 @@ struct Entry {
   bool deletedAtStart = false;
 };
 
-enum class Kind { kAppend, kUpdate, kDelete, kRecall, kReindex };
+enum class Kind { kAppend, kAppendBatch, kUpdate, kDelete, kRecall, kReindex };
+
+bool Appends(Kind k) { return k == Kind::kAppend || k == Kind::kAppendBatch; }
 
 struct Op {
   int actor = 0;
@@ -66,7 +68,7 @@ Script PhoneBookScript(bool withRecall) {
       {0, Kind::kAppend, 4, ""},          // A appends Adams,
       {0, Kind::kDelete, 4, ""},          // deletes that record again
       {0, Kind::kAppend, 5, ""},          // and appends Avery.
-      {1, Kind::kAppend, 6, ""},          // B appends Brown
+      {1, Kind::kAppendBatch, 6, ""},     // B appends Brown as a batch of one
       {1, Kind::kUpdate, 1, "Bergmann"},  // and renames Berg.
       {2, Kind::kReindex, -1, ""},        // C rebuilds the index.
   };
@@ -81,6 +83,8 @@ std::string Label(const Script& s, int opId) {
   switch (op.kind) {
     case Kind::kAppend:
       return who + "appends " + name;
+    case Kind::kAppendBatch:
+      return who + "appends a batch of " + name;
     case Kind::kUpdate:
       return who + "renames " + name + " " + op.name;
     case Kind::kDelete:
@@ -229,7 +233,7 @@ class Run {
     const Entry& e = script_.entries[static_cast<std::size_t>(entry)];
     if (e.startRecno != 0) return e.startRecno;
     for (std::size_t i = 0; i < script_.ops.size(); ++i)
-      if (script_.ops[i].entry == entry && script_.ops[i].kind == Kind::kAppend && outcomes_[i].returned)
+      if (script_.ops[i].entry == entry && Appends(script_.ops[i].kind) && outcomes_[i].returned)
         return outcomes_[i].recno;
     return 0;
   }
@@ -240,7 +244,7 @@ class Run {
     Outcome& out = outcomes_[static_cast<std::size_t>(opId)];
     Table& t = *tables_[static_cast<std::size_t>(op.actor)];
     const std::uint32_t recno = op.entry >= 0 ? RecnoOf(op.entry) : 0;
-    if (op.entry >= 0 && op.kind != Kind::kAppend && recno == 0) {
+    if (op.entry >= 0 && !Appends(op.kind) && recno == 0) {
       out.skipped = true;
       return;
     }
@@ -251,6 +255,12 @@ class Run {
         case Kind::kAppend:
           out.recno = t.Append(PhoneRecord(t, script_.entries[static_cast<std::size_t>(op.entry)].name, "1"));
           break;
+        case Kind::kAppendBatch: {
+          Table::BatchProgress progress;
+          t.AppendBatch({PhoneRecord(t, script_.entries[static_cast<std::size_t>(op.entry)].name, "1")}, progress);
+          out.recno = progress.firstRecNo;
+          break;
+        }
         case Kind::kUpdate:
           t.Update(recno, PhoneRecord(t, op.name, "2"));
           break;
@@ -283,7 +293,7 @@ class Run {
   bool FirstLocksFree(File& probe, int opId) const {
     const Op& op = script_.ops[static_cast<std::size_t>(opId)];
     std::vector<std::uint64_t> locks;
-    if (op.entry >= 0 && op.kind != Kind::kAppend && RecnoOf(op.entry) != 0)
+    if (op.entry >= 0 && !Appends(op.kind) && RecnoOf(op.entry) != 0)
       locks.push_back(RecordLockOffset(RecnoOf(op.entry)));
     locks.push_back(kDbfLockBase);
     for (const std::uint64_t at : locks) {
@@ -441,10 +451,10 @@ std::vector<Allowed> AllowedAt(const Script& s, const Run& run, int cut) {
       if (op.entry != static_cast<int>(e)) continue;
       const Outcome& o = run.Of(static_cast<int>(i));
       std::optional<std::string> after;
-      if (op.kind == Kind::kAppend || op.kind == Kind::kRecall) after = s.entries[e].name;
+      if (Appends(op.kind) || op.kind == Kind::kRecall) after = s.entries[e].name;
       if (op.kind == Kind::kUpdate) after = op.name;
       if (o.returned && o.returnFlush <= cut) {
-        if (op.kind == Kind::kAppend) out[e].appendReturned = true;
+        if (Appends(op.kind)) out[e].appendReturned = true;
         state = after;
         maybe.clear();
       } else if (o.started && o.startFlush < cut) {

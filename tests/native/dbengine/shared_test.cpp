@@ -4,11 +4,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "common/bytes.hpp"
 #include "common/text.hpp"
@@ -232,6 +235,57 @@ TEST(TableLocks, ForeignRecordAndHeaderLocksAreHonoured) {
   // Our locks are gone once a change returns.
   EXPECT_TRUE(other->TryLock(0x7FFFFFFE - 3, 1, LockKind::kExclusive));
   EXPECT_TRUE(other->TryLock(0x7FFFFFFE, 1, LockKind::kExclusive));
+}
+
+// Two readers of ours whose holds of the index overlap, so that the index lock is
+// never free: a writer of ours that waits for it still has it well within its wait
+// (the readers let a waiting writer pass), and the readers go on after it.
+TEST(TableLocks, ReadersThatOverlapOneAnotherLetAWaitingWriterIn) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  std::atomic<bool> stop{false};
+  std::atomic<int> holds[2] = {0, 0};
+  auto reader = [&](int which) {
+    CdxOptions o;
+    o.lockTimeoutMs = 10000;
+    auto index = CdxIndex::Open(OpenHostFile(dir / "VZPB.CDX", OpenMode::kReadOnly), o);
+    while (!stop) {
+      CdxLock lock(*index, LockKind::kShared);
+      ++holds[which];
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  };
+  auto waitFor = [&](const std::atomic<int>& count, int atLeast) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (count < atLeast && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    return count >= atLeast;
+  };
+  std::thread first(reader, 0);
+  ASSERT_TRUE(waitFor(holds[0], 1));
+  std::thread second(reader, 1);
+  const bool overlapping = waitFor(holds[1], 1);
+  TableOptions o = FixedDate();
+  o.lockTimeoutMs = 2000;
+  std::string error;
+  std::uint32_t recno = 0;
+  if (overlapping) {
+    try {
+      auto t = Table::Open(path, o);
+      recno = t->Append(PhoneRecord(*t, "Writer", "1"));
+    } catch (const DbError& e) {
+      error = e.what();
+    }
+  }
+  const int before[2] = {holds[0], holds[1]};
+  const bool goOn = waitFor(holds[0], before[0] + 2) && waitFor(holds[1], before[1] + 2);
+  stop = true;
+  first.join();
+  second.join();
+  ASSERT_TRUE(overlapping);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(recno, 1u);
+  EXPECT_TRUE(goOn);
 }
 
 // Another program rebuilding the index holds its lock: a change that cannot have it
