@@ -158,6 +158,10 @@ std::string NothingToImportText(const ImportPlan& plan, const std::string& files
 std::string LeftOutText(const ImportPlan& plan) { return LeftOut(plan, true); }
 
 std::string ImportStoppedText(const ImportSummary& done) {
+  // A batch small next to the phone book goes in whole or not at all.
+  if (done.added == 0)
+    return "The import stopped before adding any entry: " + done.stopReason +
+           "\n\nDropping the files again adds them.";
   return "The import stopped after adding " + Count(done.added, "entry", "entries") + ": " + done.stopReason +
          "\n\nDropping the files again adds only the rest.";
 }
