@@ -49,6 +49,10 @@ struct TableOptions {
   // Index pages kept in memory (512 bytes each). 2048 holds every interior page of a
   // tag over a million 35-character keys, so a seek reads little beyond its leaf.
   std::size_t indexCachePages = 2048;
+  // An exclusive opener without an index and without the durable option collects the
+  // records it appends in memory up to this many bytes, then writes them in one run,
+  // the header's count after them; 0 writes every record when it is appended.
+  std::size_t appendRunBytes = 1u << 20;
 };
 
 struct IndexTagSpec {
@@ -168,7 +172,13 @@ class Table {
   // the durable option, one flush at the end.
   void Flush();
 
-  // Changes. Each reaches the file and every tag before it returns.
+  // Changes. Each reaches the file and every tag before it returns, except appends
+  // collected for a run (see TableOptions::appendRunBytes): those are written by the
+  // append that fills the run, by Flush, by any other call that reads or changes the
+  // table, and on closing. The count in the header never runs ahead of the records
+  // written: a crash loses at most the run being collected. A run that cannot be
+  // written (a full disk) is reported by the call that writes it, except on closing;
+  // its records are not in the table.
   std::uint32_t Append(const std::string& record);
   // Appends many records as one change, for bulk imports: the header lock is held
   // throughout, the index is marked as being rebuilt and emptied (so that a crash on
@@ -255,6 +265,8 @@ class Table {
   void RefreshTagsIfChanged();
   void Modify(std::uint32_t recno, const std::function<std::string(const std::string&)>& change);
   void WriteCountedChunks(const std::vector<std::string>& records, BatchProgress& progress);
+  bool CollectsAppends() const;
+  void WriteAppendRun();
 
   std::string path_;
   TableOptions options_;
@@ -271,6 +283,10 @@ class Table {
   // which cannot write the count).
   std::uint32_t countFloor_ = 0;
   std::unique_ptr<CdxIndex> index_;
+  // Appended records not yet written (an exclusive opener's run), the last of them
+  // record header_.recordCount; the file's count is that less appendRunRecords_.
+  std::string appendRun_;
+  std::uint32_t appendRunRecords_ = 0;
   // Indexes dropped as damaged while a change may still hold their lock; released
   // when the next change starts.
   std::vector<std::unique_ptr<CdxIndex>> retired_;

@@ -1,4 +1,5 @@
-// Index maintenance: opening the production index, its tags and their keys, and keeping every tag up to date with a changed record.
+// Index maintenance: opening the production index, its tags and their keys, and keeping
+// every tag up to date with a changed record.
 #include <algorithm>
 #include <chrono>
 #include <cstring>

@@ -122,6 +122,7 @@ void Table::KeepDamagedCopy() {
 void Table::RebuildTags(const std::vector<CdxTagInfo>* given, bool mending) {
   std::vector<TagState> tags;
   if (given) tags = PrepareTags(*given);
+  WriteAppendRun();
   file_->Flush();
   const bool known = index_ != nullptr;
   if (!index_) {
@@ -225,7 +226,7 @@ void Table::BuildTag(const IndexTagSpec& tagDef, bool setOrder) {
   retired_.clear();
   CheckWritable();
   const TagState tag = PrepareTag(tagDef);
-
+  WriteAppendRun();
   FileLock headerLock(*this, kDbfLockBase, "the header");
   ReadHeaderCount();
   if (index_) {

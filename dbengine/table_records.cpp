@@ -47,6 +47,7 @@ std::uint32_t Table::RecordCount() {
 
 std::string Table::ReadRecord(std::uint32_t recno) {
   if (recno == 0) throw DbError(path_ + ": there is no record 0");
+  WriteAppendRun();
   if (recno > header_.recordCount) ReadHeaderCount();
   if (recno > header_.recordCount) throw DbError(Format("%s: there is no record %u", path_.c_str(), recno));
   std::string rec(header_.recordLength, ' ');
@@ -56,6 +57,7 @@ std::string Table::ReadRecord(std::uint32_t recno) {
 }
 
 void Table::ScanRecords(const std::function<void(std::uint32_t, std::string_view)>& visit) {
+  WriteAppendRun();
   const std::uint32_t count = header_.recordCount;
   const std::size_t len = header_.recordLength;
   const auto perChunk = static_cast<std::uint32_t>(std::max<std::size_t>(1, kScanChunkBytes / len));
