@@ -251,6 +251,12 @@ class Table {
   void SetCurrent(std::uint32_t recno, std::string record, std::optional<CdxEntry> entry);
   void SetEof();
   bool Settle(std::optional<CdxEntry> entry, bool forward);
+  bool Lands(const TagState& tag, const CdxEntry& entry);
+  bool SettleAhead(CdxTag& tag, const TagState& state, std::optional<CdxEntry> entry, bool towardsNext);
+  void FillAhead(CdxTag& tag, std::optional<CdxEntry> entry, bool towardsNext);
+  bool LandAhead(const TagState& state);
+  std::optional<bool> SkipAhead(std::optional<CdxEntry>& resume);
+  void ForgetAhead();
   bool SettleForward(std::optional<CdxEntry> entry);
   bool SettleBackward(std::optional<CdxEntry> entry);
   bool NaturalForward(std::uint32_t from);
@@ -294,6 +300,18 @@ class Table {
   int order_ = 0;
   Expression filter_;
   std::string filterCanonical_;
+
+  // Tag entries read under the index lock past the one a forward walk landed on, for
+  // the next Skip forward to take without the lock while the index's change counter
+  // shows it unchanged. Records are read afresh every time.
+  struct WalkAhead {
+    std::vector<CdxEntry> entries;
+    std::size_t next = 0;  // the first not looked at yet
+    bool toEnd = false;    // the last one is the tag's last in the walk's direction
+    std::uint32_t counter = 0;
+    int order = 0;
+  };
+  WalkAhead ahead_;
 
   std::uint32_t recno_ = 0;
   std::string record_;

@@ -107,6 +107,7 @@ Table::TagState Table::CompileTag(const CdxTagInfo& info) const {
 
 void Table::LoadTags() {
   const std::string orderName = OrderTagName();
+  ForgetAhead();
   tags_.clear();
   if (!index_) return;
   for (const auto& info : index_->Tags()) tags_.push_back(CompileTag(info));
@@ -171,6 +172,7 @@ CdxTag* Table::OrderTag() {
 
 bool Table::MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord) {
   if (!index_) return false;
+  ForgetAhead();
   bool inserted = false;
   WithIndex(
       [&] {

@@ -84,6 +84,7 @@ void Table::DropDamagedIndex(const CdxDamaged& e) {
   const bool unreadable = !index_;
   if (index_) retired_.push_back(std::move(index_));
   tags_.clear();
+  ForgetAhead();
   order_ = 0;
   entry_.reset();
   damageReason_ = e.what();
