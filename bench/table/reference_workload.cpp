@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include "bench/table/random_names.hpp"
 #include "dbengine/file.hpp"
@@ -244,6 +246,9 @@ AnchorFigures AnchorWithoutSyncs(std::uint32_t n, const std::filesystem::path& d
 
 // The walk again in a process of its own, for its peak memory alone.
 void WalkInOwnProcess(const std::string& path) {
+#ifdef _WIN32
+  (void)path;
+#else
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
   const std::string command = "'" + self + "' --walk-only '" + path + "' 2>&1";
   std::string out;
@@ -253,13 +258,18 @@ void WalkInOwnProcess(const std::string& path) {
     ::pclose(p);
   }
   std::printf("  the walk in a process of its own: %s", out.empty() ? "failed\n" : out.c_str());
+#endif
 }
 
 // Peak memory of the whole process so far, in MB (getrusage).
 double ProcessPeakMb() {
+#ifndef _WIN32
   struct rusage u {};
   ::getrusage(RUSAGE_SELF, &u);
   return static_cast<double>(u.ru_maxrss) / 1024.0;
+#else
+  return 0;
+#endif
 }
 
 }  // namespace
