@@ -259,6 +259,8 @@ class Table {
   void ForgetAhead();
   bool SettleForward(std::optional<CdxEntry> entry);
   bool SettleBackward(std::optional<CdxEntry> entry);
+  bool StepForward();
+  bool StepBackward();
   bool NaturalForward(std::uint32_t from);
   bool NaturalBackward(std::uint32_t from);
   std::optional<CdxEntry> CurrentEntry();

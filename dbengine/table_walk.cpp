@@ -238,36 +238,14 @@ bool Table::Skip(long n) {
   for (; n > 0; --n) {
     if (eof_) return false;
     bof_ = false;
-    const bool moved = WalkIndex(
-        [&] {
-          if (!HasOrderTag()) return NaturalForward(recno_ + 1);
-          std::optional<CdxEntry> resume;
-          if (const auto landed = SkipAhead(resume)) return *landed;
-          CdxLock lock(*index_, LockKind::kShared);
-          CdxTag* tag = OrderTag();
-          if (!tag) return NaturalForward(recno_ + 1);
-          const auto here = resume ? resume : CurrentEntry();
-          const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
-          return SettleForward(desc ? tag->Prev(*here) : tag->Next(*here));
-        });
-    if (!moved) return false;
+    if (!StepForward()) return false;
   }
   for (; n < 0; ++n) {
     if (eof_) {
       if (!GoBottom()) return false;
       continue;
     }
-    const bool moved = WalkIndex(
-        [&] {
-          if (!HasOrderTag()) return NaturalBackward(recno_ - 1);
-          CdxLock lock(*index_, LockKind::kShared);
-          CdxTag* tag = OrderTag();
-          if (!tag) return NaturalBackward(recno_ - 1);
-          const auto here = CurrentEntry();
-          const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
-          return SettleBackward(desc ? tag->Next(*here) : tag->Prev(*here));
-        });
-    if (!moved) {
+    if (!StepBackward()) {
       // Before the first record: stay on the first one, marked as beginning of file.
       GoTop();
       bof_ = true;
@@ -275,6 +253,32 @@ bool Table::Skip(long n) {
     }
   }
   return !eof_;
+}
+
+bool Table::StepForward() {
+  return WalkIndex([&] {
+    if (!HasOrderTag()) return NaturalForward(recno_ + 1);
+    std::optional<CdxEntry> resume;
+    if (const auto landed = SkipAhead(resume)) return *landed;
+    CdxLock lock(*index_, LockKind::kShared);
+    CdxTag* tag = OrderTag();
+    if (!tag) return NaturalForward(recno_ + 1);
+    const auto here = resume ? resume : CurrentEntry();
+    const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
+    return SettleForward(desc ? tag->Prev(*here) : tag->Next(*here));
+  });
+}
+
+bool Table::StepBackward() {
+  return WalkIndex([&] {
+    if (!HasOrderTag()) return NaturalBackward(recno_ - 1);
+    CdxLock lock(*index_, LockKind::kShared);
+    CdxTag* tag = OrderTag();
+    if (!tag) return NaturalBackward(recno_ - 1);
+    const auto here = CurrentEntry();
+    const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
+    return SettleBackward(desc ? tag->Next(*here) : tag->Prev(*here));
+  });
 }
 
 bool Table::Go(std::uint32_t recno) {
