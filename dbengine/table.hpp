@@ -205,6 +205,7 @@ class Table {
   FileSystem& Fs() const;
   void ReadHeaderCount();
   std::string ReadRecord(std::uint32_t recno);
+  void ReadRecordInto(std::uint32_t recno, std::string& rec);
   void OpenIndex(bool checkNow);
   void CountListedRecords();
   bool Listed(std::string_view record, std::uint32_t recno);
@@ -221,6 +222,7 @@ class Table {
   void LoadTags();
   TagState CompileTag(const CdxTagInfo& info) const;
   std::optional<std::string> KeyOf(const TagState& tag, std::string_view record) const;
+  bool GivesKey(const TagState& tag, std::string_view record, std::string_view key) const;
   bool HasOrderTag() const;
   CdxTag* OrderTag();
   std::unique_ptr<CdxLock> LockIndexForChange(std::uint32_t recno, const std::string* oldRecord,
@@ -317,6 +319,8 @@ class Table {
 
   std::uint32_t recno_ = 0;
   std::string record_;
+  // The record a walk looks at before it lands on it (its buffer kept between records).
+  std::string landing_;
   std::optional<CdxEntry> entry_;
   bool bof_ = true;
   bool eof_ = true;

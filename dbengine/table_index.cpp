@@ -134,6 +134,18 @@ std::optional<std::string> Table::KeyOf(const TagState& tag, std::string_view re
   return key;
 }
 
+// KeyOf(tag, record) == key, without building the key when it is one field.
+bool Table::GivesKey(const TagState& tag, std::string_view record, std::string_view key) const {
+  int offset = 0, width = 0;
+  if (!tag.problem.empty() || !tag.key.IsField(offset, width)) return KeyOf(tag, record) == key;
+  const auto kl = static_cast<std::size_t>(tag.info.keyLength);
+  const auto off = static_cast<std::size_t>(offset);
+  const std::size_t n = std::min(static_cast<std::size_t>(width), kl);
+  if (key.size() != kl || off + n > record.size()) return KeyOf(tag, record) == key;
+  if (!tag.cond.Empty() && !tag.cond.EvalBool(record)) return false;
+  return record.compare(off, n, key.substr(0, n)) == 0 && key.find_first_not_of(' ', n) == std::string_view::npos;
+}
+
 std::vector<CdxTagInfo> Table::Tags() {
   std::vector<CdxTagInfo> out;
   for (const auto& t : tags_) out.push_back(t.info);

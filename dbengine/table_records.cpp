@@ -46,14 +46,19 @@ std::uint32_t Table::RecordCount() {
 }
 
 std::string Table::ReadRecord(std::uint32_t recno) {
+  std::string rec;
+  ReadRecordInto(recno, rec);
+  return rec;
+}
+
+void Table::ReadRecordInto(std::uint32_t recno, std::string& rec) {
   if (recno == 0) throw DbError(path_ + ": there is no record 0");
   WriteAppendRun();
   if (recno > header_.recordCount) ReadHeaderCount();
   if (recno > header_.recordCount) throw DbError(Format("%s: there is no record %u", path_.c_str(), recno));
-  std::string rec(header_.recordLength, ' ');
+  rec.resize(header_.recordLength);
   if (file_->ReadAt(header_.RecordOffset(recno), rec.data(), rec.size()) != rec.size())
     throw DbfDamaged(Format("%s is not a sound table: record %u is cut short", path_.c_str(), recno));
-  return rec;
 }
 
 void Table::ScanRecords(const std::function<void(std::uint32_t, std::string_view)>& visit) {

@@ -119,9 +119,13 @@ bool Table::Settle(std::optional<CdxEntry> entry, bool forward) {
 bool Table::Lands(const TagState& state, const CdxEntry& entry) {
   if (entry.recno >= 1 && entry.recno > header_.recordCount) ReadHeaderCount();
   if (entry.recno < 1 || entry.recno > header_.recordCount) return false;
-  std::string rec = ReadRecord(entry.recno);
-  if (KeyOf(state, rec) != entry.key || !Passes(rec)) return false;
-  SetCurrent(entry.recno, std::move(rec), entry);
+  ReadRecordInto(entry.recno, landing_);
+  if (!GivesKey(state, landing_, entry.key) || !Passes(landing_)) return false;
+  // As SetCurrent, keeping the buffers of the record and the key for the next ones.
+  record_.swap(landing_);
+  recno_ = entry.recno;
+  entry_ = entry;
+  bof_ = eof_ = false;
   return true;
 }
 
