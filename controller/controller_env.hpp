@@ -38,6 +38,9 @@ class ControllerEnv {
   // Renames `from` to `to` in one step, replacing an existing file `to`.
   virtual bool RenameReplacing(const std::string& from, const std::string& to) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
+  // Creates `path` as an empty file, failing when anything of that name is already
+  // there: the name is then taken by this caller alone.
+  virtual bool CreateNewFile(const std::string& path) = 0;
   // The system's description of why the last failed call above failed.
   virtual std::string LastErrorText() = 0;
   // The information box (caption "Information", information icon, OK).

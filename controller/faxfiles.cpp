@@ -1,5 +1,6 @@
 #include "controller/faxfiles.hpp"
 
+#include <utility>
 #include <vector>
 
 #include "common/text.hpp"
@@ -21,6 +22,9 @@ constexpr std::size_t kDigits = 5;
 // A free number is usually among the first few, and a handful of probes cost
 // less than reading a folder.
 constexpr int kProbesBeforeListing = 4;
+// A name found free and then taken by someone else before it could be created is
+// chosen again, a few times at most.
+constexpr int kReserveAttempts = 8;
 // A name shorter than this ("", "C:", "\\") is a root or nothing: never created.
 constexpr std::size_t kShortestCreatedDir = 3;
 
@@ -93,6 +97,22 @@ std::string ChooseFaxFileName(ControllerEnv& env, const std::string& outputDir) 
   int number = 0;
   while (number < kLastFaxNumber && taken[static_cast<std::size_t>(number)]) ++number;
   return FaxFileName(outputDir, number);
+}
+
+bool ReserveFaxFileName(ControllerEnv& env, const std::string& folder, std::string& name,
+                        std::string& reason) {
+  std::string dir = folder;
+  if (!dir.empty() && dir.back() == '\\') dir.pop_back();
+  for (int attempt = 0; attempt < kReserveAttempts; ++attempt) {
+    std::string chosen = ChooseFaxFileName(env, dir);
+    if (env.CreateNewFile(chosen)) {
+      name = std::move(chosen);
+      return true;
+    }
+    reason = env.LastErrorText();
+    if (!env.EntryExists(chosen)) return false;
+  }
+  return false;
 }
 
 std::string NextFaxFileName(ControllerEnv& env) {

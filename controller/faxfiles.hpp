@@ -26,6 +26,12 @@ std::string ChooseFaxFileName(ControllerEnv& env, const std::string& outputDir);
 // The same result by testing name after name from `first` on.
 std::string ProbeFaxFileName(ControllerEnv& env, const std::string& outputDir, int first = 0);
 
+// Takes the smallest free FAXnnnnn.APF in `folder` (with or without a trailing
+// '\') for the caller alone, creating it empty: no document start hands it out
+// afterwards. False, with the system's reason, when no name could be created.
+bool ReserveFaxFileName(ControllerEnv& env, const std::string& folder, std::string& name,
+                        std::string& reason);
+
 // The next free fax image name in the configured output directory, which is
 // created when missing.
 std::string NextFaxFileName(ControllerEnv& env);

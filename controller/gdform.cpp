@@ -3,11 +3,15 @@
 #include <memory>
 
 #include "controller/gdform_ids.hpp"
+#include "controller/jobflow.hpp"
 #include "controller/win32_controller_env.hpp"
 #include "phonebook/mainscreen.hpp"
 #include "toolkit/application.hpp"
+#include "toolkit/dialogs.hpp"
 
 namespace {
+constexpr char kRecipientsCaption[] = "CHECK RECIPIENTS";
+
 // Marks the texts being set by the dialog itself, for the scope's lifetime.
 class SettingTexts {
  public:
@@ -113,7 +117,19 @@ void TGetDataForm::FormActivate(TComponent*) {
   if (GetForegroundWindow() != Handle()) SetForegroundWindow(Handle());
 }
 
-void TGetDataForm::Button1Click(TComponent*) { SetModalResult(mrOk); }
+// Several numbers with names that do not pair up: the user is told, and the
+// dialog stays open with the texts as typed.
+void TGetDataForm::Button1Click(TComponent*) {
+  const std::string problem = vz::RecipientCountProblem(Phone->Text(), Recipient->Text());
+  if (problem.empty()) {
+    SetModalResult(mrOk);
+    return;
+  }
+  SetModalResult(mrNone);
+  Suggestions.Close();
+  ShowMessageBox(problem, kRecipientsCaption, MB_OK | MB_ICONEXCLAMATION);
+  ::SetFocus(Recipient->Handle());
+}
 
 void TGetDataForm::Button3Click(TComponent*) { SetModalResult(mrCancel); }
 

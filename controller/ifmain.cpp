@@ -86,7 +86,10 @@ void TMainForm::FaxConvController1DocEnd(TComponent*) {
   const ProcessMessagesAfter after;
   vz::Win32ControllerEnv env;
   TJobDialogs dialogs(env);
-  vz::FinishJob(env, dialogs, jobLog_, FaxConvController1->FileName);
+  // A copy: with the window transport a document start can run while the dialog
+  // is up, and it replaces FileName.
+  const std::string image = FaxConvController1->FileName;
+  vz::FinishJob(env, dialogs, jobLog_, image);
 }
 
 void TMainForm::CloseVelmorFaxNTDriver1Click(TComponent*) { Close(); }

@@ -86,6 +86,14 @@ bool Win32ControllerEnv::RemoveFile(const std::string& path) {
   return Failed(::GetLastError());
 }
 
+bool Win32ControllerEnv::CreateNewFile(const std::string& path) {
+  win::Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+  if (!file) return Failed(::GetLastError());
+  if (!::CloseHandle(file.Release())) return Failed(::GetLastError());
+  return true;
+}
+
 bool Win32ControllerEnv::Failed(unsigned long error) {
   lastError_ = error;
   return false;

@@ -23,6 +23,7 @@ class Win32ControllerEnv : public ControllerEnv {
   bool WriteWholeFile(const std::string& path, std::string_view bytes) override;
   bool RenameReplacing(const std::string& from, const std::string& to) override;
   bool RemoveFile(const std::string& path) override;
+  bool CreateNewFile(const std::string& path) override;
   std::string LastErrorText() override;
   void ShowInfo(const std::string& text) override;
   bool ListEntryNames(const std::string& folder, const std::string& pattern,

@@ -47,7 +47,21 @@ constexpr const char* kHelpFileName = "VZ.hlp";
 constexpr const char* kDeleteQuestion = "Delete the current phone book entry?:\r";
 constexpr UINT_PTR kRefreshTimerId = 1;
 constexpr const char* kImportCaption = "Import";
+// Between the names, and between the numbers, of several entries accepted at once.
+constexpr const char* kPickSeparator = "; ";
 constexpr const char* kNoContactFiles = "The phone book imports contacts from .csv, .vcf and .txt files only.";
+
+// Where a field component's text is in a row the table reads.
+std::size_t FieldColumn(const vz::data::TTable& table, const vz::data::TField* field) {
+  const auto& fields = table.Fields();
+  const auto it = std::find_if(fields.begin(), fields.end(), [field](const auto& f) { return f.get() == field; });
+  return static_cast<std::size_t>(it - fields.begin());
+}
+
+std::string SemicolonRefusal(const std::string& name, const std::string& phone) {
+  return "The entry \"" + name + "\" (" + phone +
+         ") holds a \";\", which separates the recipients of a fax. Accept it alone, or change it first.";
+}
 
 TPhoneBookEditor* NewEditor() {
   return new TPhoneBookEditor(Application);
@@ -79,6 +93,7 @@ TMainScreen::TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui, bool
       ui_(ui) {
   Build();
   PhoneGrid->OnKeyDown = [this](TComponent* s, WORD& key) { PhoneGridKeyDown(s, key); };
+  PhoneGrid->OnRowDblClick = [this](TComponent*) { OKButtonClick(OKButton); };
   FormCreate(this);
 }
 
@@ -236,9 +251,16 @@ void TMainScreen::StartAt(const std::string& text) {
 }
 
 // Accept re-reads the entry first: one that another program deleted since the grid
-// last read it is not handed back; the list is refreshed instead, with a beep.
+// last read it is not handed back; the list is refreshed instead, with a beep. The
+// picked entries are handed back when more than the current one is picked (or
+// another than it); with none picked, the current entry.
 void TMainScreen::OKButtonClick(TComponent*) {
   const ActingScope acting(acting_);
+  const std::vector<int> picked = PhoneGrid->PickedRecNos();
+  if (PhoneTable.Active() && !picked.empty() && (picked.size() > 1 || picked.front() != PhoneTable.RecNo())) {
+    AcceptPicked(picked);
+    return;
+  }
   if (PhoneTable.Active() && !PhoneTable.IsEmpty() && !PhoneTable.RecheckCurrent()) {
     EntryGone();
     return;
@@ -246,6 +268,35 @@ void TMainScreen::OKButtonClick(TComponent*) {
   const bool any = PhoneTable.Active() && !PhoneTable.IsEmpty();
   ChosenName = any ? PhoneTableNAME->AsString() : std::string();
   ChosenPhone = any ? PhoneTablePHONE->AsString() : std::string();
+  SetModalResult(mrOk);
+}
+
+// The fax details dialog takes several numbers and names separated by ";": one that
+// holds a ";" itself would be taken for two, so it is refused by name. Picks that
+// another program deleted meanwhile drop out as the list is read again: then nothing
+// is handed back, the user sees the refreshed picks and hears a beep.
+void TMainScreen::AcceptPicked(const std::vector<int>& picked) {
+  FollowOtherChanges();
+  if (PhoneGrid->PickedRecNos() != picked) {
+    ui_.Beep();
+    return;
+  }
+  const auto rows = PhoneTable.ReadRows(picked);
+  const std::size_t name = FieldColumn(PhoneTable, PhoneTableNAME);
+  const std::size_t phone = FieldColumn(PhoneTable, PhoneTablePHONE);
+  std::string names;
+  std::string phones;
+  for (const auto& row : rows) {
+    if (row.size() <= std::max(name, phone)) continue;
+    if (row[name].find(';') != std::string::npos || row[phone].find(';') != std::string::npos) {
+      ui_.ShowInfo(SemicolonRefusal(row[name], row[phone]));
+      return;
+    }
+    names += (names.empty() ? "" : kPickSeparator) + row[name];
+    phones += (phones.empty() ? "" : kPickSeparator) + row[phone];
+  }
+  ChosenName = names;
+  ChosenPhone = phones;
   SetModalResult(mrOk);
 }
 

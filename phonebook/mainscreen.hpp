@@ -1,8 +1,11 @@
 #pragma once
 // TMainScreen: the phone book browser. A modal window listing the phone book in name
 // order in a read-only grid, with New, Edit, Delete, Help, Accept and Cancel. Accept
-// hands back the current entry's name and fax number (ChosenName, ChosenPhone) and
-// ends with OK; Cancel and the close box end with Cancel. The browser opens the
+// (also Enter, and a double click on a row) hands back the current entry's name and
+// fax number (ChosenName, ChosenPhone) and ends with OK; Cancel and the close box end
+// with Cancel. Several entries may be picked (Ctrl+click, Shift+click, Shift+arrow
+// keys): Accept then hands back their names joined by "; " and their numbers the
+// same way, in name order, as the fax details dialog takes several recipients. The browser opens the
 // phone book when it is created and keeps it open as long as it lives.
 //
 // Other desks and programs change the same phone book meanwhile. The browser looks
@@ -53,7 +56,8 @@ class TMainScreen : public TForm {
   TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui);
   ~TMainScreen() override;
 
-  // Set by Accept: the accepted entry's NAME and PHONE (empty until then).
+  // Set by Accept: the accepted entry's NAME and PHONE (empty until then); for several
+  // entries, their NAMEs and their PHONEs, each joined by "; ".
   std::string ChosenName;
   std::string ChosenPhone;
 
@@ -136,6 +140,8 @@ class TMainScreen : public TForm {
   // (the list read again when others changed it); else a beep, and the refreshed
   // list when the entry went.
   bool CurrentEntryStillThere();
+  // Accept with the picked entries (in name order) rather than the current one.
+  void AcceptPicked(const std::vector<int>& picked);
   // The current entry went meanwhile: a beep, the phone book read again, the buttons.
   void EntryGone();
   // The dropped files' contacts as one read; false (and the user told) when one of

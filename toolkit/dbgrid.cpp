@@ -194,17 +194,15 @@ void TDBGrid::Rebuild() {
   cache_.clear();
   // Read before the order: a change landing in between moves it again, and is followed.
   const std::uint32_t indexCounter = table != nullptr ? table->IndexChangeCounter() : 0;
-  rowRecNos_ = table != nullptr ? table->OrderRecNos() : std::vector<int>{};
+  // The picks stay on their records; those gone from the rows drop out.
+  picks_.SetOrder(table != nullptr ? table->OrderRecNos() : std::vector<int>{});
   seenIndexCounter_ = indexCounter;
-  rowOfRecNo_.assign(rowRecNos_.empty() ? 0 : static_cast<std::size_t>(*std::max_element(rowRecNos_.begin(), rowRecNos_.end())) + 1, -1);
-  for (std::size_t i = 0; i < rowRecNos_.size(); ++i)
-    if (rowRecNos_[i] > 0) rowOfRecNo_[static_cast<std::size_t>(rowRecNos_[i])] = static_cast<int>(i);
   seenChanges_ = table != nullptr ? table->ChangeCount() : ~0u;
   if (Handle() == nullptr) return;
   // The ListView keeps an owner-data list's focus by row number across a new count,
   // where that number may now be another record's row.
   ClearShownRow();
-  SendMessageA(Handle(), LVM_SETITEMCOUNT, rowRecNos_.size(), 0);
+  SendMessageA(Handle(), LVM_SETITEMCOUNT, static_cast<WPARAM>(picks_.RowCount()), 0);
   FitColumns();  // the vertical scroll bar may have come or gone
   InvalidateRect(Handle(), nullptr, TRUE);
   ShowCurrent();
@@ -235,20 +233,18 @@ bool TDBGrid::FollowOtherChanges() {
 int TDBGrid::CurrentRow() const {
   vz::data::TTable* table = Table();
   if (table == nullptr || table->IsEmpty()) return -1;
-  const int recno = table->RecNo();
-  if (recno <= 0 || static_cast<std::size_t>(recno) >= rowOfRecNo_.size()) return -1;
-  return rowOfRecNo_[static_cast<std::size_t>(recno)];
+  return picks_.RowOfRecNo(table->RecNo());
 }
 
-// Selects and shows the current record's row, and moves the indicator there. The
-// selection is the shown row alone (see SelectedState), so only that row and the
-// one shown before are drawn again.
+// Focuses and shows the current record's row, and moves the indicator there; the
+// picks follow (see FollowCurrent).
 void TDBGrid::ShowCurrent() {
   if (Handle() == nullptr) return;
   const int row = CurrentRow();
   if (shownRow_ != row) ClearShownRow();
   shownRow_ = row;
   if (row >= 0) {
+    FollowCurrent(row);
     following_ = true;
     LVITEMA state{};
     state.stateMask = LVIS_FOCUSED;
@@ -258,6 +254,25 @@ void TDBGrid::ShowCurrent() {
     SendMessageA(Handle(), LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
     ListView_RedrawItems(Handle(), row, row);
   }
+}
+
+// The current record moved other than by a pick (a plain key or click, a new entry,
+// type-ahead, the program): it is picked alone, as a plain click picks it. When the
+// focused record went from the rows (deleted, here or elsewhere) while others stay
+// picked, they stay, and the focus moves without picking.
+void TDBGrid::FollowCurrent(int row) {
+  const int recno = picks_.RecNoOfRow(row);
+  if (picks_.Focus() == recno) return;
+  if (picks_.Focus() == 0 && !picks_.Empty())
+    picks_.MoveFocus(recno);
+  else
+    picks_.Pick(row);
+  RedrawPicks();
+}
+
+// Picks may change on any row on screen.
+void TDBGrid::RedrawPicks() {
+  if (Handle() != nullptr) InvalidateRect(Handle(), nullptr, FALSE);
 }
 
 void TDBGrid::ActiveChanged(vz::data::TTable&) { ScheduleRebuild(); }
@@ -280,7 +295,7 @@ void TDBGrid::FillCache(int from, int to) {
   for (int row = from; row <= to; ++row) {
     if (cache_.count(row) != 0) continue;
     rows.push_back(row);
-    recnos.push_back(rowRecNos_[static_cast<std::size_t>(row)]);
+    recnos.push_back(picks_.RecNoOfRow(row));
   }
   if (recnos.empty()) return;
   auto read = table->ReadRows(recnos);
@@ -295,11 +310,11 @@ const std::vector<std::string>* TDBGrid::Row(int row) {
   return it != cache_.end() ? &it->second : nullptr;
 }
 
-// Exactly one row is selected: the one showing the current record.
+// The picked rows are the selected ones.
 void TDBGrid::SelectedState(LVITEMA& item) const {
   if (!(item.mask & LVIF_STATE) || !(item.stateMask & LVIS_SELECTED)) return;
   item.state &= ~LVIS_SELECTED;
-  if (item.iItem >= 0 && item.iItem == shownRow_) item.state |= LVIS_SELECTED;
+  if (picks_.Picked(item.iItem)) item.state |= LVIS_SELECTED;
 }
 
 void TDBGrid::GetDisplayText(NMLVDISPINFOA& info) {
@@ -316,12 +331,16 @@ void TDBGrid::GetDisplayText(NMLVDISPINFOA& info) {
 void TDBGrid::RowChosen(int row) {
   vz::data::TTable* table = Table();
   if (table == nullptr || row < 0 || row >= RowCount()) return;
-  const int recno = rowRecNos_[static_cast<std::size_t>(row)];
+  const int recno = picks_.RecNoOfRow(row);
   if (shownRow_ != row) {
     const int before = shownRow_;
     shownRow_ = row;
     if (before >= 0) ListView_RedrawItems(Handle(), before, before);
     ListView_RedrawItems(Handle(), row, row);
+  }
+  if (picks_.Focus() != recno) {
+    picks_.Pick(row);
+    RedrawPicks();
   }
   if (table->RecNo() == recno) return;
   table->GotoBookmark(recno);
@@ -447,40 +466,65 @@ void TDBGrid::GoToRow(int row) {
   vz::data::TTable* table = Table();
   if (table == nullptr || RowCount() == 0) return;
   row = std::clamp(row, 0, RowCount() - 1);
-  if (table->RecNo() == rowRecNos_[static_cast<std::size_t>(row)])
+  if (table->RecNo() == picks_.RecNoOfRow(row))
     ShowCurrent();
   else
-    table->GotoBookmark(rowRecNos_[static_cast<std::size_t>(row)]);
+    table->GotoBookmark(picks_.RecNoOfRow(row));
 }
 
 // Moving keys are answered here rather than by the ListView, which clears the old
 // selection of an owner-data list by visiting every row: a pass over the whole phone
 // book for each key. (For the same reason the list is not single-selection: the grid
-// keeps one row selected itself.) With Shift or Ctrl they move the same way.
+// keeps the picked rows selected itself.) With Ctrl they move the same way; with
+// Shift they pick the rows from the anchor to where they move (with Ctrl too, beside
+// the rows picked before).
 bool TDBGrid::NavigationKey(WPARAM key) {
   if (rebuildPending_) return false;
   const int page = std::max(1, static_cast<int>(SendMessageA(Handle(), LVM_GETCOUNTPERPAGE, 0, 0)) - 1);
   const int row = CurrentRow();
+  int to = row;
   switch (key) {
-    case VK_UP: GoToRow(row - 1); return true;
-    case VK_DOWN: GoToRow(row + 1); return true;
-    case VK_PRIOR: GoToRow(row - page); return true;
-    case VK_NEXT: GoToRow(row + page); return true;
-    case VK_HOME: GoToRow(0); return true;
-    case VK_END: GoToRow(RowCount() - 1); return true;
+    case VK_UP: to = row - 1; break;
+    case VK_DOWN: to = row + 1; break;
+    case VK_PRIOR: to = row - page; break;
+    case VK_NEXT: to = row + page; break;
+    case VK_HOME: to = 0; break;
+    case VK_END: to = RowCount() - 1; break;
     default: return false;
   }
+  to = std::clamp(to, 0, std::max(0, RowCount() - 1));
+  if (GetKeyState(VK_SHIFT) < 0) {
+    picks_.ExtendTo(to, GetKeyState(VK_CONTROL) < 0);
+    RedrawPicks();
+  }
+  GoToRow(to);
+  return true;
 }
 
-// A click on a row makes it current (for the same reason as the keys); clicks on
-// the headers and scroll bars stay the ListView's.
-bool TDBGrid::RowClick(LPARAM lp) {
+// A click on a row makes it current (for the same reason as the keys), picking it
+// alone; with Ctrl it joins or leaves the picks, with Shift the rows from the anchor
+// to it are picked (with Ctrl too, beside those picked before). Clicks on the headers
+// and scroll bars stay the ListView's.
+bool TDBGrid::RowClick(UINT msg, WPARAM wp, LPARAM lp) {
   LVHITTESTINFO hit{};
   hit.pt = POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
   const int row = static_cast<int>(SendMessageA(Handle(), LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
   if (row < 0 || rebuildPending_) return false;
   ::SetFocus(Handle());
+  const bool ctrl = (wp & MK_CONTROL) != 0;
+  if (msg == WM_LBUTTONDBLCLK) {
+    // The first click of a plain double click has picked the row alone already.
+    if (!picks_.Picked(row)) picks_.Pick(row);
+  } else if ((wp & MK_SHIFT) != 0) {
+    picks_.ExtendTo(row, ctrl);
+  } else if (ctrl) {
+    picks_.Toggle(row);
+  } else {
+    picks_.Pick(row);
+  }
+  RedrawPicks();
   GoToRow(row);
+  if (msg == WM_LBUTTONDBLCLK && OnRowDblClick) OnRowDblClick(this);
   return true;
 }
 
@@ -522,7 +566,7 @@ LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       break;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-      if (RowClick(lp)) return 0;
+      if (RowClick(msg, wp, lp)) return 0;
       break;
     default:
       break;

@@ -4,8 +4,10 @@
 // CDX page holds no count of the keys beneath it, so the grid keeps the table's order
 // as a map from row to record number, read from the index alone (one walk of the
 // leaves) whenever the set of records changes; the rows themselves are read only when
-// they come on screen. The current record and the selected row follow each other;
-// the ListView asks the grid which row is selected, so there is never more than one.
+// they come on screen. The current record and the focused row follow each other.
+// The selected rows are the picked ones (RowPicks, by record number): the current
+// row alone after a plain click or move, more with Ctrl and Shift; the ListView asks
+// the grid which rows are selected and keeps no selection of its own.
 // Typing letters jumps to the first name starting with them, through index seeks.
 //
 // One column may stretch: it takes the width the others leave, so that the columns
@@ -23,6 +25,7 @@
 
 #include "dbengine/dataset.hpp"
 #include "toolkit/controls.hpp"
+#include "toolkit/rowpicks.hpp"
 
 class TDBGrid : public TWinControl, public vz::data::TDataLink {
  public:
@@ -42,10 +45,13 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   int HeightForRows(int rows) const;
 
   // Rows known to the grid, and the row of the current record (-1: none).
-  int RowCount() const { return static_cast<int>(rowRecNos_.size()); }
+  int RowCount() const { return picks_.RowCount(); }
   int CurrentRow() const;
   // Rows read from the table since the grid was made (what painting cost).
   long RowsRead() const { return rowsRead_; }
+  // The picked records, in row order, and how many there are.
+  std::vector<int> PickedRecNos() const { return picks_.PickedRecNos(); }
+  int PickedCount() const { return static_cast<int>(picks_.Count()); }
   // Reads the table's order again at once (normally done after a change, when idle).
   void Rebuild();
   // Another program's changes never move the table's own change count; the index's
@@ -59,6 +65,8 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   // A key pressed in the grid that does not move in it, before the ListView sees it;
   // a handler that sets the key to 0 keeps it from the ListView.
   std::function<void(TComponent* sender, WORD& key)> OnKeyDown;
+  // A double click on a row, once the row is current (and picked).
+  std::function<void(TComponent* sender)> OnRowDblClick;
 
   void ActiveChanged(vz::data::TTable& table) override;
   void DataSetChanged(vz::data::TTable& table) override;
@@ -82,6 +90,8 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   int NonClientWidth() const;
   void ScheduleRebuild();
   void ShowCurrent();
+  void FollowCurrent(int row);
+  void RedrawPicks();
   // Takes the selection and the focus from the row shown as current.
   void ClearShownRow();
   void FillCache(int from, int to);
@@ -91,7 +101,7 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   void RowChosen(int row);
   void GoToRow(int row);
   bool NavigationKey(WPARAM key);
-  bool RowClick(LPARAM lp);
+  bool RowClick(UINT msg, WPARAM wp, LPARAM lp);
   void TypeAhead(char ch);
   int FindRow(const char* text);
   LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
@@ -99,14 +109,13 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   void DrawGridLines() const;
   void DrawRowLines(HDC dc, int row) const;
 
-  std::vector<int> rowRecNos_;
-  std::vector<int> rowOfRecNo_;  // by record number; -1 for records not shown
+  RowPicks picks_;  // the rows' records in order, and the picked ones
   std::map<int, std::vector<std::string>> cache_;
   std::string displayText_;
   unsigned seenChanges_ = ~0u;
   std::uint32_t seenIndexCounter_ = 0;  // the index's change counter when the rows were read
   bool rebuildPending_ = false;
-  int shownRow_ = -1;        // the row shown as current: the only one selected
+  int shownRow_ = -1;        // the row shown as current: the focused one
   bool following_ = false;  // moving the selection to the current record
   bool columnsMade_ = false;
   std::string stretchField_;

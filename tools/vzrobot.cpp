@@ -8,13 +8,16 @@
 //   vzrobot close TITLE               asks the window to close
 //   vzrobot traymenu X Y              right-clicks the tray icon with the pointer at X,Y
 //                                     (as the shell reports it), so its menu opens there
-//   vzrobot key TITLE KEY             posts a key press (enter, escape, down, delete, or alt+LETTER
+//   vzrobot key TITLE KEY             posts a key press (enter, escape, down, delete, tab, or alt+LETTER
 //                                     for a caption's accelerator) to the window's focused
 //                                     control
 //   vzrobot type TITLE TEXT           posts TEXT as typed characters to the focused control
 //   vzrobot rows TITLE                prints the rows of the window's list (a report-style
 //                                     ListView): its cells after the first column joined by
 //                                     "|", each row after "* " when selected, else "  "
+//   vzrobot click TITLE ROW [ctrl|shift]  posts a left click on row ROW (from 0) of the
+//                                     window's list, with Ctrl or Shift held as the
+//                                     mouse message tells
 // Exit code 0 on success, 1 when the window or control is not found in time.
 #include <windows.h>
 #include <commctrl.h>
@@ -131,6 +134,7 @@ int PostKey(HWND wnd, const std::string& name) {
   if (name == "escape") key = VK_ESCAPE;
   if (name == "down") key = VK_DOWN;
   if (name == "delete") key = VK_DELETE;
+  if (name == "tab") key = VK_TAB;
   if (key == 0) return 2;
   PostMessageA(FocusOf(wnd), WM_KEYDOWN, key, 0);
   return 0;
@@ -216,6 +220,25 @@ int PrintRows(HWND wnd) {
   return 0;
 }
 
+int ClickRow(HWND wnd, int row, const std::string& held) {
+  HWND list = nullptr;
+  EnumChildWindows(wnd, FindListView, reinterpret_cast<LPARAM>(&list));
+  if (list == nullptr) return 1;
+  RemoteBuffer remote(list, sizeof(RECT));
+  RECT rect{};
+  rect.left = LVIR_BOUNDS;
+  if (!remote.Ok() || !remote.Write(&rect, sizeof rect)) return 1;
+  if (!SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote.At(0)))) return 1;
+  const std::vector<char> bytes = remote.Read();
+  if (bytes.size() < sizeof rect) return 1;
+  std::memcpy(&rect, bytes.data(), sizeof rect);
+  const WPARAM keys = held == "ctrl" ? MK_CONTROL : held == "shift" ? MK_SHIFT : 0;
+  const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON | keys, at);
+  PostMessageA(list, WM_LBUTTONUP, keys, at);
+  return 0;
+}
+
 int Fail(const char* what, const std::string& name) {
   std::fprintf(stderr, "vzrobot: %s not found: %s\n", what, name.c_str());
   return 1;
@@ -225,7 +248,7 @@ int Fail(const char* what, const std::string& name) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fputs("usage: vzrobot wait|gone|exists|text|press|settext|close|key|type|rows TITLE ... | traymenu X Y\n",
+    std::fputs("usage: vzrobot wait|gone|exists|text|press|settext|close|key|type|rows|click TITLE ... | traymenu X Y\n",
                stderr);
     return 2;
   }
@@ -266,6 +289,8 @@ int main(int argc, char** argv) {
   if (command == "key" && argc == 4) return PostKey(wnd, argv[3]);
   if (command == "type" && argc == 4) return TypeText(wnd, argv[3]);
   if (command == "rows") return PrintRows(wnd) == 0 ? 0 : Fail("list", title);
+  if (command == "click" && (argc == 4 || argc == 5))
+    return ClickRow(wnd, std::atoi(argv[3]), argc == 5 ? argv[4] : "") == 0 ? 0 : Fail("row", argv[3]);
   if (command == "settext" && argc == 5) {
     HWND control = GetDlgItem(wnd, std::atoi(argv[3]));
     if (control == nullptr) return Fail("control", argv[3]);

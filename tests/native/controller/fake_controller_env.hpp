@@ -24,6 +24,13 @@ class FakeControllerEnv : public ControllerEnv {
   bool failRenames = false;
   std::set<std::string> failingAppends;  // upper-case paths
   bool failListing = false;
+  std::set<std::string> failingReads;    // upper-case paths
+  // Every whole-file read, create, write, rename and removal, in order:
+  // "read P", "create P", "write P", "rename A > B", "remove P".
+  std::vector<std::string> journal;
+  // The create, write or rename (counted from 0, removals not counted) that fails.
+  int failingStep = -1;
+  int steps = 0;
   int fileProbes = 0;
   int listings = 0;
 
@@ -72,13 +79,15 @@ class FakeControllerEnv : public ControllerEnv {
     return true;
   }
   bool ReadWholeFile(const std::string& path, std::string& bytes) override {
-    if (!HasFile(path)) return false;
+    journal.push_back("read " + path);
+    if (!HasFile(path) || failingReads.count(Key(path))) return false;
     bytes = Contents(path);
     return true;
   }
   LocalTime Now() override { return now; }
   bool WriteWholeFile(const std::string& path, std::string_view bytes) override {
-    if (failingWrites.count(Key(path))) {
+    journal.push_back("write " + path);
+    if (FailThisStep() || failingWrites.count(Key(path))) {
       files_[Key(path)] = {path, std::string(bytes.substr(0, bytes.size() / 2))};
       return false;
     }
@@ -87,14 +96,33 @@ class FakeControllerEnv : public ControllerEnv {
     return true;
   }
   bool RenameReplacing(const std::string& from, const std::string& to) override {
-    if (failRenames || !HasFile(from) || HasDir(to)) return false;
+    journal.push_back("rename " + from + " > " + to);
+    if (FailThisStep() || failRenames || !HasFile(from) || HasDir(to)) return false;
     File moved = files_[Key(from)];
     files_.erase(Key(from));
     moved.path = to;
     files_[Key(to)] = moved;
     return true;
   }
-  bool RemoveFile(const std::string& path) override { return files_.erase(Key(path)) != 0; }
+  bool RemoveFile(const std::string& path) override {
+    journal.push_back("remove " + path);
+    return files_.erase(Key(path)) != 0;
+  }
+  bool CreateNewFile(const std::string& path) override {
+    journal.push_back("create " + path);
+    if (FailThisStep() || HasFile(path) || HasDir(path) || !HasDir(Parent(path))) return false;
+    files_[Key(path)] = {path, {}};
+    return true;
+  }
+  // "NAME=bytes" for each file directly in `folder`, in name order.
+  std::vector<std::string> Listing(const std::string& folder) const {
+    std::vector<std::string> lines;
+    const std::string prefix = Key(folder) + "\\";
+    for (const auto& [key, file] : files_)
+      if (key.compare(0, prefix.size(), prefix) == 0 && key.find('\\', prefix.size()) == std::string::npos)
+        lines.push_back(file.path.substr(prefix.size()) + "=" + file.bytes);
+    return lines;
+  }
   // Every failure is put down to the one reason the test chose.
   std::string failureReason = "Access denied.";
   std::string LastErrorText() override { return failureReason; }
@@ -122,6 +150,7 @@ class FakeControllerEnv : public ControllerEnv {
     std::string bytes;
   };
   static std::string Key(const std::string& path) { return UpperAscii(path); }
+  bool FailThisStep() { return steps++ == failingStep; }
   static std::string Parent(const std::string& path) {
     const auto cut = path.find_last_of('\\');
     return cut == std::string::npos ? std::string() : path.substr(0, cut);

@@ -232,3 +232,50 @@ TEST(JobFileTest, CancelDeletesTheImageOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// Another program creates the chosen name between the choice and the creation.
+class RacingEnv : public FakeControllerEnv {
+ public:
+  int races = 1;
+  bool CreateNewFile(const std::string& path) override {
+    if (races-- > 0) {
+      AddFile(path, "theirs");
+      journal.push_back("raced " + path);
+      return false;
+    }
+    return FakeControllerEnv::CreateNewFile(path);
+  }
+};
+
+TEST(ReserveFaxFileNameTest, TakesTheSmallestFreeNameEmptyAndChoosesAgainWhenItWasTakenMeanwhile) {
+  RacingEnv env;
+  env.AddDir("D:\\FAXOUT");
+  env.AddFile("D:\\FAXOUT\\FAX00000.APF", "image");
+  std::string name, reason;
+  ASSERT_TRUE(vz::ReserveFaxFileName(env, "D:\\FAXOUT\\", name, reason));
+  EXPECT_EQ(name, "D:\\FAXOUT\\FAX00002.APF");
+  EXPECT_EQ(env.Contents("D:\\FAXOUT\\FAX00001.APF"), "theirs");
+  EXPECT_EQ(env.Contents(name), "");
+  EXPECT_EQ(env.journal, (std::vector<std::string>{"raced D:\\FAXOUT\\FAX00001.APF", "create D:\\FAXOUT\\FAX00002.APF"}));
+
+  // Taken at every attempt: a bounded number of them, then the reason.
+  env.races = 100;
+  env.failureReason = "File exists.";
+  EXPECT_FALSE(vz::ReserveFaxFileName(env, "D:\\FAXOUT", name, reason));
+  EXPECT_EQ(reason, "File exists.");
+  EXPECT_EQ(env.races, 92);
+}
+
+TEST(ReserveFaxFileNameTest, AFolderThatCannotTakeTheFileGivesTheReasonAtOnce) {
+  FakeControllerEnv env;
+  env.failureReason = "Path not found.";
+  std::string name, reason;
+  EXPECT_FALSE(vz::ReserveFaxFileName(env, "D:\\GONE", name, reason));
+  EXPECT_EQ(reason, "Path not found.");
+  EXPECT_EQ(name, "");
+  EXPECT_EQ(env.journal, std::vector<std::string>{"create D:\\GONE\\FAX00000.APF"});
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -381,6 +382,149 @@ TEST_F(JobTest, JobLogHasALineForAQueuedAndForACancelledFax) {
   line = text.substr(queued.size());
   EXPECT_GE(line.substr(0, kTimeLength), time);
   EXPECT_EQ(line.substr(kTimeLength), "," + fax2 + ",,,,cancelled\r\n");
+}
+
+// The log's lines after its header, each without its time.
+std::vector<std::string> LogLinesWithoutTime(const std::string& text) {
+  std::vector<std::string> lines;
+  if (text.compare(0, sizeof kLogStart - 1, kLogStart) != 0) return {"(no header) " + text};
+  std::size_t at = sizeof kLogStart - 1;
+  while (at < text.size()) {
+    const std::size_t end = text.find("\r\n", at);
+    const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end + 2 - at);
+    lines.push_back(line.size() > kTimeLength ? line.substr(kTimeLength) : "(short) " + line);
+    at = end == std::string::npos ? text.size() : end + 2;
+  }
+  return lines;
+}
+
+// Names of the files in `folder`, in the order the system lists them, sorted.
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data{};
+  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(data.cFileName);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A binary image past the 64 KB the controller reads at a time, NUL and ^Z included.
+std::string BinaryImage() {
+  std::string bytes;
+  for (int i = 0; i < 70001; ++i) bytes += static_cast<char>((i * 7 + i / 256) & 0xFF);
+  return bytes;
+}
+
+TEST_F(JobTest, ThreeNumbersLeaveThreeFaxesWithTheirOwnDescriptorsAndLogLines) {
+  const std::string log = appData_ + "\\VelmorFAX\\jobs.csv";
+  const std::string fax = PrintDocument();
+  ASSERT_EQ(fax, out_ + "\\FAX00000.APF");
+  const std::string image = BinaryImage();
+  WriteBytes(fax, image);
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "111; 222; 333");
+  Type(dialog, kRecipient, "Ann; Bob; Cy");
+  Type(dialog, kSubject, "Offer");
+  PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(FileNames(out_), (std::vector<std::string>{"FAX00000.APF", "FAX00000.JFD", "FAX00001.APF",
+                                                        "FAX00001.JFD", "FAX00002.APF", "FAX00002.JFD"}));
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "111\r\nAnn\r\nOffer\r\n");
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00001.JFD"), "222\r\nBob\r\nOffer\r\n");
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00002.JFD"), "333\r\nCy\r\nOffer\r\n");
+  EXPECT_TRUE(ReadBytes(out_ + "\\FAX00000.APF") == image);
+  EXPECT_TRUE(ReadBytes(out_ + "\\FAX00001.APF") == image) << "the copy differs from the driver's image";
+  EXPECT_TRUE(ReadBytes(out_ + "\\FAX00002.APF") == image) << "the copy differs from the driver's image";
+  EXPECT_EQ(LogLinesWithoutTime(ReadBytes(log)),
+            (std::vector<std::string>{"," + out_ + "\\FAX00000.APF,111,Ann,Offer,queued\r\n",
+                                      "," + out_ + "\\FAX00001.APF,222,Bob,Offer,queued\r\n",
+                                      "," + out_ + "\\FAX00002.APF,333,Cy,Offer,queued\r\n"}));
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+
+  // One number is one fax, as ever.
+  const std::string fax2 = PrintDocument();
+  ASSERT_EQ(fax2, out_ + "\\FAX00003.APF");
+  dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, " 444 ");
+  Type(dialog, kRecipient, "Dee; Eve");
+  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+  question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(FileNames(out_).size(), 8u);
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00003.JFD"), " 444 \r\nDee; Eve\r\n\r\n");
+  EXPECT_EQ(LogLinesWithoutTime(ReadBytes(log)).back(), "," + fax2 + ", 444 ,Dee; Eve,,queued\r\n");
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_EQ(ReadBytes(fax2), "APF image of Letter");
+}
+
+TEST_F(JobTest, NamesThatDoNotPairUpWithTheNumbersKeepTheDialogOpen) {
+  const std::string fax = PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "111;222");
+  Type(dialog, kRecipient, "Ann;Bob;Cy");
+  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+  HWND box = WaitVisible("#32770", "CHECK RECIPIENTS");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)),
+            "Phone has 2 parts separated by \";\", Recipient has 3.\r\r"
+            "Type one name for each number, or one name for all of them.");
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+  EXPECT_TRUE(IsWindowVisible(dialog));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "111;222");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Ann;Bob;Cy");
+  EXPECT_FALSE(IsFile(out_ + "\\FAX00000.JFD"));
+  Type(dialog, kRecipient, "Ann;Bob");
+  PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00001.JFD"), "222\r\nBob\r\n\r\n");
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+}
+
+// A folder where the second fax's descriptor belongs: the others are queued, and
+// Cancel gives up that one alone.
+TEST_F(JobTest, AFaxThatCannotBeQueuedIsNamedAndCancelKeepsTheOthers) {
+  const std::string log = appData_ + "\\VelmorFAX\\jobs.csv";
+  CreateDirectoryA(out_.c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryA((out_ + "\\FAX00001.JFD").c_str(), nullptr));
+  const std::string fax = PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "111;222;333");
+  Type(dialog, kRecipient, "Ann");
+  PressKey(GetDlgItem(dialog, kPhone), VK_RETURN);
+  HWND box = WaitVisible("#32770", "FAX NOT SAVED");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(Text(GetDlgItem(box, 0xFFFF)),
+            "Queued: 111, 333\rNot queued: 222\rAccess denied.\r\rRetry queues the rest again; Cancel gives them up.");
+  EXPECT_NE(GetDlgItem(box, IDRETRY), nullptr);
+  EXPECT_EQ(FileNames(out_), (std::vector<std::string>{"FAX00000.APF", "FAX00000.JFD", "FAX00001.APF",
+                                                        "FAX00002.APF", "FAX00002.JFD"}));
+  PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(FileNames(out_), (std::vector<std::string>{"FAX00000.APF", "FAX00000.JFD", "FAX00002.APF",
+                                                        "FAX00002.JFD"}));
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00002.JFD"), "333\r\nAnn\r\n\r\n");
+  EXPECT_EQ(LogLinesWithoutTime(ReadBytes(log)),
+            (std::vector<std::string>{"," + out_ + "\\FAX00000.APF,111,Ann,,queued\r\n",
+                                      "," + out_ + "\\FAX00002.APF,333,Ann,,queued\r\n",
+                                      "," + out_ + "\\FAX00001.APF,222,Ann,,discarded\r\n"}));
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+  RemoveDirectoryA((out_ + "\\FAX00001.JFD").c_str());
 }
 
 // A file named VelmorFAX where the log's folder belongs.
@@ -852,6 +996,83 @@ TEST_F(PhoneBookJobTest, TheEntryEditorOpensOverTheBrowserWhollyOnTheWorkArea) {
   ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(browser); }));
   PostMessageA(GetDlgItem(dialog, kButton3), BM_CLICK, 0, 0);
   ASSERT_TRUE(DriverReleased());
+}
+
+// Several entries picked in the browser fill both boxes, names and numbers each
+// joined by "; " in name order, and Ok queues one fax for each.
+class SeveralRecipientsJobTest : public PhoneBookJobTest {
+ protected:
+  SeveralRecipientsJobTest() {
+    book_ = "Jane Roe,+1 555 0100\r\nAbe Lind,+1 555 0200\r\nMia Wong,+1 555 0300\r\nZoe Park,+1 555 0400\r\n";
+  }
+
+  // A click with Ctrl held on a row of the browser's list, posted as the window gets
+  // it. Another process's list takes no pointers: the rows lie under the headers, as
+  // high each as the list's estimate for one row more says.
+  static void CtrlClickRow(HWND list, int row) {
+    RECT header{};
+    GetWindowRect(ListView_GetHeader(list), &header);
+    const DWORD one = static_cast<DWORD>(SendMessageA(list, LVM_APPROXIMATEVIEWRECT, 1, MAKELPARAM(-1, -1)));
+    const DWORD two = static_cast<DWORD>(SendMessageA(list, LVM_APPROXIMATEVIEWRECT, 2, MAKELPARAM(-1, -1)));
+    const int height = HIWORD(two) - HIWORD(one);
+    RECT client{};
+    GetClientRect(list, &client);
+    const LPARAM at = MAKELPARAM(client.right / 2, (header.bottom - header.top) + row * height + height / 2);
+    PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON | MK_CONTROL, at);
+    PostMessageA(list, WM_LBUTTONUP, MK_CONTROL, at);
+  }
+  static std::vector<int> SelectedRows(HWND list) {
+    std::vector<int> rows;
+    for (int row = 0; row < 4; ++row)
+      if (SendMessageA(list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED)
+        rows.push_back(row);
+    return rows;
+  }
+};
+
+TEST_F(SeveralRecipientsJobTest, EntriesPickedWithCtrlClickFillBothBoxesAndOkQueuesOneFaxEach) {
+  PrintDocument();
+  HWND dialog = Dialog();
+  ASSERT_NE(dialog, nullptr);
+  Type(dialog, kPhone, "999");
+  Type(dialog, kRecipient, "");
+  HWND browser = OpenPhoneBook(dialog);
+  ASSERT_NE(browser, nullptr);
+  HWND list = nullptr;
+  EnumChildWindows(browser, &FindList, reinterpret_cast<LPARAM>(&list));
+  ASSERT_NE(list, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 4; }));
+  // Abe Lind, current at the start, is picked; Ctrl+click takes it out again.
+  for (int row : {3, 1, 2, 0}) {
+    CtrlClickRow(list, row);
+    EXPECT_TRUE(WaitFor([&] {
+      return SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED) == row;
+    })) << row;
+  }
+  EXPECT_TRUE(WaitFor([&] { return SelectedRows(list) == std::vector<int>{1, 2, 3}; }));
+  EndPhoneBook(browser, VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return Text(GetDlgItem(dialog, kPhone)) == "+1 555 0100; +1 555 0300; +1 555 0400"; }));
+  EXPECT_EQ(Text(GetDlgItem(dialog, kPhone)), "+1 555 0100; +1 555 0300; +1 555 0400");
+  EXPECT_EQ(Text(GetDlgItem(dialog, kRecipient)), "Jane Roe; Mia Wong; Zoe Park");
+  // Ok: one fax for each picked entry, the copies of the driver's image.
+  Type(dialog, kSubject, "Prices");
+  PostMessageA(GetDlgItem(dialog, kButton1), BM_CLICK, 0, 0);
+  HWND question = WaitVisible("#32770", "FAX CREATED");
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(FileNames(out_), (std::vector<std::string>{"FAX00000.APF", "FAX00000.JFD", "FAX00001.APF",
+                                                        "FAX00001.JFD", "FAX00002.APF", "FAX00002.JFD"}));
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.JFD"), "+1 555 0100\r\nJane Roe\r\nPrices\r\n");
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00001.JFD"), "+1 555 0300\r\nMia Wong\r\nPrices\r\n");
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00002.JFD"), "+1 555 0400\r\nZoe Park\r\nPrices\r\n");
+  for (const char* copy : {"\\FAX00001.APF", "\\FAX00002.APF"})
+    EXPECT_EQ(ReadBytes(out_ + copy), "APF image of Letter") << copy;
+  EXPECT_EQ(LogLinesWithoutTime(ReadBytes(appData_ + "\\VelmorFAX\\jobs.csv")),
+            (std::vector<std::string>{"," + out_ + "\\FAX00000.APF,+1 555 0100,Jane Roe,Prices,queued\r\n",
+                                      "," + out_ + "\\FAX00001.APF,+1 555 0300,Mia Wong,Prices,queued\r\n",
+                                      "," + out_ + "\\FAX00002.APF,+1 555 0400,Zoe Park,Prices,queued\r\n"}));
+  PostMessageA(question, WM_COMMAND, IDNO, 0);
+  ASSERT_TRUE(DriverReleased());
+  EXPECT_EQ(ReadBytes(out_ + "\\FAX00000.APF"), "APF image of Letter");
 }
 
 // The tray menu as the user opens it: a right-button press on the icon, then a

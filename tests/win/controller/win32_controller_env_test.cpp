@@ -153,6 +153,22 @@ TEST_F(SettingsFileTest, FailedJobFileReturnsFalseWithTheSystemsReasonAndLeavesN
   EXPECT_EQ(names, (std::vector<std::string>{"FAX00001.JFD", "VZ.EXE"})) << "no temporary file";
 }
 
+// A reservation: created empty once, refused for a file or folder already there.
+TEST_F(SettingsFileTest, NewFileIsCreatedEmptyOnlyWhereNothingIsYet) {
+  const std::string apf = root_ + "\\FAX00002.APF";
+  ASSERT_TRUE(env.CreateNewFile(apf));
+  EXPECT_EQ(ReadBytes(apf), "");
+  WriteBytes(apf, "image");
+  EXPECT_FALSE(env.CreateNewFile(apf));
+  EXPECT_EQ(env.LastErrorText(), "File exists.");
+  EXPECT_EQ(ReadBytes(apf), "image") << "an existing file is left as it was";
+  const std::string folder = root_ + "\\FAX00003.APF";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  EXPECT_FALSE(env.CreateNewFile(folder));
+  EXPECT_FALSE(env.CreateNewFile(root_ + "\\NOWHERE\\FAX00004.APF"));
+  EXPECT_EQ(env.LastErrorText(), "Path not found.");
+}
+
 TEST_F(SettingsFileTest, CancelDeletesTheImage) {
   const std::string apf = root_ + "\\FAX00000.APF";
   WriteBytes(apf, "image");

@@ -1453,3 +1453,183 @@ TEST_F(PhoneBookDropTest, AnImportThatStopsSaysHowManyWereAdded) {
   });
   EXPECT_EQ(StoredEntries(), (std::vector<std::string>{"Keller Anna|+49 30 1", "Zeller Paul|+49 89 3"}));
 }
+
+// ---- several entries picked at once ----
+
+namespace {
+
+// Six entries, written in reverse so that their record numbers run against name order.
+const std::vector<std::pair<std::string, std::string>> kSixEntries = {
+    {"Fox Fay", "+1 555 0106"}, {"Eames Ed", "+1 555 0105"}, {"Dunn Di", "+1 555 0104"},
+    {"Cole Cy", "+1 555 0103"}, {"Baker Bo", "+1 555 0102"}, {"Adams Al", "+1 555 0101"}};
+
+// The rows the ListView reports LVIS_SELECTED, asked row by row.
+std::vector<int> RowsInSelectedState(TDBGrid* grid) {
+  std::vector<int> rows;
+  const int count = static_cast<int>(SendGui(grid->Handle(), LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row)
+    if (SendGui(grid->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED) & LVIS_SELECTED)
+      rows.push_back(row);
+  return rows;
+}
+
+// A click on the middle of a row as the window gets it, with the keys held given in
+// the mouse flags (MK_CONTROL, MK_SHIFT); twice for a double click, whose second
+// half is posted, as it may end the browser.
+void ClickRow(TDBGrid* grid, int row, WPARAM keys, bool twice = false) {
+  RECT rect{};
+  rect.left = LVIR_BOUNDS;
+  SendGui(grid->Handle(), LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&rect));
+  const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  SendGui(grid->Handle(), WM_LBUTTONDOWN, MK_LBUTTON | keys, at);
+  SendGui(grid->Handle(), WM_LBUTTONUP, keys, at);
+  if (!twice) return;
+  PostMessageA(grid->Handle(), WM_LBUTTONDBLCLK, MK_LBUTTON | keys, at);
+  PostMessageA(grid->Handle(), WM_LBUTTONUP, keys, at);
+}
+
+// A moving key with Shift held as the GUI thread sees it (the grid asks GetKeyState).
+void ShiftKey(TDBGrid* grid, WPARAM vk) {
+  OnGui([&] {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    const BYTE shift = keys[VK_SHIFT];
+    keys[VK_SHIFT] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageA(grid->Handle(), WM_KEYDOWN, vk, 1);
+    keys[VK_SHIFT] = shift;
+    SetKeyboardState(keys);
+    return 0;
+  });
+}
+
+}  // namespace
+
+TEST_F(PhoneBookWinTest, CtrlClickedEntriesAreAllSelectedAndAcceptHandsThemBackJoinedInNameOrder) {
+  AddEntries(kSixEntries);
+  const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 6; }, "six rows")) return;
+    OnGui([&] {
+      s.SetRefreshPeriod(0);
+      return 0;
+    });
+    EXPECT_EQ(RowsInSelectedState(grid), std::vector<int>{0});
+    ClickRow(grid, 4, MK_CONTROL);
+    ClickRow(grid, 1, MK_CONTROL);
+    ClickRow(grid, 2, MK_CONTROL);
+    EXPECT_EQ(RowsInSelectedState(grid), (std::vector<int>{0, 1, 2, 4}));
+    EXPECT_EQ(SelectedRows(grid), (std::vector<int>{0, 1, 2, 4}));
+    // The last row clicked is current (what Edit and Delete act on).
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Cole Cy");
+    EXPECT_EQ(FocusedRow(grid), 2);
+    // Ctrl+click on a picked row takes it out; it is current, but not picked.
+    ClickRow(grid, 0, MK_CONTROL);
+    EXPECT_EQ(RowsInSelectedState(grid), (std::vector<int>{1, 2, 4}));
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Adams Al");
+    EXPECT_EQ(FocusedRow(grid), 0);
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_RETURN, 1);
+  });
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(screen_->ChosenName, "Baker Bo; Cole Cy; Eames Ed");
+  EXPECT_EQ(screen_->ChosenPhone, "+1 555 0102; +1 555 0103; +1 555 0105");
+}
+
+TEST_F(PhoneBookWinTest, ShiftPicksFromTheAnchorAndAPlainClickOrKeyPicksOneAgain) {
+  AddEntries(kSixEntries);
+  const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 6; }, "six rows")) return;
+    OnGui([&] {
+      s.SetRefreshPeriod(0);
+      return 0;
+    });
+    ClickRow(grid, 1, 0);
+    EXPECT_EQ(RowsInSelectedState(grid), std::vector<int>{1});
+    ClickRow(grid, 4, MK_SHIFT);
+    EXPECT_EQ(RowsInSelectedState(grid), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(FocusedRow(grid), 4);
+    ClickRow(grid, 0, MK_SHIFT);  // upwards from the same anchor
+    EXPECT_EQ(RowsInSelectedState(grid), (std::vector<int>{0, 1}));
+    // A Ctrl+click moves the anchor; Shift with the moving keys extends from there.
+    ClickRow(grid, 3, MK_CONTROL);
+    EXPECT_EQ(RowsInSelectedState(grid), (std::vector<int>{0, 1, 3}));
+    ShiftKey(grid, VK_DOWN);
+    ShiftKey(grid, VK_DOWN);
+    EXPECT_EQ(RowsInSelectedState(grid), (std::vector<int>{3, 4, 5}));
+    EXPECT_EQ(OnGui([&] { return s.PhoneTableNAME->AsString(); }), "Fox Fay");
+    ShiftKey(grid, VK_UP);
+    EXPECT_EQ(RowsInSelectedState(grid), (std::vector<int>{3, 4}));
+    ShiftKey(grid, VK_HOME);
+    EXPECT_EQ(RowsInSelectedState(grid), (std::vector<int>{0, 1, 2, 3}));
+    // A plain key and a plain click pick one row.
+    PostMessageA(grid->Handle(), WM_KEYDOWN, VK_DOWN, 1);
+    if (!r.Expect([&] { return RowsInSelectedState(grid) == std::vector<int>{1}; }, "row 1 alone")) return;
+    ClickRow(grid, 4, MK_CONTROL);
+    ClickRow(grid, 2, 0);
+    EXPECT_EQ(RowsInSelectedState(grid), std::vector<int>{2});
+    // A double click accepts the row it is on.
+    ClickRow(grid, 5, 0, /*twice=*/true);
+    r.Expect([] { return robot::FindVisible(nullptr, kBrowserTitle) == nullptr; }, "the browser to close");
+  });
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(screen_->ChosenName, "Fox Fay");
+  EXPECT_EQ(screen_->ChosenPhone, "+1 555 0106");
+}
+
+TEST_F(PhoneBookWinTest, PicksStayOnTheirEntriesWhenOthersChangeThePhoneBookAndDeletedOnesDropOut) {
+  AddEntries(kSixEntries);
+  const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    auto rows = [&] { return OnGui([&] { return grid->RowCount(); }); };
+    if (!r.Expect([&] { return rows() == 6; }, "six rows")) return;
+    ClickRow(grid, 1, 0);
+    ClickRow(grid, 3, MK_CONTROL);
+    ClickRow(grid, 5, MK_CONTROL);
+    EXPECT_EQ(ImportWithDbfTool("Aaron Ab,+1 555 0100\r\n"), 0u);
+    if (!r.Expect([&] { return rows() == 7; }, "the added row", kWithinPeriodMs)) return;
+    EXPECT_EQ(RowsInSelectedState(grid), (std::vector<int>{2, 4, 6}));
+    // The current and last picked entry goes: the others stay picked.
+    EXPECT_TRUE(OnGui([&] { return DeleteElsewhere(*ui_, "Fox Fay"); }));
+    if (!r.Expect([&] { return rows() == 6; }, "the deleted row to go", kWithinPeriodMs)) return;
+    EXPECT_EQ(RowsInSelectedState(grid), (std::vector<int>{2, 4}));
+    // A picked entry deleted just before Accept: nothing is handed back, a beep, and
+    // the picks left show.
+    OnGui([&] {
+      s.SetRefreshPeriod(0);
+      return DeleteElsewhere(*ui_, "Baker Bo");
+    });
+    Press(s.OKButton);
+    if (!r.Expect([&] { return ui_->beeps == 1; }, "a beep")) return;
+    EXPECT_EQ(RowsInSelectedState(grid), std::vector<int>{3});
+    EXPECT_EQ(OnGui([&] { return s.ChosenName; }), "");
+    Press(s.OKButton);
+  });
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(screen_->ChosenName, "Dunn Di");
+  EXPECT_EQ(screen_->ChosenPhone, "+1 555 0104");
+}
+
+TEST_F(PhoneBookWinTest, AcceptRefusesSeveralEntriesWhenOneHoldsASemicolonButHandsItBackAlone) {
+  AddEntries({{"Roe; Jane", "+1 555 0200"}, {"Smith Sam", "+1 555 0300"}});
+  const int result = RunBrowser([&](robot::Robot& r, TMainScreen& s) {
+    if (!r.WaitForWindow(nullptr, kBrowserTitle)) return;
+    TDBGrid* grid = s.PhoneGrid;
+    if (!r.Expect([&] { return OnGui([&] { return grid->RowCount(); }) == 2; }, "two rows")) return;
+    ClickRow(grid, 1, MK_CONTROL);
+    Press(s.OKButton);
+    if (!r.Expect([&] { return OnGui([&] { return ui_->infos.size(); }) == 1u; }, "the refusal")) return;
+    EXPECT_EQ(OnGui([&] { return ui_->infos.front(); }),
+              "The entry \"Roe; Jane\" (+1 555 0200) holds a \";\", which separates the recipients of a fax. "
+              "Accept it alone, or change it first.");
+    EXPECT_NE(robot::FindVisible(nullptr, kBrowserTitle), nullptr);
+    ClickRow(grid, 0, 0);
+    Press(s.OKButton);
+  });
+  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(screen_->ChosenName, "Roe; Jane");
+  EXPECT_EQ(screen_->ChosenPhone, "+1 555 0200");
+}
