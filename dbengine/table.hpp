@@ -15,6 +15,12 @@
 // built again in place from the records; a damaged table is refused and never written.
 // A rebuild is marked in the index from its start until every tag is in, so that a
 // crash half way is found out like any other damage.
+//
+// A walk forward in tag order reads a batch of the tag's entries under one index lock
+// and takes the next ones without the lock only while the index's change counter (read
+// from the file at every step) is the one they were read under; records are read from
+// the file at every step. An exclusive opener without an index collects its appends in
+// runs (TableOptions::appendRunBytes), each written before the count that covers it.
 #include <cstdint>
 #include <functional>
 #include <memory>
