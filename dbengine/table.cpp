@@ -16,6 +16,11 @@ Table::Table(std::string path, TableOptions options) : path_(std::move(path)), o
 }
 
 Table::~Table() {
+  try {
+    WriteAppendRun();
+  } catch (const DbError&) {
+    // Closing has no one to tell: the file counts none of the run, and stays whole.
+  }
   if (holdsExclusiveLock_ && file_) {
     file_->Unlock(kDbfLockBase, 1);
     file_->Unlock(kWholeFileLockOffset, kWholeFileLockLength);

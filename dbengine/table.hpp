@@ -15,6 +15,12 @@
 // built again in place from the records; a damaged table is refused and never written.
 // A rebuild is marked in the index from its start until every tag is in, so that a
 // crash half way is found out like any other damage.
+//
+// A walk forward in tag order reads a batch of the tag's entries under one index lock
+// and takes the next ones without the lock only while the index's change counter (read
+// from the file at every step) is the one they were read under; records are read from
+// the file at every step. An exclusive opener without an index collects its appends in
+// runs (TableOptions::appendRunBytes), each written before the count that covers it.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -64,6 +70,10 @@ struct TableOptions {
   // tag over a million 35-character keys, so a seek reads little beyond its leaf.
   std::size_t indexCachePages = 2048;
   BatchIndexing batchIndexing = BatchIndexing::kBySize;
+  // An exclusive opener without an index and without the durable option collects the
+  // records it appends in memory up to this many bytes, then writes them in one run,
+  // the header's count after them; 0 writes every record when it is appended.
+  std::size_t appendRunBytes = 1u << 20;
 };
 
 struct IndexTagSpec {
@@ -183,7 +193,13 @@ class Table {
   // the durable option, one flush at the end.
   void Flush();
 
-  // Changes. Each reaches the file and every tag before it returns.
+  // Changes. Each reaches the file and every tag before it returns, except appends
+  // collected for a run (see TableOptions::appendRunBytes): those are written by the
+  // append that fills the run, by Flush, by any other call that reads or changes the
+  // table, and on closing. The count in the header never runs ahead of the records
+  // written: a crash loses at most the run being collected. A run that cannot be
+  // written (a full disk) is reported by the call that writes it, except on closing;
+  // its records are not in the table.
   std::uint32_t Append(const std::string& record);
   // Appends many records as one change, for bulk imports, in one of two ways (see
   // BatchRebuildsTags):
@@ -223,6 +239,7 @@ class Table {
   FileSystem& Fs() const;
   void ReadHeaderCount();
   std::string ReadRecord(std::uint32_t recno);
+  void ReadRecordInto(std::uint32_t recno, std::string& rec);
   void OpenIndex(bool checkNow);
   void CountListedRecords();
   bool Listed(std::string_view record, std::uint32_t recno);
@@ -239,6 +256,7 @@ class Table {
   void LoadTags();
   TagState CompileTag(const CdxTagInfo& info) const;
   std::optional<std::string> KeyOf(const TagState& tag, std::string_view record) const;
+  bool GivesKey(const TagState& tag, std::string_view record, std::string_view key) const;
   bool HasOrderTag() const;
   CdxTag* OrderTag();
   std::unique_ptr<CdxLock> LockIndexForChange(std::uint32_t recno, const std::string* oldRecord,
@@ -269,8 +287,16 @@ class Table {
   void SetCurrent(std::uint32_t recno, std::string record, std::optional<CdxEntry> entry);
   void SetEof();
   bool Settle(std::optional<CdxEntry> entry, bool forward);
+  bool Lands(const TagState& tag, const CdxEntry& entry);
+  bool SettleAhead(CdxTag& tag, const TagState& state, std::optional<CdxEntry> entry, bool towardsNext);
+  void FillAhead(CdxTag& tag, std::optional<CdxEntry> entry, bool towardsNext);
+  bool LandAhead(const TagState& state);
+  std::optional<bool> SkipAhead(std::optional<CdxEntry>& resume);
+  void ForgetAhead();
   bool SettleForward(std::optional<CdxEntry> entry);
   bool SettleBackward(std::optional<CdxEntry> entry);
+  bool StepForward();
+  bool StepBackward();
   bool NaturalForward(std::uint32_t from);
   bool NaturalBackward(std::uint32_t from);
   std::optional<CdxEntry> CurrentEntry();
@@ -290,6 +316,8 @@ class Table {
   // The keys of the batch's records counted so far into every tag, then the mark off.
   void KeepCountedKeys(const std::vector<std::string>& records, const BatchProgress& progress);
   void InsertBatchKeys(const std::vector<std::string>& records, const BatchProgress& progress);
+  bool CollectsAppends() const;
+  void WriteAppendRun();
 
   std::string path_;
   TableOptions options_;
@@ -306,6 +334,10 @@ class Table {
   // which cannot write the count).
   std::uint32_t countFloor_ = 0;
   std::unique_ptr<CdxIndex> index_;
+  // Appended records not yet written (an exclusive opener's run), the last of them
+  // record header_.recordCount; the file's count is that less appendRunRecords_.
+  std::string appendRun_;
+  std::uint32_t appendRunRecords_ = 0;
   // Indexes dropped as damaged while a change may still hold their lock; released
   // when the next change starts.
   std::vector<std::unique_ptr<CdxIndex>> retired_;
@@ -314,8 +346,22 @@ class Table {
   Expression filter_;
   std::string filterCanonical_;
 
+  // Tag entries read under the index lock past the one a forward walk landed on, for
+  // the next Skip forward to take without the lock while the index's change counter
+  // shows it unchanged. Records are read afresh every time.
+  struct WalkAhead {
+    std::vector<CdxEntry> entries;
+    std::size_t next = 0;  // the first not looked at yet
+    bool toEnd = false;    // the last one is the tag's last in the walk's direction
+    std::uint32_t counter = 0;
+    int order = 0;
+  };
+  WalkAhead ahead_;
+
   std::uint32_t recno_ = 0;
   std::string record_;
+  // The record a walk looks at before it lands on it (its buffer kept between records).
+  std::string landing_;
   std::optional<CdxEntry> entry_;
   bool bof_ = true;
   bool eof_ = true;

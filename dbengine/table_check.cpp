@@ -146,6 +146,7 @@ std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
   auto report = [&](const std::string& text) {
     if (problems.size() < maxReports) problems.push_back(text);
   };
+  WriteAppendRun();
   FileLock headerLock(*this, kDbfLockBase, "the header");
   if (!index_) {
     ReadHeaderCount();

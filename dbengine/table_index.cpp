@@ -1,4 +1,5 @@
-// Index maintenance: opening the production index, its tags and their keys, and keeping every tag up to date with a changed record.
+// Index maintenance: opening the production index, its tags and their keys, and keeping
+// every tag up to date with a changed record.
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -106,6 +107,7 @@ Table::TagState Table::CompileTag(const CdxTagInfo& info) const {
 
 void Table::LoadTags() {
   const std::string orderName = OrderTagName();
+  ForgetAhead();
   tags_.clear();
   if (!index_) return;
   for (const auto& info : index_->Tags()) tags_.push_back(CompileTag(info));
@@ -130,6 +132,18 @@ std::optional<std::string> Table::KeyOf(const TagState& tag, std::string_view re
   std::string key = tag.key.EvalString(record);
   key.resize(static_cast<std::size_t>(tag.info.keyLength), ' ');
   return key;
+}
+
+// KeyOf(tag, record) == key, without building the key when it is one field.
+bool Table::GivesKey(const TagState& tag, std::string_view record, std::string_view key) const {
+  int offset = 0, width = 0;
+  if (!tag.problem.empty() || !tag.key.IsField(offset, width)) return KeyOf(tag, record) == key;
+  const auto kl = static_cast<std::size_t>(tag.info.keyLength);
+  const auto off = static_cast<std::size_t>(offset);
+  const std::size_t n = std::min(static_cast<std::size_t>(width), kl);
+  if (key.size() != kl || off + n > record.size()) return KeyOf(tag, record) == key;
+  if (!tag.cond.Empty() && !tag.cond.EvalBool(record)) return false;
+  return record.compare(off, n, key.substr(0, n)) == 0 && key.find_first_not_of(' ', n) == std::string_view::npos;
 }
 
 std::vector<CdxTagInfo> Table::Tags() {
@@ -170,6 +184,7 @@ CdxTag* Table::OrderTag() {
 
 bool Table::MaintainIndex(std::uint32_t recno, const std::string* oldRecord, const std::string& newRecord) {
   if (!index_) return false;
+  ForgetAhead();
   bool inserted = false;
   WithIndex(
       [&] {

@@ -84,6 +84,7 @@ void Table::DropDamagedIndex(const CdxDamaged& e) {
   const bool unreadable = !index_;
   if (index_) retired_.push_back(std::move(index_));
   tags_.clear();
+  ForgetAhead();
   order_ = 0;
   entry_.reset();
   damageReason_ = e.what();
@@ -122,6 +123,7 @@ void Table::KeepDamagedCopy() {
 void Table::RebuildTags(const std::vector<CdxTagInfo>* given, bool mending) {
   std::vector<TagState> tags;
   if (given) tags = PrepareTags(*given);
+  WriteAppendRun();
   file_->Flush();
   const bool known = index_ != nullptr;
   if (!index_) {
@@ -225,7 +227,7 @@ void Table::BuildTag(const IndexTagSpec& tagDef, bool setOrder) {
   retired_.clear();
   CheckWritable();
   const TagState tag = PrepareTag(tagDef);
-
+  WriteAppendRun();
   FileLock headerLock(*this, kDbfLockBase, "the header");
   ReadHeaderCount();
   if (index_) {

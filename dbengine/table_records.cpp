@@ -46,16 +46,23 @@ std::uint32_t Table::RecordCount() {
 }
 
 std::string Table::ReadRecord(std::uint32_t recno) {
-  if (recno == 0) throw DbError(path_ + ": there is no record 0");
-  if (recno > header_.recordCount) ReadHeaderCount();
-  if (recno > header_.recordCount) throw DbError(Format("%s: there is no record %u", path_.c_str(), recno));
-  std::string rec(header_.recordLength, ' ');
-  if (file_->ReadAt(header_.RecordOffset(recno), rec.data(), rec.size()) != rec.size())
-    throw DbfDamaged(Format("%s is not a sound table: record %u is cut short", path_.c_str(), recno));
+  std::string rec;
+  ReadRecordInto(recno, rec);
   return rec;
 }
 
+void Table::ReadRecordInto(std::uint32_t recno, std::string& rec) {
+  if (recno == 0) throw DbError(path_ + ": there is no record 0");
+  WriteAppendRun();
+  if (recno > header_.recordCount) ReadHeaderCount();
+  if (recno > header_.recordCount) throw DbError(Format("%s: there is no record %u", path_.c_str(), recno));
+  rec.resize(header_.recordLength);
+  if (file_->ReadAt(header_.RecordOffset(recno), rec.data(), rec.size()) != rec.size())
+    throw DbfDamaged(Format("%s is not a sound table: record %u is cut short", path_.c_str(), recno));
+}
+
 void Table::ScanRecords(const std::function<void(std::uint32_t, std::string_view)>& visit) {
+  WriteAppendRun();
   const std::uint32_t count = header_.recordCount;
   const std::size_t len = header_.recordLength;
   const auto perChunk = static_cast<std::uint32_t>(std::max<std::size_t>(1, kScanChunkBytes / len));

@@ -16,6 +16,7 @@ void Table::SetOrder(int order) {
     throw DbError(Format("%s: there is no tag number %d", path_.c_str(), order));
   order_ = order;
   entry_.reset();
+  ForgetAhead();
 }
 
 void Table::SetFilter(const std::string& expr) {
@@ -107,19 +108,85 @@ bool Table::Settle(std::optional<CdxEntry> entry, bool forward) {
   CdxTag* tag = OrderTag();
   const TagState& state = tags_[static_cast<std::size_t>(order_) - 1];
   const bool towardsNext = forward != state.info.descending;
-  while (entry) {
-    if (entry->recno >= 1 && entry->recno > header_.recordCount) ReadHeaderCount();
-    if (entry->recno >= 1 && entry->recno <= header_.recordCount) {
-      std::string rec = ReadRecord(entry->recno);
-      if (KeyOf(state, rec) == entry->key && Passes(rec)) {
-        SetCurrent(entry->recno, std::move(rec), entry);
-        return true;
-      }
-    }
-    entry = towardsNext ? tag->Next(*entry) : tag->Prev(*entry);
-  }
-  if (forward) SetEof();
+  if (forward) return SettleAhead(*tag, state, std::move(entry), towardsNext);
+  for (; entry; entry = towardsNext ? tag->Next(*entry) : tag->Prev(*entry))
+    if (Lands(state, *entry)) return true;
   return false;
+}
+
+// Whether the entry names a record that exists, still gives that key and passes the
+// filter; that record becomes the current one.
+bool Table::Lands(const TagState& state, const CdxEntry& entry) {
+  if (entry.recno >= 1 && entry.recno > header_.recordCount) ReadHeaderCount();
+  if (entry.recno < 1 || entry.recno > header_.recordCount) return false;
+  ReadRecordInto(entry.recno, landing_);
+  if (!GivesKey(state, landing_, entry.key) || !Passes(landing_)) return false;
+  // As SetCurrent, keeping the buffers of the record and the key for the next ones.
+  record_.swap(landing_);
+  recno_ = entry.recno;
+  entry_ = entry;
+  bof_ = eof_ = false;
+  return true;
+}
+
+// Forward, under the caller's index lock: the entries from `entry` on are read a
+// batch at a time; the walk lands on the first that lands, the rest of the batch
+// waits for the next Skip.
+bool Table::SettleAhead(CdxTag& tag, const TagState& state, std::optional<CdxEntry> entry, bool towardsNext) {
+  for (;;) {
+    FillAhead(tag, std::move(entry), towardsNext);
+    if (LandAhead(state)) return true;
+    if (ahead_.toEnd) {
+      ForgetAhead();
+      SetEof();
+      return false;
+    }
+    entry = towardsNext ? tag.Next(ahead_.entries.back()) : tag.Prev(ahead_.entries.back());
+  }
+}
+
+void Table::FillAhead(CdxTag& tag, std::optional<CdxEntry> entry, bool towardsNext) {
+  constexpr std::size_t kWalkAheadEntries = 128;
+  ahead_.entries.clear();
+  ahead_.next = 0;
+  ahead_.order = order_;
+  ahead_.counter = index_->ChangeCounter();
+  for (; entry && ahead_.entries.size() < kWalkAheadEntries; entry = towardsNext ? tag.Next(*entry) : tag.Prev(*entry))
+    ahead_.entries.push_back(*entry);
+  ahead_.toEnd = !entry;
+}
+
+bool Table::LandAhead(const TagState& state) {
+  while (ahead_.next < ahead_.entries.size())
+    if (Lands(state, ahead_.entries[ahead_.next++])) return true;
+  return false;
+}
+
+// The next Skip forward from the entries read ahead, without the index lock: it
+// answers (whether it landed) only while the walk stands where they were read and the
+// index's change counter is the one they were read under: any change of the index by
+// any opener moves it. An exclusive opener is alone, and forgets them at its own
+// changes. When they run out, `resume` is the last one looked at.
+std::optional<bool> Table::SkipAhead(std::optional<CdxEntry>& resume) {
+  if (ahead_.next == 0 || ahead_.order != order_ || !entry_ || !(*entry_ == ahead_.entries[ahead_.next - 1]))
+    return std::nullopt;
+  if (options_.mode != ShareMode::kExclusive && IndexChangeCounter() != ahead_.counter) {
+    ForgetAhead();
+    return std::nullopt;
+  }
+  if (LandAhead(tags_[static_cast<std::size_t>(order_) - 1])) return true;
+  if (ahead_.toEnd) {
+    ForgetAhead();
+    SetEof();
+    return false;
+  }
+  resume = ahead_.entries.back();
+  return std::nullopt;
+}
+
+void Table::ForgetAhead() {
+  ahead_.entries.clear();
+  ahead_.next = 0;
 }
 
 bool Table::SettleForward(std::optional<CdxEntry> entry) { return Settle(std::move(entry), true); }
@@ -175,34 +242,14 @@ bool Table::Skip(long n) {
   for (; n > 0; --n) {
     if (eof_) return false;
     bof_ = false;
-    const bool moved = WalkIndex(
-        [&] {
-          if (!HasOrderTag()) return NaturalForward(recno_ + 1);
-          CdxLock lock(*index_, LockKind::kShared);
-          CdxTag* tag = OrderTag();
-          if (!tag) return NaturalForward(recno_ + 1);
-          const auto here = CurrentEntry();
-          const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
-          return SettleForward(desc ? tag->Prev(*here) : tag->Next(*here));
-        });
-    if (!moved) return false;
+    if (!StepForward()) return false;
   }
   for (; n < 0; ++n) {
     if (eof_) {
       if (!GoBottom()) return false;
       continue;
     }
-    const bool moved = WalkIndex(
-        [&] {
-          if (!HasOrderTag()) return NaturalBackward(recno_ - 1);
-          CdxLock lock(*index_, LockKind::kShared);
-          CdxTag* tag = OrderTag();
-          if (!tag) return NaturalBackward(recno_ - 1);
-          const auto here = CurrentEntry();
-          const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
-          return SettleBackward(desc ? tag->Next(*here) : tag->Prev(*here));
-        });
-    if (!moved) {
+    if (!StepBackward()) {
       // Before the first record: stay on the first one, marked as beginning of file.
       GoTop();
       bof_ = true;
@@ -210,6 +257,32 @@ bool Table::Skip(long n) {
     }
   }
   return !eof_;
+}
+
+bool Table::StepForward() {
+  return WalkIndex([&] {
+    if (!HasOrderTag()) return NaturalForward(recno_ + 1);
+    std::optional<CdxEntry> resume;
+    if (const auto landed = SkipAhead(resume)) return *landed;
+    CdxLock lock(*index_, LockKind::kShared);
+    CdxTag* tag = OrderTag();
+    if (!tag) return NaturalForward(recno_ + 1);
+    const auto here = resume ? resume : CurrentEntry();
+    const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
+    return SettleForward(desc ? tag->Prev(*here) : tag->Next(*here));
+  });
+}
+
+bool Table::StepBackward() {
+  return WalkIndex([&] {
+    if (!HasOrderTag()) return NaturalBackward(recno_ - 1);
+    CdxLock lock(*index_, LockKind::kShared);
+    CdxTag* tag = OrderTag();
+    if (!tag) return NaturalBackward(recno_ - 1);
+    const auto here = CurrentEntry();
+    const bool desc = tags_[static_cast<std::size_t>(order_) - 1].info.descending;
+    return SettleBackward(desc ? tag->Next(*here) : tag->Prev(*here));
+  });
 }
 
 bool Table::Go(std::uint32_t recno) {

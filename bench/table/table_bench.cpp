@@ -209,6 +209,7 @@ int Usage() {
 }
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--walk-only") return vz::bench::RunWalkOnly(argv[2]);
   std::string workload = "both";
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
