@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "fake_controller_env.hpp"
+#include "scripted_jobui.hpp"
 
 namespace {
 
@@ -18,38 +19,12 @@ constexpr char kAppData[] = "C:\\Users\\jane\\AppData\\Roaming";
 constexpr char kLog[] = "C:\\Users\\jane\\AppData\\Roaming\\VelmorFAX\\jobs.csv";
 constexpr char kNewLog[] = "\xEF\xBB\xBFTime,Image,Number,Recipient,Subject,Outcome\r\n";
 
-// Answers from a script and records every question, with what was on disk then.
-class ScriptedUi : public vz::JobUi {
+// Records, for the switch question, whether the descriptor was on disk by then.
+class ScriptedUi : public vz::test::ScriptedJobUi {
  public:
-  explicit ScriptedUi(vz::test::FakeControllerEnv& env) : env_(env) {}
-  std::optional<FaxDetails> details;
-  std::deque<bool> retryAnswers;
-  bool switchAnswer = false;
-  std::vector<std::string> asked;
-  std::vector<std::string> retryTexts;
-  // Runs when the user is asked to retry (the user fixes the cause).
-  std::function<void()> onRetryBox;
-
-  std::optional<FaxDetails> AskFaxDetails() override {
-    asked.push_back("details");
-    return details;
+  explicit ScriptedUi(vz::test::FakeControllerEnv& env) {
+    switchEntry = [&env] { return env.HasFile(kJob) ? "switch (descriptor written)" : "switch (no descriptor)"; };
   }
-  bool AskRetryJobFile(const std::string& text) override {
-    asked.push_back("retry");
-    retryTexts.push_back(text);
-    if (onRetryBox) onRetryBox();
-    const bool answer = retryAnswers.front();
-    retryAnswers.pop_front();
-    return answer;
-  }
-  bool AskSwitchToFaxProgram() override {
-    asked.push_back(env_.HasFile(kJob) ? "switch (descriptor written)" : "switch (no descriptor)");
-    return switchAnswer;
-  }
-  void ActivateOrStartFaxProgram() override { asked.push_back("activate"); }
-
- private:
-  vz::test::FakeControllerEnv& env_;
 };
 
 class JobFlowTest : public ::testing::Test {

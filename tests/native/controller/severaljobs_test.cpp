@@ -9,6 +9,7 @@
 #include "controller/faxfiles.hpp"
 #include "controller/jobflow.hpp"
 #include "fake_controller_env.hpp"
+#include "scripted_jobui.hpp"
 
 namespace {
 
@@ -79,32 +80,7 @@ constexpr char kNewLog[] = "\xEF\xBB\xBFTime,Image,Number,Recipient,Subject,Outc
 constexpr char kOldImage[] = "FAX00001.APF=older";
 constexpr char kOldJob[] = "FAX00001.JFD=old job";
 
-class ScriptedUi : public vz::JobUi {
- public:
-  std::optional<FaxDetails> details;
-  std::deque<bool> retryAnswers;
-  Lines asked;
-  Lines retryTexts;
-  std::function<void()> onRetryBox;
-
-  std::optional<FaxDetails> AskFaxDetails() override {
-    asked.push_back("details");
-    return details;
-  }
-  bool AskRetryJobFile(const std::string& text) override {
-    asked.push_back("retry");
-    retryTexts.push_back(text);
-    if (onRetryBox) onRetryBox();
-    const bool answer = retryAnswers.front();
-    retryAnswers.pop_front();
-    return answer;
-  }
-  bool AskSwitchToFaxProgram() override {
-    asked.push_back("switch");
-    return false;
-  }
-  void ActivateOrStartFaxProgram() override { asked.push_back("activate"); }
-};
+using ScriptedUi = vz::test::ScriptedJobUi;
 
 class SeveralJobsTest : public ::testing::Test {
  protected:
