@@ -146,7 +146,8 @@ std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
   auto report = [&](const std::string& text) {
     if (problems.size() < maxReports) problems.push_back(text);
   };
-  FileLock headerLock(*this, kDbfLockBase, "the header");
+  // No header lock: appenders (ours, and other programs' that wait for it in the
+  // kernel) go on while the check reads; what it compares is seen under the index lock.
   if (!index_) {
     ReadHeaderCount();
     if (!damageReason_.empty()) {
