@@ -539,31 +539,26 @@ class IndexImpl : public CdxIndex {
   // Readers' holds that overlap one another would keep the lock from ever being free
   // for a writer: a writer that has to wait holds the writer's byte meanwhile, and a
   // reader takes the lock only while that byte is free, so the readers drain and the
-  // writer (ours, or another program's waiting beside it) comes in. Waiting writers
-  // queue for that byte, and every waiter waits in the file system's queue, beside
-  // other programs' waiters, so that it comes in as soon as the holder lets go.
+  // writer (ours, or another program's waiting beside it) comes in. The pauses stay
+  // short so that a waiter notices a free lock soon after it is let go.
   void TakeFileLock(LockKind kind) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lockTimeoutMs);
-    auto left = [&] {
-      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      return static_cast<int>(std::max<std::int64_t>(ms.count(), 0));
-    };
-    auto refused = [&] { return DbError("index " + file_->Path() + " is locked by another user"); };
-    if (kind == LockKind::kShared) {
-      for (;;) {
-        if (!file_->Lock(kCdxWriterWaitOffset, 1, LockKind::kShared, left())) throw refused();
-        file_->Unlock(kCdxWriterWaitOffset, 1);
-        if (!file_->Lock(kCdxLockOffset, 1, LockKind::kShared, left())) throw refused();
-        // A writer that began to wait meanwhile came first.
-        if (NoWriterWaits()) return;
-        file_->Unlock(kCdxLockOffset, 1);
+    bool announced = false;
+    int waitMs = 1;
+    for (;;) {
+      if (kind == LockKind::kShared ? NoWriterWaits() && file_->TryLock(kCdxLockOffset, 1, kind)
+                                    : file_->TryLock(kCdxLockOffset, 1, kind))
+        break;
+      if (kind == LockKind::kExclusive && !announced)
+        announced = file_->TryLock(kCdxWriterWaitOffset, 1, LockKind::kExclusive);
+      if (std::chrono::steady_clock::now() >= deadline) {
+        if (announced) file_->Unlock(kCdxWriterWaitOffset, 1);
+        throw DbError("index " + file_->Path() + " is locked by another user");
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+      waitMs = std::min(waitMs * 2, kMostLockPauseMs);
     }
-    if (file_->TryLock(kCdxLockOffset, 1, kind)) return;
-    if (!file_->Lock(kCdxWriterWaitOffset, 1, LockKind::kExclusive, left())) throw refused();
-    const bool got = file_->Lock(kCdxLockOffset, 1, kind, left());
-    file_->Unlock(kCdxWriterWaitOffset, 1);
-    if (!got) throw refused();
+    if (announced) file_->Unlock(kCdxWriterWaitOffset, 1);
   }
 
   bool NoWriterWaits() {

@@ -259,5 +259,7 @@ inline constexpr std::uint64_t kCdxLockOffset = 0x7FFFFFFE;
 // Byte of the index file a writer of this engine holds while it waits for the index
 // lock; readers of this engine wait while it is held (other programs ignore it).
 inline constexpr std::uint64_t kCdxWriterWaitOffset = 0x7FFFFFFD;
+// Longest pause between two tries of a lock held by someone else.
+inline constexpr int kMostLockPauseMs = 5;
 
 }  // namespace vz::db

@@ -3,11 +3,9 @@
 // openers of the same file, even inside one process.
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "common/text.hpp"
 #include "dbengine/file.hpp"
@@ -17,26 +15,11 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 #endif
 
 namespace vz::db {
-
-bool File::Lock(std::uint64_t offset, std::uint64_t length, LockKind kind, int waitMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-  int pauseUs = 50;
-  while (!TryLock(offset, length, kind)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
-    pauseUs = std::min(pauseUs * 2, 5000);
-  }
-  return true;
-}
 
 std::string HostPath(const std::string& path) {
 #ifdef _WIN32
@@ -140,66 +123,6 @@ class HostFile : public File {
 
 std::string ErrnoText(int err) { return std::strerror(err); }
 
-// A blocking lock request bounded in time: a timer of this thread sends it a signal
-// whose handler does nothing, installed without SA_RESTART, so the request returns
-// EINTR when the time is up. Not armed (the caller polls instead) when the signal is
-// taken by the program, or the timer cannot be made.
-class KernelWait {
- public:
-  explicit KernelWait(int waitMs) : deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs)) {
-    const int signo = Signal();
-    if (signo == 0) return;
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, signo);
-    if (pthread_sigmask(SIG_UNBLOCK, &set, &oldMask_) != 0) return;
-    masked_ = true;
-    struct sigevent ev {};
-    ev.sigev_notify = SIGEV_THREAD_ID;
-    ev.sigev_signo = signo;
-    ev._sigev_un._tid = static_cast<pid_t>(::syscall(SYS_gettid));
-    if (::timer_create(CLOCK_MONOTONIC, &ev, &timer_) != 0) return;
-    made_ = true;
-    // Every 20 ms after the first time-out, in case a signal came while not blocked.
-    struct itimerspec when {};
-    when.it_value.tv_sec = waitMs / 1000;
-    when.it_value.tv_nsec = static_cast<long>(waitMs % 1000) * 1000000L;
-    when.it_interval.tv_nsec = 20 * 1000000L;
-    armed_ = ::timer_settime(timer_, 0, &when, nullptr) == 0;
-  }
-  ~KernelWait() {
-    if (made_) ::timer_delete(timer_);
-    if (masked_) pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
-  }
-  KernelWait(const KernelWait&) = delete;
-  KernelWait& operator=(const KernelWait&) = delete;
-
-  bool Armed() const { return armed_; }
-  bool Over() const { return std::chrono::steady_clock::now() >= deadline_; }
-
- private:
-  static void Nothing(int) {}
-  // The signal, its handler installed once; 0 when the program has its own handler.
-  static int Signal() {
-    static const int signo = [] {
-      const int s = SIGRTMIN + 4;
-      struct sigaction now {};
-      if (sigaction(s, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) return 0;
-      struct sigaction sa {};
-      sa.sa_handler = Nothing;
-      sigemptyset(&sa.sa_mask);
-      sa.sa_flags = 0;
-      return sigaction(s, &sa, nullptr) == 0 ? s : 0;
-    }();
-    return signo;
-  }
-
-  std::chrono::steady_clock::time_point deadline_;
-  sigset_t oldMask_{};
-  timer_t timer_{};
-  bool masked_ = false, made_ = false, armed_ = false;
-};
-
 class HostFile : public File {
  public:
   HostFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
@@ -253,36 +176,16 @@ class HostFile : public File {
 
   void Unlock(std::uint64_t offset, std::uint64_t length) override { SetLock(offset, length, F_UNLCK); }
 
-  bool Lock(std::uint64_t offset, std::uint64_t length, LockKind kind, int waitMs) override {
-    const short type = kind == LockKind::kShared ? F_RDLCK : F_WRLCK;
-    if (SetLock(offset, length, type)) return true;
-    if (waitMs <= 0) return false;
-    KernelWait wait(waitMs);
-    if (!wait.Armed()) return File::Lock(offset, length, kind, waitMs);
-    struct flock fl = Range(offset, length, type);
-    while (::fcntl(fd_, F_OFD_SETLKW, &fl) != 0) {
-      if (errno == EINTR && !wait.Over()) continue;
-      if (errno == EINTR || errno == EDEADLK) return false;
-      throw DbError("cannot lock " + path_ + ": " + ErrnoText(errno));
-    }
-    return true;
-  }
-
   const std::string& Path() const override { return path_; }
 
  private:
-  static struct flock Range(std::uint64_t offset, std::uint64_t length, short type) {
+  bool SetLock(std::uint64_t offset, std::uint64_t length, short type) {
     struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = static_cast<off_t>(offset);
     fl.l_len = static_cast<off_t>(length);
     fl.l_pid = 0;  // required for open-file-description locks
-    return fl;
-  }
-
-  bool SetLock(std::uint64_t offset, std::uint64_t length, short type) {
-    struct flock fl = Range(offset, length, type);
     while (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EACCES) return false;

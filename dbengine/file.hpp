@@ -34,10 +34,6 @@ class File {
   // Byte-range locks; TryLock returns false when another opener holds a conflicting lock.
   virtual bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) = 0;
   virtual void Unlock(std::uint64_t offset, std::uint64_t length) = 0;
-  // Waits up to waitMs for the lock; false when the time ran out. Host files on Linux
-  // wait in the kernel's queue beside other programs' waiters, so that a waiter is let
-  // in as soon as the holder lets go; others (and Windows) try again after short pauses.
-  virtual bool Lock(std::uint64_t offset, std::uint64_t length, LockKind kind, int waitMs);
   virtual const std::string& Path() const = 0;
 };
 

@@ -1,5 +1,8 @@
 // Locks: the record and header lock bytes, and the index lock taken before a change writes.
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "common/bytes.hpp"
 #include "common/text.hpp"
@@ -18,9 +21,15 @@ Table::FileLock::FileLock(Table& table, std::uint64_t offset, const std::string&
     return;
   }
   const int wait = waitMs >= 0 ? waitMs : table_.options_.lockTimeoutMs;
-  if (!table_.file_->Lock(offset_, 1, kind, wait)) {
-    if (optional) return;
-    throw DbError(what + " of " + table_.path_ + " is locked by another user");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
+  int pauseUs = 50;
+  while (!table_.file_->TryLock(offset_, 1, kind)) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      if (optional) return;
+      throw DbError(what + " of " + table_.path_ + " is locked by another user");
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+    pauseUs = std::min(pauseUs * 2, 5000);
   }
   held_ = true;
 }

@@ -1,12 +1,6 @@
 // The file layer: host files with per-opener byte-range locks, memory files and
 // fault injection.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <chrono>
-#include <fstream>
-#include <future>
-#include <string>
 
 #include "dbengine/filesystem.hpp"
 #include "tests/native/dbengine/testutil.hpp"
@@ -60,47 +54,6 @@ TEST(HostFile, LocksConflictBetweenOpenersOfOneFile) {
   EXPECT_TRUE(b->TryLock(at, 1, LockKind::kShared));
   EXPECT_TRUE(a->TryLock(at, 1, LockKind::kShared));  // readers share
   EXPECT_FALSE(a->TryLock(at, 1, LockKind::kExclusive));
-}
-
-// Whether /proc/locks shows a request for the file that waits in the kernel's queue.
-bool KernelQueueHasWaiter(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
-  const std::string inode = ":" + std::to_string(st.st_ino) + " ";
-  std::ifstream locks("/proc/locks");
-  for (std::string line; std::getline(locks, line);)
-    if (line.find("->") != std::string::npos && line.find(inode) != std::string::npos) return true;
-  return false;
-}
-
-// A waiter waits in the kernel's queue (as other xBase programs do), so that it is
-// let in when the holder lets go, and gives up when its time is over.
-TEST(HostFile, AWaiterQueuesInTheKernelUntilTheLockIsFreeOrItsTimeIsOver) {
-  TempDir dir;
-  const std::string path = dir / "t.cdx";
-  auto holder = OpenHostFile(path, OpenMode::kCreate);
-  auto waiter = OpenHostFile(path, OpenMode::kReadWrite);
-  const std::uint64_t at = 0x7FFFFFFE;
-  for (LockKind kind : {LockKind::kExclusive, LockKind::kShared}) {
-    ASSERT_TRUE(holder->TryLock(at, 1, LockKind::kExclusive));
-    auto got = std::async(std::launch::async, [&] { return waiter->Lock(at, 1, kind, 20000); });
-    bool queued = false;
-    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-         !queued && std::chrono::steady_clock::now() < until;)
-      queued = KernelQueueHasWaiter(path);
-    EXPECT_TRUE(queued);
-    holder->Unlock(at, 1);
-    EXPECT_TRUE(got.get());
-    EXPECT_FALSE(holder->TryLock(at, 1, LockKind::kExclusive));
-    waiter->Unlock(at, 1);
-  }
-  ASSERT_TRUE(holder->TryLock(at, 1, LockKind::kShared));
-  EXPECT_FALSE(waiter->Lock(at, 1, LockKind::kExclusive, 50));
-  EXPECT_TRUE(waiter->Lock(at, 1, LockKind::kShared, 50));
-  waiter->Unlock(at, 1);
-  holder->Unlock(at, 1);
-  EXPECT_TRUE(waiter->Lock(at, 1, LockKind::kExclusive, 0));
-  EXPECT_FALSE(KernelQueueHasWaiter(path));
 }
 
 TEST(HostFileSystem, RenamesReplacingAndRemoves) {
