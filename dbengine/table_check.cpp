@@ -132,9 +132,12 @@ Table::Disagreements Table::StandingDisagreements(int waitMs, std::size_t keep) 
 
 void Table::VerifyIndexAgainstRecords() {
   // Writers hold the header lock; when one holds it long, the comparison is skipped
-  // rather than made against a table in the middle of a change.
-  FileLock headerLock(*this, kDbfLockBase, "the header", true, kVerifyLockWaitMs);
-  if (!headerLock.Held()) return;
+  // rather than made against a table in the middle of a change. It is let go before
+  // the comparison (made under the index lock), so that appenders go on meanwhile.
+  {
+    FileLock headerLock(*this, kDbfLockBase, "the header", true, kVerifyLockWaitMs);
+    if (!headerLock.Held()) return;
+  }
   const Disagreements standing = StandingDisagreements(kVerifyLockWaitMs, 1);
   if (!standing.found.empty())
     throw CdxDamaged("the index disagrees with the table: " +
@@ -147,7 +150,8 @@ std::vector<std::string> Table::CheckIndex(std::size_t maxReports) {
     if (problems.size() < maxReports) problems.push_back(text);
   };
   WriteAppendRun();
-  FileLock headerLock(*this, kDbfLockBase, "the header");
+  // No header lock: appenders (ours, and other programs' that wait for it in the
+  // kernel) go on while the check reads; what it compares is seen under the index lock.
   if (!index_) {
     ReadHeaderCount();
     if (!damageReason_.empty()) {

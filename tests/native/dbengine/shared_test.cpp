@@ -462,6 +462,48 @@ TEST(TableLocks, AReadOnlyReaderTakesTheIndexLock) {
   EXPECT_EQ(Walk(*reader), (std::vector<std::pair<std::uint32_t, std::string>>{{2, "Al"}, {1, "Kim"}}));
 }
 
+// A check, and the comparison an opener makes of a small table, hold no lock of the
+// table's header: another program's appender (which waits for that lock in the
+// kernel) gets it while they read the records, and their verdict is the same.
+TEST(TableLocks, ChecksLeaveTheHeaderLockToAppenders) {
+  for (const bool onOpen : {false, true}) {
+    for (ShareMode mode : {ShareMode::kShared, ShareMode::kReadOnly}) {
+      SCOPED_TRACE(onOpen ? "on open" : "check");
+      TempDir dir;
+      const std::string path = dir / "VZPB.DBF";
+      MakePhoneTable(path, FixedDate());
+      {
+        auto t = Table::Open(path, FixedDate());
+        t->Append(PhoneRecord(*t, "Kim", "1"));
+        t->Append(PhoneRecord(*t, "Al", "2"));
+      }
+      auto appender = OpenHostFile(path, OpenMode::kReadWrite);
+      int probes = 0, refused = 0;
+      bool armed = onOpen;
+      InterleavingFileSystem fs(HostFileSystem(), path, InterleavingFileSystem::After::kSize, [&] {
+        if (!armed) return;
+        fs.Rearm();  // at every size the reader takes
+        ++probes;
+        if (appender->TryLock(kDbfLockBase, 1, LockKind::kExclusive))
+          appender->Unlock(kDbfLockBase, 1);
+        else
+          ++refused;
+      });
+      auto checker = Table::Open(path, FixedDate(mode, &fs));
+      std::vector<std::string> problems;
+      if (!onOpen) {
+        fs.Rearm();
+        armed = true;
+        problems = checker->CheckIndex();
+      }
+      EXPECT_GT(probes, 0);
+      EXPECT_EQ(refused, 0);
+      EXPECT_EQ(checker->DamageReason(), "");
+      EXPECT_TRUE(problems.empty()) << problems.front();
+    }
+  }
+}
+
 // Another xBase program appends as such programs do: it locks the new record, writes
 // it and the count, and adds the key later, still under the record lock. An opener
 // that comes in between sees a record without its key; that is not damage.
