@@ -1,6 +1,8 @@
 # Shared by the end-to-end scripts: the Windows programs under the project's Wine
 # session, the settings file in the prefix's Windows folder, and cleanup.
-set -euo pipefail
+set -Eeuo pipefail
+# A command that fails outside an explicit check ends the script: say which.
+trap 'echo "FAIL: ${BASH_SOURCE[0]##*/} line $LINENO: $BASH_COMMAND (exit status $?)" >&2' ERR
 e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 bin=$e2e_root/build/win64/bin
 source "$e2e_root/scripts/wine-env"
