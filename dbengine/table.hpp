@@ -270,6 +270,11 @@ class Table {
   struct Disagreement;
   struct Disagreements;
   std::uint64_t CompareTag(const TagState& tag, const std::function<void(const Disagreement&)>& found);
+  std::uint64_t CompareTagInSlices(const TagState& tag, std::string& records, std::uint32_t& have,
+                                   const std::function<void(const Disagreement&)>& found);
+  std::uint64_t ConfirmSuspects(const TagState& tag, std::vector<Disagreement>& suspects,
+                                const std::function<void(const Disagreement&)>& found);
+  void ExtendSnapshot(std::string& records, std::uint32_t& have);
   static std::string Describe(const TagState& tag, const Disagreement& d);
   bool Persists(const TagState& tag, const Disagreement& d, int waitMs);
   Disagreements StandingDisagreements(int waitMs, std::size_t keep);

@@ -14,6 +14,13 @@ namespace vz::db {
 namespace {
 
 constexpr int kVerifyLockWaitMs = 200;
+// Tag entries compared under one hold of the shared index lock: about a millisecond's
+// work, so that writers (ours, and other programs' waiting in the kernel) come in
+// between the slices rather than after the whole comparison.
+constexpr std::size_t kCompareSliceEntries = 1024;
+// The pause between two slices: a writer that the end of a hold woke up gets to take
+// the lock before the next slice does.
+constexpr auto kCompareSlicePause = std::chrono::microseconds(200);
 
 }  // namespace
 
@@ -63,6 +70,94 @@ std::uint64_t Table::CompareTag(const TagState& tag, const std::function<void(co
   return mismatches;
 }
 
+// Reads the records counted since the last call onto the end of `records`.
+void Table::ExtendSnapshot(std::string& records, std::uint32_t& have) {
+  const std::uint32_t count = header_.recordCount;
+  if (count <= have) return;
+  const std::size_t at = records.size();
+  records.resize(std::size_t{count} * header_.recordLength);
+  const std::size_t want = records.size() - at;
+  if (file_->ReadAt(header_.RecordOffset(have + 1), records.data() + at, want) != want)
+    throw DbfDamaged(Format("%s is not a sound table: records from %u are cut short", path_.c_str(), have + 1));
+  have = count;
+}
+
+// The tag walked in slices, each under its own hold of the shared index lock, against
+// the records read beforehand (and those appended since, read as each slice begins).
+// Writers change records and keys between the slices: whatever looks wrong then is a
+// suspect only, looked at again with record and key read afresh (ConfirmSuspects).
+std::uint64_t Table::CompareTagInSlices(const TagState& tag, std::string& records, std::uint32_t& have,
+                                        const std::function<void(const Disagreement&)>& found) {
+  const std::size_t len = header_.recordLength;
+  std::vector<bool> listed;  // by record number: a tag entry gave its record's key
+  std::vector<Disagreement> suspects;
+  std::optional<CdxEntry> resume;
+  for (bool more = true; more;) {
+    if (resume) std::this_thread::sleep_for(kCompareSlicePause);
+    CdxLock lock(*index_, LockKind::kShared);
+    ReadHeaderCount();
+    ExtendSnapshot(records, have);
+    listed.resize(std::size_t{have} + 1, false);
+    CdxTag* t = index_->FindTag(tag.info.name);
+    if (!t) {
+      found({Disagreement::kVanished, {}, header_.recordCount});
+      return 1;
+    }
+    std::optional<CdxEntry> e = resume ? t->Next(*resume) : t->First();
+    for (std::size_t n = 0; e && n < kCompareSliceEntries; ++n) {
+      const std::uint32_t r = e->recno;
+      const bool gives = r >= 1 && r <= have && GivesKey(tag, std::string_view(records).substr((r - 1) * len, len), e->key);
+      if (gives && !listed[r])
+        listed[r] = true;
+      else
+        suspects.push_back({Disagreement::kListed, *e, header_.recordCount});
+      resume = std::move(e);
+      e = t->Next(*resume);
+    }
+    more = e.has_value();
+  }
+  for (std::uint32_t r = 1; r <= have; ++r) {
+    if (listed[r]) continue;
+    if (auto key = KeyOf(tag, std::string_view(records).substr((r - 1) * std::size_t{len}, len)))
+      suspects.push_back({Disagreement::kLacking, {std::move(*key), r}, have});
+  }
+  return ConfirmSuspects(tag, suspects, found);
+}
+
+// A suspect stands when its record and the tag still disagree on it, both read afresh
+// under one hold of the index lock (in slices too). Those that stand are told in the
+// tag's order of their entries.
+std::uint64_t Table::ConfirmSuspects(const TagState& tag, std::vector<Disagreement>& suspects,
+                                     const std::function<void(const Disagreement&)>& found) {
+  std::vector<Disagreement> standing;
+  std::string rec;
+  for (std::size_t i = 0; i < suspects.size();) {
+    if (i > 0) std::this_thread::sleep_for(kCompareSlicePause);
+    CdxLock lock(*index_, LockKind::kShared);
+    ReadHeaderCount();
+    CdxTag* t = index_->FindTag(tag.info.name);
+    if (!t) {
+      found({Disagreement::kVanished, {}, header_.recordCount});
+      return 1;
+    }
+    for (std::size_t n = 0; i < suspects.size() && n < kCompareSliceEntries; ++n, ++i) {
+      Disagreement& d = suspects[i];
+      d.recordCount = header_.recordCount;
+      bool given = false;
+      if (d.entry.recno >= 1 && d.entry.recno <= header_.recordCount) {
+        ReadRecordInto(d.entry.recno, rec);
+        given = GivesKey(tag, rec, d.entry.key);
+      }
+      const bool inTag = t->SeekEntry(d.entry.key, d.entry.recno) == d.entry;
+      if (given != inTag) standing.push_back(std::move(d));
+    }
+  }
+  std::sort(standing.begin(), standing.end(),
+            [](const Disagreement& a, const Disagreement& b) { return CdxLess(a.entry, b.entry); });
+  for (const Disagreement& d : standing) found(d);
+  return standing.size();
+}
+
 std::string Table::Describe(const TagState& tag, const Disagreement& d) {
   std::string key = d.entry.key;
   while (!key.empty() && key.back() == ' ') key.pop_back();
@@ -99,25 +194,37 @@ bool Table::Persists(const TagState& tag, const Disagreement& d, int waitMs) {
   return given != listed;
 }
 
-// Every tag compared with the records under one shared index lock; then, beside
-// other writers, each disagreement looked at again on its own (see Persists). More
-// than a few are no change in flight: those stand as they are.
+// Every tag compared with the records (in slices, see CompareTagInSlices); then, beside
+// other programs' writers, each disagreement looked at again on its own (see Persists).
+// More than a few are no change in flight: those stand as they are.
 Table::Disagreements Table::StandingDisagreements(int waitMs, std::size_t keep) {
   constexpr std::uint64_t kMostInFlight = 32;
   Disagreements seen;
   seen.counts.assign(tags_.size(), 0);
   std::uint64_t total = 0;
+  std::string records;  // read once for every tag compared in slices
+  std::uint32_t have = 0;
   {
+    // Count and records read under one hold: a writer of ours changes both under it.
     CdxLock lock(*index_, LockKind::kShared);
     ReadHeaderCount();
-    for (std::size_t i = 0; i < tags_.size(); ++i) {
-      const TagState& tag = tags_[i];
-      if (!tag.problem.empty()) continue;
-      seen.counts[i] = CompareTag(tag, [&](const Disagreement& d) {
-        if (seen.found.size() < std::max<std::size_t>(keep, kMostInFlight)) seen.found.emplace_back(&tag, d);
-      });
-      total += seen.counts[i];
+    ExtendSnapshot(records, have);
+  }
+  for (std::size_t i = 0; i < tags_.size(); ++i) {
+    const TagState& tag = tags_[i];
+    if (!tag.problem.empty()) continue;
+    auto keepFound = [&](const Disagreement& d) {
+      if (seen.found.size() < std::max<std::size_t>(keep, kMostInFlight)) seen.found.emplace_back(&tag, d);
+    };
+    if (tag.info.unique) {
+      // Which record a unique tag lists for a key depends on all the others: compared whole.
+      CdxLock lock(*index_, LockKind::kShared);
+      ReadHeaderCount();
+      seen.counts[i] = CompareTag(tag, keepFound);
+    } else {
+      seen.counts[i] = CompareTagInSlices(tag, records, have, keepFound);
     }
+    total += seen.counts[i];
   }
   if (total == 0 || total > kMostInFlight || options_.mode == ShareMode::kExclusive) return seen;
   Disagreements standing;
@@ -131,13 +238,8 @@ Table::Disagreements Table::StandingDisagreements(int waitMs, std::size_t keep) 
 }
 
 void Table::VerifyIndexAgainstRecords() {
-  // Writers hold the header lock; when one holds it long, the comparison is skipped
-  // rather than made against a table in the middle of a change. It is let go before
-  // the comparison (made under the index lock), so that appenders go on meanwhile.
-  {
-    FileLock headerLock(*this, kDbfLockBase, "the header", true, kVerifyLockWaitMs);
-    if (!headerLock.Held()) return;
-  }
+  // No header lock: a change in the middle (ours under the index lock, another
+  // program's under its record's lock) is no disagreement once looked at again.
   const Disagreements standing = StandingDisagreements(kVerifyLockWaitMs, 1);
   if (!standing.found.empty())
     throw CdxDamaged("the index disagrees with the table: " +
