@@ -13,7 +13,10 @@ namespace vz::db {
 
 namespace {
 
-constexpr int kVerifyLockWaitMs = 200;
+// An opener does not wait for a record that another program holds locked: that change
+// is in flight, which is no verdict of damage, and waiting for it (the writer may be
+// waiting for the index lock meanwhile) would hold up every opener behind it.
+constexpr int kVerifyRecordWaitMs = 0;
 // Tag entries compared under one hold of the shared index lock: about a millisecond's
 // work, so that writers (ours, and other programs' waiting in the kernel) come in
 // between the slices rather than after the whole comparison.
@@ -240,7 +243,7 @@ Table::Disagreements Table::StandingDisagreements(int waitMs, std::size_t keep) 
 void Table::VerifyIndexAgainstRecords() {
   // No header lock: a change in the middle (ours under the index lock, another
   // program's under its record's lock) is no disagreement once looked at again.
-  const Disagreements standing = StandingDisagreements(kVerifyLockWaitMs, 1);
+  const Disagreements standing = StandingDisagreements(kVerifyRecordWaitMs, 1);
   if (!standing.found.empty())
     throw CdxDamaged("the index disagrees with the table: " +
                      Describe(*standing.found.front().first, standing.found.front().second));

@@ -504,6 +504,151 @@ TEST(TableLocks, ChecksLeaveTheHeaderLockToAppenders) {
   }
 }
 
+// Runs a step just before the opener asks for the index lock shared, from its
+// `after`-th such request on (once): at that moment the opener holds no index lock.
+class SharedIndexTakeFileSystem : public ForwardingFileSystem {
+ public:
+  SharedIndexTakeFileSystem(FileSystem& inner, std::string index, std::function<void()> step)
+      : ForwardingFileSystem(inner), index_(std::move(index)), step_(std::move(step)) {}
+  void Arm(int after) {
+    after_ = after;
+    requests_ = 0;
+    ran_ = false;
+  }
+  bool Ran() const { return ran_; }
+  int Requests() const { return requests_; }
+
+ protected:
+  std::unique_ptr<File> Wrap(std::unique_ptr<File> file, const std::string& path) override {
+    if (path != index_) return file;
+    return std::make_unique<Hooked>(std::move(file), *this);
+  }
+
+ private:
+  class Hooked : public ForwardingFile {
+   public:
+    Hooked(std::unique_ptr<File> inner, SharedIndexTakeFileSystem& fs) : ForwardingFile(std::move(inner)), fs_(fs) {}
+    bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
+      if (offset == kCdxLockOffset && kind == LockKind::kShared) fs_.Request();
+      return ForwardingFile::TryLock(offset, length, kind);
+    }
+
+   private:
+    SharedIndexTakeFileSystem& fs_;
+  };
+  void Request() {
+    if (after_ < 0) return;
+    if (++requests_ < after_ || ran_) return;
+    ran_ = true;
+    step_();
+  }
+  std::string index_;
+  std::function<void()> step_;
+  int after_ = -1;
+  int requests_ = 0;
+  bool ran_ = false;
+};
+
+std::string NumberedName(int i) {
+  char name[16];
+  std::snprintf(name, sizeof name, "N%05d", i);
+  return name;
+}
+
+// A book of `count` entries N00000, N00001, ... appended as one batch.
+void MakeNumberedBook(const std::string& path, const TableOptions& o, int count) {
+  MakePhoneTable(path, o);
+  auto t = Table::Open(path, o);
+  std::vector<std::string> records;
+  for (int i = 0; i < count; ++i) records.push_back(PhoneRecord(*t, NumberedName(i), "1"));
+  Table::BatchProgress progress;
+  t->AppendBatch(records, progress);
+}
+
+// A check compares the tag with the records in slices, each under its own hold of the
+// index lock: a writer that comes for the lock once the tag's walk is under way gets
+// in before the comparison ends (it would time out against one long hold), and the
+// records and keys it changes behind the walk are no disagreement.
+TEST(TableLocks, AWriterGetsInBetweenTheSlicesOfACheck) {
+  for (ShareMode mode : {ShareMode::kShared, ShareMode::kReadOnly}) {
+    SCOPED_TRACE(mode == ShareMode::kShared ? "shared" : "read-only");
+    MemoryFileSystem mem;
+    MakeNumberedBook("VZPB.DBF", FixedDate(ShareMode::kShared, &mem), 5000);
+    TableOptions quick = FixedDate(ShareMode::kShared, &mem);
+    quick.lockTimeoutMs = 50;
+    auto writer = Table::Open("VZPB.DBF", quick);
+    bool refused = false;
+    SharedIndexTakeFileSystem fs(mem, "VZPB.CDX", [&] {
+      try {
+        writer->Append(PhoneRecord(*writer, "A0", "2"));          // before the walked part
+        writer->Update(3, PhoneRecord(*writer, "A1", "3"));       // its old key walked, its new key not
+        writer->Update(4900, PhoneRecord(*writer, "Z9", "4"));    // ahead of the walk
+        writer->Delete(10);
+      } catch (const DbError&) {
+        refused = true;
+      }
+    });
+    auto checker = Table::Open("VZPB.DBF", FixedDate(mode, &fs));
+    // The tree check, the records and the first slice of the tag hold the lock one
+    // after the other; the writer comes at the next request.
+    fs.Arm(4);
+    const auto problems = checker->CheckIndex();
+    ASSERT_TRUE(fs.Ran()) << "the comparison asked for the index lock " << fs.Requests() << " times";
+    EXPECT_FALSE(refused);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    EXPECT_EQ(checker->RecordCount(), 5001u);
+    EXPECT_TRUE(Table::Open("VZPB.DBF", FixedDate(ShareMode::kShared, &mem))->CheckIndex().empty());
+  }
+}
+
+// What disagrees is found in every slice, told in the tag's order, both ways round;
+// an opener finds it too, with the first of them as its reason.
+TEST(TableShared, DisagreementsInAnySliceAreFound) {
+  MemoryFileSystem mem;
+  MakeNumberedBook("VZPB.DBF", FixedDate(ShareMode::kShared, &mem), 3000);
+  std::string& dbf = mem.Bytes("VZPB.DBF");
+  dbf.replace(98 + 61 * 2499 + 1, 6, "A-Zed ");  // record 2500, N02499 in the tag
+  dbf.replace(98 + 61 * 2799, 1, "*");           // record 2800 deleted, still listed
+  auto checker = Table::Open("VZPB.DBF", FixedDate(ShareMode::kReadOnly, &mem));
+  EXPECT_EQ(checker->DamageReason(),
+            "the index disagrees with the table: tag NAME lacks record 2500 with key \"A-Zed\"");
+  TableOptions once = FixedDate(ShareMode::kReadOnly, &mem);
+  once.checkIndexOnOpenBytes = 0;
+  EXPECT_EQ(Table::Open("VZPB.DBF", once)->CheckIndex(), (std::vector<std::string>{
+                                       "tag NAME lacks record 2500 with key \"A-Zed\"",
+                                       "tag NAME lists record 2500 with key \"N02499\", which the record does not give",
+                                       "tag NAME lists record 2800 with key \"N02799\", which the record does not give",
+                                       "tag NAME disagrees with the table in 3 entries",
+                                   }));
+}
+
+// An opener that finds a disagreement on a record another program holds locked does
+// not wait for it: the change is in flight, which is no verdict, and the other
+// program may be waiting for the index lock meanwhile. It asks for the lock once for
+// each of the two disagreements (Kim listed, Zed lacking).
+TEST(TableShared, AnOpenerDoesNotWaitForALockedRecordItDisagreesOn) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  {
+    auto t = Table::Open(path, FixedDate());
+    t->Append(PhoneRecord(*t, "Kim", "1"));
+  }
+  std::string bytes = ReadAll(path);
+  bytes.replace(98 + 1, 3, "Zed");
+  WriteAll(path, bytes);
+  auto other = OpenHostFile(path, OpenMode::kReadWrite);
+  ASSERT_TRUE(other->TryLock(0x7FFFFFFE - 1, 1, LockKind::kExclusive));
+  for (ShareMode mode : {ShareMode::kShared, ShareMode::kReadOnly}) {
+    InterleavingFileSystem fs(HostFileSystem(), path, InterleavingFileSystem::After::kRefusedLock, [] {});
+    auto opener = Table::Open(path, FixedDate(mode, &fs));
+    EXPECT_EQ(fs.Calls(), 2);
+    EXPECT_EQ(opener->DamageReason(), "");
+  }
+  other->Unlock(0x7FFFFFFE - 1, 1);
+  EXPECT_NE(Table::Open(path, FixedDate(ShareMode::kReadOnly))->DamageReason(), "");
+}
+
 // Another xBase program appends as such programs do: it locks the new record, writes
 // it and the count, and adds the key later, still under the record lock. An opener
 // that comes in between sees a record without its key; that is not damage.
