@@ -542,12 +542,15 @@ class IndexImpl : public CdxIndex {
   // writer (ours, or another program's waiting beside it) comes in. The pauses stay
   // short so that a waiter notices a free lock soon after it is let go.
   void TakeFileLock(LockKind kind) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.lockTimeoutMs);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(options_.lockTimeoutMs);
+    const auto yieldUntil = start + std::chrono::milliseconds(kMostYieldMs);
     bool announced = false;
-    int waitMs = 1;
+    int pauseUs = kFirstLockPauseUs;
     for (;;) {
-      if (kind == LockKind::kShared ? NoWriterWaits() && file_->TryLock(kCdxLockOffset, 1, kind)
-                                    : file_->TryLock(kCdxLockOffset, 1, kind))
+      if (kind == LockKind::kShared
+              ? NoWriterWaits() && !OthersChanging(yieldUntil) && file_->TryLock(kCdxLockOffset, 1, kind)
+              : file_->TryLock(kCdxLockOffset, 1, kind))
         break;
       if (kind == LockKind::kExclusive && !announced)
         announced = file_->TryLock(kCdxWriterWaitOffset, 1, LockKind::kExclusive);
@@ -555,10 +558,26 @@ class IndexImpl : public CdxIndex {
         if (announced) file_->Unlock(kCdxWriterWaitOffset, 1);
         throw DbError("index " + file_->Path() + " is locked by another user");
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-      waitMs = std::min(waitMs * 2, kMostLockPauseMs);
+      std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+      pauseUs = std::min(pauseUs * 2, kMostLockPauseMs * 1000);
     }
     if (announced) file_->Unlock(kCdxWriterWaitOffset, 1);
+  }
+
+  // Whether another program's change is still to go into the index: the same change
+  // seen before with the counter moved since went in already.
+  bool OthersChanging(std::chrono::steady_clock::time_point until) {
+    if (!options_.othersChanging || std::chrono::steady_clock::now() >= until) return false;
+    const std::uint64_t change = options_.othersChanging();
+    if (change == 0) return false;
+    unsigned char raw[4];
+    if (file_->ReadAt(kCdxChangeCounterOffset, raw, sizeof raw) != sizeof raw) return false;
+    const std::uint32_t counter = GetBE32(raw);
+    if (change != othersChange_) {
+      othersChange_ = change;
+      othersCounter_ = counter;
+    }
+    return counter == othersCounter_;
   }
 
   bool NoWriterWaits() {
@@ -717,6 +736,8 @@ class IndexImpl : public CdxIndex {
 
   std::unique_ptr<File> file_;
   CdxOptions options_;
+  std::uint64_t othersChange_ = 0;   // the other program's change last yielded to
+  std::uint32_t othersCounter_ = 0;  // the change counter when it was first seen
   PageStore store_;
   Tree dir_;
   std::vector<std::unique_ptr<TagImpl>> tags_;

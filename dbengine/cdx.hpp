@@ -20,6 +20,7 @@
 // the index again from the records.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -96,6 +97,11 @@ struct CdxOptions {
   std::size_t cachePages = 256;
   // How long to wait for the index lock before throwing DbError.
   int lockTimeoutMs = 10000;
+  // Shared use: another program's change on its way to the index lock, named by a
+  // number other than 0 (0: none). Such a program waits for the lock in the kernel,
+  // where nothing shows it: readers of this engine leave it the lock first, until the
+  // index's change counter moves (it went in) or kMostYieldMs have passed.
+  std::function<std::uint64_t()> othersChanging;
   // Reads an index whose update or rebuild was cut short as it stands, instead of
   // refusing it: for learning the tags a damaged index held. Never for writing.
   bool salvage = false;
@@ -261,5 +267,11 @@ inline constexpr std::uint64_t kCdxLockOffset = 0x7FFFFFFE;
 inline constexpr std::uint64_t kCdxWriterWaitOffset = 0x7FFFFFFD;
 // Longest pause between two tries of a lock held by someone else.
 inline constexpr int kMostLockPauseMs = 5;
+// The first pause, doubled at every try after it: the index lock is mostly held for
+// well under a millisecond (a slice of a walk, a few keys).
+inline constexpr int kFirstLockPauseUs = 100;
+// Longest a reader leaves the index lock to another program's change (CdxOptions::
+// othersChanging) before it takes its turn all the same.
+inline constexpr int kMostYieldMs = 5;
 
 }  // namespace vz::db

@@ -244,6 +244,7 @@ class Table {
   void CountListedRecords();
   bool Listed(std::string_view record, std::uint32_t recno);
   CdxOptions IndexOptions() const;
+  std::uint64_t LastRecordLocked() const;
   std::vector<CdxTagInfo> TagsOfDamagedIndex();
   std::vector<CdxTagInfo> SalvageTags(const std::string& path);
   const std::string& MendFailure() const;

@@ -18,7 +18,22 @@ CdxOptions Table::IndexOptions() const {
   o.durable = options_.durable;
   o.cachePages = options_.indexCachePages;
   o.lockTimeoutMs = options_.lockTimeoutMs;
+  o.othersChanging = [this] { return LastRecordLocked(); };
   return o;
+}
+
+// Another xBase program appends under the header lock, locks the new record, lets the
+// header lock go and then waits for the index lock to add the key: a locked last
+// record is such an append (or a change of that record) on its way to the index. The
+// record's number names it (0: none).
+std::uint64_t Table::LastRecordLocked() const {
+  unsigned char count[4];
+  if (file_->ReadAt(kDbfRecordCountOffset, count, sizeof count) != sizeof count) return 0;
+  const std::uint32_t last = GetLE32(count);
+  if (last == 0 || last >= kDbfLockBase) return 0;
+  if (!file_->TryLock(RecordLockOffset(last), 1, LockKind::kShared)) return last;
+  file_->Unlock(RecordLockOffset(last), 1);
+  return 0;
 }
 
 void Table::OpenIndex(bool checkNow) {

@@ -633,6 +633,7 @@ TEST(TableShared, AnOpenerDoesNotWaitForALockedRecordItDisagreesOn) {
   {
     auto t = Table::Open(path, FixedDate());
     t->Append(PhoneRecord(*t, "Kim", "1"));
+    t->Append(PhoneRecord(*t, "Lee", "2"));
   }
   std::string bytes = ReadAll(path);
   bytes.replace(98 + 1, 3, "Zed");
@@ -647,6 +648,56 @@ TEST(TableShared, AnOpenerDoesNotWaitForALockedRecordItDisagreesOn) {
   }
   other->Unlock(0x7FFFFFFE - 1, 1);
   EXPECT_NE(Table::Open(path, FixedDate(ShareMode::kReadOnly))->DamageReason(), "");
+}
+
+// Another xBase program's append between its record and its key: the new record
+// locked, the header lock let go, the index lock still to come (it waits for it in
+// the kernel, where nothing shows it). A reader of ours leaves it the index lock
+// first and then sees the key; a record that stays locked holds the reader up a few
+// milliseconds at most.
+TEST(TableLocks, ReadersLeaveTheIndexLockToAnotherProgramsAppend) {
+  for (const bool keyComes : {true, false}) {
+    SCOPED_TRACE(keyComes ? "the key comes" : "the record stays locked");
+    TempDir dir;
+    const std::string path = dir / "VZPB.DBF";
+    MakePhoneTable(path, FixedDate());
+    {
+      auto t = Table::Open(path, FixedDate());
+      t->Append(PhoneRecord(*t, "Kim", "1"));
+    }
+    bool keyIn = false;
+    auto addKey = [&] {
+      if (!keyComes || keyIn) return;
+      auto cdx = OpenHostFile(dir / "VZPB.CDX", OpenMode::kReadWrite);
+      if (!cdx->TryLock(kCdxLockOffset, 1, LockKind::kExclusive)) return;  // the reader holds it
+      cdx->Unlock(kCdxLockOffset, 1);
+      std::string key = "Al";
+      key.resize(35, ' ');
+      CdxIndex::Open(std::move(cdx))->FindTag("NAME")->Insert(key, 2);
+      keyIn = true;
+    };
+    InterleavingFileSystem fs(HostFileSystem(), path, InterleavingFileSystem::After::kRefusedLock, [&] {
+      fs.Rearm();
+      addKey();
+    });
+    TableOptions o = FixedDate(ShareMode::kReadOnly, &fs);
+    o.checkIndexOnOpenBytes = 0;
+    auto reader = Table::Open(path, o);
+    auto other = OpenHostFile(path, OpenMode::kReadWrite);
+    ASSERT_TRUE(other->TryLock(0x7FFFFFFE - 2, 1, LockKind::kExclusive));
+    std::string rec(61, ' ');
+    rec.replace(1, 2, "Al");
+    rec += '\x1a';
+    other->WriteAt(98 + 61, rec.data(), rec.size());
+    const unsigned char two[4] = {2, 0, 0, 0};
+    other->WriteAt(4, two, 4);
+    PhoneView(*reader);
+    const Listing seen = Walk(*reader);
+    EXPECT_GT(fs.Calls(), 0);
+    EXPECT_EQ(keyIn, keyComes);
+    EXPECT_EQ(seen, keyComes ? (Listing{{2, "Al"}, {1, "Kim"}}) : (Listing{{1, "Kim"}}));
+    other->Unlock(0x7FFFFFFE - 2, 1);
+  }
 }
 
 // Another xBase program appends as such programs do: it locks the new record, writes
