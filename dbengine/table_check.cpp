@@ -20,7 +20,7 @@ constexpr int kVerifyRecordWaitMs = 0;
 // Tag entries compared under one hold of the shared index lock: about a millisecond's
 // work, so that writers (ours, and other programs' waiting in the kernel) come in
 // between the slices rather than after the whole comparison.
-constexpr std::size_t kCompareSliceEntries = 1024;
+constexpr std::size_t kCompareSliceEntries = 4096;
 // The pause between two slices: a writer that the end of a hold woke up gets to take
 // the lock before the next slice does.
 constexpr auto kCompareSlicePause = std::chrono::microseconds(200);

@@ -605,19 +605,19 @@ TEST(TableLocks, AWriterGetsInBetweenTheSlicesOfACheck) {
 // an opener finds it too, with the first of them as its reason.
 TEST(TableShared, DisagreementsInAnySliceAreFound) {
   MemoryFileSystem mem;
-  MakeNumberedBook("VZPB.DBF", FixedDate(ShareMode::kShared, &mem), 3000);
+  MakeNumberedBook("VZPB.DBF", FixedDate(ShareMode::kShared, &mem), 9000);
   std::string& dbf = mem.Bytes("VZPB.DBF");
-  dbf.replace(98 + 61 * 2499 + 1, 6, "A-Zed ");  // record 2500, N02499 in the tag
-  dbf.replace(98 + 61 * 2799, 1, "*");           // record 2800 deleted, still listed
+  dbf.replace(98 + 61 * 8499 + 1, 6, "A-Zed ");  // record 8500, N08499 in the tag
+  dbf.replace(98 + 61 * 8799, 1, "*");           // record 8800 deleted, still listed
   auto checker = Table::Open("VZPB.DBF", FixedDate(ShareMode::kReadOnly, &mem));
   EXPECT_EQ(checker->DamageReason(),
-            "the index disagrees with the table: tag NAME lacks record 2500 with key \"A-Zed\"");
+            "the index disagrees with the table: tag NAME lacks record 8500 with key \"A-Zed\"");
   TableOptions once = FixedDate(ShareMode::kReadOnly, &mem);
   once.checkIndexOnOpenBytes = 0;
   EXPECT_EQ(Table::Open("VZPB.DBF", once)->CheckIndex(), (std::vector<std::string>{
-                                       "tag NAME lacks record 2500 with key \"A-Zed\"",
-                                       "tag NAME lists record 2500 with key \"N02499\", which the record does not give",
-                                       "tag NAME lists record 2800 with key \"N02799\", which the record does not give",
+                                       "tag NAME lacks record 8500 with key \"A-Zed\"",
+                                       "tag NAME lists record 8500 with key \"N08499\", which the record does not give",
+                                       "tag NAME lists record 8800 with key \"N08799\", which the record does not give",
                                        "tag NAME disagrees with the table in 3 entries",
                                    }));
 }
