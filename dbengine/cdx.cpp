@@ -565,11 +565,13 @@ class IndexImpl : public CdxIndex {
   }
 
   // Whether another program's change is still to go into the index: the same change
-  // seen before with the counter moved since went in already.
+  // seen before with the counter moved since went in already, and one waited for
+  // until `until` without that is not waited for again (its program may keep the
+  // record locked for long, as while a person edits it).
   bool OthersChanging(std::chrono::steady_clock::time_point until) {
-    if (!options_.othersChanging || std::chrono::steady_clock::now() >= until) return false;
+    if (!options_.othersChanging) return false;
     const std::uint64_t change = options_.othersChanging();
-    if (change == 0) return false;
+    if (change == 0 || change == othersPassed_) return false;
     unsigned char raw[4];
     if (file_->ReadAt(kCdxChangeCounterOffset, raw, sizeof raw) != sizeof raw) return false;
     const std::uint32_t counter = GetBE32(raw);
@@ -577,7 +579,10 @@ class IndexImpl : public CdxIndex {
       othersChange_ = change;
       othersCounter_ = counter;
     }
-    return counter == othersCounter_;
+    if (counter != othersCounter_) return false;
+    if (std::chrono::steady_clock::now() < until) return true;
+    othersPassed_ = change;
+    return false;
   }
 
   bool NoWriterWaits() {
@@ -738,6 +743,7 @@ class IndexImpl : public CdxIndex {
   CdxOptions options_;
   std::uint64_t othersChange_ = 0;   // the other program's change last yielded to
   std::uint32_t othersCounter_ = 0;  // the change counter when it was first seen
+  std::uint64_t othersPassed_ = 0;   // the change waited for in vain, not waited for again
   PageStore store_;
   Tree dir_;
   std::vector<std::unique_ptr<TagImpl>> tags_;
