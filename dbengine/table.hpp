@@ -66,6 +66,8 @@ struct TableOptions {
   // On open, verify every tag's tree when the index file is at most this large, and
   // compare every tag with the records when the records take at most this much too.
   std::uint64_t checkIndexOnOpenBytes = 4u << 20;
+  // That check is left to CheckIndexAsOnOpen, for an opener that shows the table first.
+  bool deferIndexCheck = false;
   // Index pages kept in memory (512 bytes each). 2048 holds every interior page of a
   // tag over a million 35-character keys, so a seek reads little beyond its leaf.
   std::size_t indexCachePages = 2048;
@@ -150,6 +152,9 @@ class Table {
   // Compares every tag with the records: structure, then one entry per passing record
   // with the right key. Returns the disagreements in plain words (empty: all agree).
   std::vector<std::string> CheckIndex(std::size_t maxReports = 20);
+  // The check an opener makes (see TableOptions::checkIndexOnOpenBytes), once: a
+  // damaged index is mended as on open. True when it found damage.
+  bool CheckIndexAsOnOpen();
 
   // Order: 0 natural, n the n-th tag.
   void SetOrder(int order);
@@ -242,6 +247,8 @@ class Table {
   void ReadRecordInto(std::uint32_t recno, std::string& rec);
   void OpenIndex(bool checkNow);
   void CountListedRecords();
+  // The size-bounded checks of OpenIndex; CdxDamaged when they fail.
+  void CheckSmallIndex(std::uint64_t indexBytes);
   bool Listed(std::string_view record, std::uint32_t recno);
   CdxOptions IndexOptions() const;
   std::vector<CdxTagInfo> TagsOfDamagedIndex();
@@ -321,6 +328,7 @@ class Table {
 
   std::string path_;
   TableOptions options_;
+  bool openCheckDue_ = false;  // deferred by TableOptions::deferIndexCheck
   std::unique_ptr<File> file_;
   DbfHeader header_;
   std::string indexPath_;
