@@ -109,6 +109,8 @@ TMainScreen::TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui, bool
   PhoneGrid->OnKeyDown = [this](TComponent* s, WORD& key) { PhoneGridKeyDown(s, key); };
   PhoneGrid->OnRowDblClick = [this](TComponent*) { OKButtonClick(OKButton); };
   FormCreate(this);
+  // While the window is hidden: the ListView takes the row count without a redraw.
+  PhoneGrid->ReadRowsNow();
 }
 
 TMainScreen::~TMainScreen() {

@@ -223,6 +223,10 @@ void TDBGrid::Rebuild() {
   if (Handle() != nullptr) ShowOrder();
 }
 
+void TDBGrid::ReadRowsNow() {
+  if (rebuildPending_ && !RebuildFirstRows()) Rebuild();
+}
+
 void TDBGrid::ShowOrder() {
   // The ListView keeps an owner-data list's focus by row number across a new count,
   // where that number may now be another record's row.
@@ -479,26 +483,31 @@ RECT TDBGrid::CellRect(int row, int column) const {
 
 // Row and column lines over the rows on screen, drawn after the ListView has painted:
 // the ListView's own lines take the button face colour, too faint on some desktops.
+// One pen and one reading of the column widths for all the rows: the first paint
+// comes before anything else the user sees.
 void TDBGrid::DrawGridLines() const {
   vz::win::WindowDc dc(Handle());
+  vz::win::Pen pen(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW)));
+  vz::win::SelectGuard select(dc.Get(), pen.Get());
+  std::vector<int> edges;  // each column's last pixel, from the row's left
+  int x = 0;
+  for (int c = 0; c < ColumnCount(); ++c) {
+    x += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
+    edges.push_back(x - 1);
+  }
   const int top = static_cast<int>(SendMessageA(Handle(), LVM_GETTOPINDEX, 0, 0));
   const int page = static_cast<int>(SendMessageA(Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
-  for (int row = top; row <= top + page && row < RowCount(); ++row) DrawRowLines(dc.Get(), row);
+  for (int row = top; row <= top + page && row < RowCount(); ++row) DrawRowLines(dc.Get(), row, edges);
 }
 
-void TDBGrid::DrawRowLines(HDC dc, int row) const {
+void TDBGrid::DrawRowLines(HDC dc, int row, const std::vector<int>& edges) const {
   RECT r{};
   ListView_GetItemRect(Handle(), row, &r, LVIR_BOUNDS);
-  vz::win::Pen pen(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW)));
-  vz::win::SelectGuard select(dc, pen.Get());
   MoveToEx(dc, r.left, r.bottom - 1, nullptr);
   LineTo(dc, r.right, r.bottom - 1);
-  int x = r.left;
-  const int columns = static_cast<int>(SendMessageA(ListView_GetHeader(Handle()), HDM_GETITEMCOUNT, 0, 0));
-  for (int c = 0; c < columns; ++c) {
-    x += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
-    MoveToEx(dc, x - 1, r.top, nullptr);
-    LineTo(dc, x - 1, r.bottom);
+  for (const int edge : edges) {
+    MoveToEx(dc, r.left + edge, r.top, nullptr);
+    LineTo(dc, r.left + edge, r.bottom);
   }
 }
 
@@ -631,7 +640,7 @@ void TDBGrid::TypeAhead(char ch) {
 LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case kWmRebuild:
-      if (rebuildPending_ && !RebuildFirstRows()) Rebuild();
+      ReadRowsNow();
       return 0;
     case kWmFollow:
       if (!FollowOtherChanges()) Rebuild();
