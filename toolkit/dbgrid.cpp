@@ -449,17 +449,23 @@ int TDBGrid::FindRow(const char* text) {
 }
 
 // The indicator column is drawn here: a small triangle on the current record's row.
+// Its width and the current row are read once a paint, not once a row.
 LRESULT TDBGrid::CustomDraw(NMLVCUSTOMDRAW& draw) {
   const DWORD stage = draw.nmcd.dwDrawStage;
-  if (stage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+  if (stage == CDDS_PREPAINT) {
+    paintCurrentRow_ = CurrentRow();
+    paintIndicatorWidth_ = static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, 0, 0));
+    return CDRF_NOTIFYITEMDRAW;
+  }
   if (stage == CDDS_ITEMPREPAINT) return CDRF_NOTIFYSUBITEMDRAW;
   const int row = static_cast<int>(draw.nmcd.dwItemSpec);
   if (stage != (CDDS_ITEMPREPAINT | CDDS_SUBITEM) || draw.iSubItem != 0) return CDRF_DODEFAULT;
-  RECT box = CellRect(row, 0);
-  box.right -= 1;
+  RECT box{};
+  ListView_GetItemRect(Handle(), row, &box, LVIR_BOUNDS);
+  box.right = box.left + paintIndicatorWidth_ - 1;
   box.bottom -= 1;
   vz::gfx::FillRectColor(draw.nmcd.hdc, box, clBtnFace);
-  if (row == CurrentRow()) {
+  if (row == paintCurrentRow_) {
     const int midY = (box.top + box.bottom) / 2;
     const int x = box.left + 3;
     POINT tri[3] = {{x, midY - 4}, {x + 4, midY}, {x, midY + 4}};
@@ -469,16 +475,6 @@ LRESULT TDBGrid::CustomDraw(NMLVCUSTOMDRAW& draw) {
     Polygon(draw.nmcd.hdc, tri, 3);
   }
   return CDRF_SKIPDEFAULT;
-}
-
-// A cell's rectangle in client coordinates (column 0 is the indicator).
-RECT TDBGrid::CellRect(int row, int column) const {
-  RECT r{};
-  ListView_GetItemRect(Handle(), row, &r, LVIR_BOUNDS);
-  int left = r.left;
-  for (int c = 0; c < column; ++c) left += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
-  const int width = static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, column, 0));
-  return RECT{left, r.top, left + width, r.bottom};
 }
 
 // Row and column lines over the rows on screen, drawn after the ListView has painted:

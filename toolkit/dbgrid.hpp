@@ -127,7 +127,6 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   void TypeAhead(char ch);
   int FindRow(const char* text);
   LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
-  RECT CellRect(int row, int column) const;
   void DrawGridLines() const;
   void DrawRowLines(HDC dc, int row, const std::vector<int>& edges) const;
 
@@ -147,6 +146,8 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   int stretchLeast_ = 0;    // the stretching column's least width, once the columns are made
   bool fitting_ = false;
   long rowsRead_ = 0;
+  int paintCurrentRow_ = -1;      // the current row, as the paint in progress found it
+  int paintIndicatorWidth_ = 0;   // the indicator column's width, likewise
   std::string typed_;
   DWORD lastTypedAt_ = 0;
 };
