@@ -21,6 +21,7 @@
 // from the file at every step) is the one they were read under; records are read from
 // the file at every step. An exclusive opener without an index collects its appends in
 // runs (TableOptions::appendRunBytes), each written before the count that covers it.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,6 +58,8 @@ struct TableOptions {
   FileSystem* fs = nullptr;  // nullptr: the host's files
   // Date written into the header on every change.
   std::function<DbfDate()> today = Today;
+  // The time a walk's entries read ahead were last known current (see SkipAhead).
+  std::function<std::chrono::steady_clock::time_point()> clock = std::chrono::steady_clock::now;
   // How long a change waits for a record or header lock held by someone else.
   int lockTimeoutMs = 10000;
   // Every change is on the device before it returns, whole as any xBase program reads
@@ -300,6 +303,7 @@ class Table {
   bool LandAhead(const TagState& state);
   std::optional<bool> SkipAhead(std::optional<CdxEntry>& resume);
   void ForgetAhead();
+  bool AheadStillCurrent();
   bool SettleForward(std::optional<CdxEntry> entry);
   bool SettleBackward(std::optional<CdxEntry> entry);
   bool StepForward();
@@ -362,6 +366,7 @@ class Table {
     std::size_t next = 0;  // the first not looked at yet
     bool toEnd = false;    // the last one is the tag's last in the walk's direction
     std::uint32_t counter = 0;
+    std::chrono::steady_clock::time_point counterReadAt;
     int order = 0;
   };
   WalkAhead ahead_;
