@@ -41,6 +41,7 @@ struct Engine {
   int current = 0;
   std::optional<PendingCreate> create;
   vz::db::FileSystem* fs = nullptr;
+  bool deferIndexCheck = false;
   std::string text;  // backing store for returned texts
 };
 
@@ -153,6 +154,7 @@ vz::db::TableOptions Options(vz::db::ShareMode mode) {
   o.mode = mode;
   o.fs = E().fs;
   o.durable = true;
+  o.deferIndexCheck = E().deferIndexCheck;
   return o;
 }
 
@@ -181,6 +183,12 @@ int dbe_SetStringType(int type) {
 int dbe_ErrorLevel(int level) {
   const int old = E().errorLevel;
   E().errorLevel = level;
+  return old;
+}
+
+int dbe_SetDeferIndexCheck(int defer) {
+  const int old = E().deferIndexCheck ? 1 : 0;
+  E().deferIndexCheck = defer != 0;
   return old;
 }
 
@@ -426,6 +434,10 @@ unsigned dbe_IndexChangeCounter() {
     return 1;
   });
   return counter;
+}
+
+int dbe_CheckIndexAsOnOpen() {
+  return Guard(kDbeErrIndex, [&] { return Need().table->CheckIndexAsOnOpen() ? 1 : 0; });
 }
 
 int dbe_Query(const char* expression) {

@@ -35,6 +35,9 @@ inline constexpr int kDbeModeExclusive = 2;
 // Engine settings.
 int dbe_SetStringType(int type);  // 1: field texts returned without trailing blanks; returns the old one
 int dbe_ErrorLevel(int level);    // 0 silent, 1 remember errors, 2 also print them; returns the old one
+// 1: the next dbe_Use leaves its check of a small index to dbe_CheckIndexAsOnOpen (a
+// window that shows the table first); returns the old setting.
+int dbe_SetDeferIndexCheck(int defer);
 const char* dbe_Version();
 int dbe_Error();
 const char* dbe_ErrorText();
@@ -83,6 +86,9 @@ int dbe_OrderRecNos(int* buffer, int capacity);
 // reader compares it with the value it last saw to learn whether anyone changed the
 // table. 0 without an index or on failure (dbe_Error tells which).
 unsigned dbe_IndexChangeCounter();
+// The check dbe_Use left to later (dbe_SetDeferIndexCheck), once: 1 when it found the
+// index damaged (then mended, as on open), else 0.
+int dbe_CheckIndexAsOnOpen();
 
 // Filter.
 int dbe_Query(const char* expression);  // empty: no filter

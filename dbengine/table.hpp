@@ -21,6 +21,7 @@
 // from the file at every step) is the one they were read under; records are read from
 // the file at every step. An exclusive opener without an index collects its appends in
 // runs (TableOptions::appendRunBytes), each written before the count that covers it.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,6 +58,8 @@ struct TableOptions {
   FileSystem* fs = nullptr;  // nullptr: the host's files
   // Date written into the header on every change.
   std::function<DbfDate()> today = Today;
+  // The time a walk's entries read ahead were last known current (see SkipAhead).
+  std::function<std::chrono::steady_clock::time_point()> clock = std::chrono::steady_clock::now;
   // How long a change waits for a record or header lock held by someone else.
   int lockTimeoutMs = 10000;
   // Every change is on the device before it returns, whole as any xBase program reads
@@ -66,6 +69,8 @@ struct TableOptions {
   // On open, verify every tag's tree when the index file is at most this large, and
   // compare every tag with the records when the records take at most this much too.
   std::uint64_t checkIndexOnOpenBytes = 4u << 20;
+  // That check is left to CheckIndexAsOnOpen, for an opener that shows the table first.
+  bool deferIndexCheck = false;
   // Index pages kept in memory (512 bytes each). 2048 holds every interior page of a
   // tag over a million 35-character keys, so a seek reads little beyond its leaf.
   std::size_t indexCachePages = 2048;
@@ -150,6 +155,9 @@ class Table {
   // Compares every tag with the records: structure, then one entry per passing record
   // with the right key. Returns the disagreements in plain words (empty: all agree).
   std::vector<std::string> CheckIndex(std::size_t maxReports = 20);
+  // The check an opener makes (see TableOptions::checkIndexOnOpenBytes), once: a
+  // damaged index is mended as on open. True when it found damage.
+  bool CheckIndexAsOnOpen();
 
   // Order: 0 natural, n the n-th tag.
   void SetOrder(int order);
@@ -242,6 +250,8 @@ class Table {
   void ReadRecordInto(std::uint32_t recno, std::string& rec);
   void OpenIndex(bool checkNow);
   void CountListedRecords();
+  // The size-bounded checks of OpenIndex; CdxDamaged when they fail.
+  void CheckSmallIndex(std::uint64_t indexBytes);
   bool Listed(std::string_view record, std::uint32_t recno);
   CdxOptions IndexOptions() const;
   std::uint64_t LastRecordLocked() const;
@@ -299,6 +309,7 @@ class Table {
   bool LandAhead(const TagState& state);
   std::optional<bool> SkipAhead(std::optional<CdxEntry>& resume);
   void ForgetAhead();
+  bool AheadStillCurrent();
   bool SettleForward(std::optional<CdxEntry> entry);
   bool SettleBackward(std::optional<CdxEntry> entry);
   bool StepForward();
@@ -327,6 +338,7 @@ class Table {
 
   std::string path_;
   TableOptions options_;
+  bool openCheckDue_ = false;  // deferred by TableOptions::deferIndexCheck
   std::unique_ptr<File> file_;
   DbfHeader header_;
   std::string indexPath_;
@@ -360,6 +372,7 @@ class Table {
     std::size_t next = 0;  // the first not looked at yet
     bool toEnd = false;    // the last one is the tag's last in the walk's direction
     std::uint32_t counter = 0;
+    std::chrono::steady_clock::time_point counterReadAt;
     int order = 0;
   };
   WalkAhead ahead_;

@@ -78,6 +78,7 @@ void Table::KeepCountedKeys(const std::vector<std::string>& records, const Batch
 // Each tag's keys in tag order, so that neighbouring keys find their pages cached.
 void Table::InsertBatchKeys(const std::vector<std::string>& records, const BatchProgress& progress) {
   CdxLock lock(*index_, LockKind::kExclusive);
+  ForgetAhead();
   for (const auto& tag : tags_) {
     CdxTag* t = index_->FindTag(tag.info.name);
     if (!t) continue;

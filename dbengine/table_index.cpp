@@ -46,13 +46,29 @@ void Table::OpenIndex(bool checkNow) {
     // production index without tags: the table's order and keys are gone with them.
     if (tags_.empty()) throw CdxDamaged("index damaged: the production index has no tags");
     if (checkNow) CountListedRecords();
-    const std::uint64_t tableBytes = std::uint64_t{header_.recordCount} * header_.recordLength;
-    if (checkNow && size <= options_.checkIndexOnOpenBytes) {
-      index_->Check();
-      if (tableBytes <= options_.checkIndexOnOpenBytes) VerifyIndexAgainstRecords();
-    }
+    openCheckDue_ = checkNow && options_.deferIndexCheck;
+    if (checkNow && !openCheckDue_) CheckSmallIndex(size);
   } catch (const CdxDamaged& e) {
     MendIndex(e);
+  }
+}
+
+void Table::CheckSmallIndex(std::uint64_t indexBytes) {
+  const std::uint64_t tableBytes = std::uint64_t{header_.recordCount} * header_.recordLength;
+  if (indexBytes > options_.checkIndexOnOpenBytes) return;
+  index_->Check();
+  if (tableBytes <= options_.checkIndexOnOpenBytes) VerifyIndexAgainstRecords();
+}
+
+bool Table::CheckIndexAsOnOpen() {
+  if (!openCheckDue_ || !index_) return false;
+  openCheckDue_ = false;
+  try {
+    CheckSmallIndex(index_->GetFile().Size());
+    return false;
+  } catch (const CdxDamaged& e) {
+    MendIndex(e);
+    return true;
   }
 }
 

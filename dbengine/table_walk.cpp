@@ -151,6 +151,7 @@ void Table::FillAhead(CdxTag& tag, std::optional<CdxEntry> entry, bool towardsNe
   ahead_.next = 0;
   ahead_.order = order_;
   ahead_.counter = index_->ChangeCounter();
+  ahead_.counterReadAt = options_.clock();
   for (; entry && ahead_.entries.size() < kWalkAheadEntries; entry = towardsNext ? tag.Next(*entry) : tag.Prev(*entry))
     ahead_.entries.push_back(*entry);
   ahead_.toEnd = !entry;
@@ -164,13 +165,16 @@ bool Table::LandAhead(const TagState& state) {
 
 // The next Skip forward from the entries read ahead, without the index lock: it
 // answers (whether it landed) only while the walk stands where they were read and the
-// index's change counter is the one they were read under: any change of the index by
-// any opener moves it. An exclusive opener is alone, and forgets them at its own
-// changes. When they run out, `resume` is the last one looked at.
+// entries are current: any change of the index by any opener moves its change counter.
+// The counter is read again once the one read last is older than kAheadTrusted: a
+// Skip sees every change that ended that long before it, and a walk in a loop pays
+// for that check about once a batch instead of once a record, as a Skip's own record
+// read costs. An exclusive opener is alone, and forgets them at its own changes. When
+// they run out, `resume` is the last one looked at.
 std::optional<bool> Table::SkipAhead(std::optional<CdxEntry>& resume) {
   if (ahead_.next == 0 || ahead_.order != order_ || !entry_ || !(*entry_ == ahead_.entries[ahead_.next - 1]))
     return std::nullopt;
-  if (options_.mode != ShareMode::kExclusive && IndexChangeCounter() != ahead_.counter) {
+  if (!AheadStillCurrent()) {
     ForgetAhead();
     return std::nullopt;
   }
@@ -182,6 +186,16 @@ std::optional<bool> Table::SkipAhead(std::optional<CdxEntry>& resume) {
   }
   resume = ahead_.entries.back();
   return std::nullopt;
+}
+
+bool Table::AheadStillCurrent() {
+  constexpr std::chrono::microseconds kAheadTrusted{1000};
+  if (options_.mode == ShareMode::kExclusive) return true;
+  const auto now = options_.clock();
+  if (now - ahead_.counterReadAt < kAheadTrusted) return true;
+  if (IndexChangeCounter() != ahead_.counter) return false;
+  ahead_.counterReadAt = now;
+  return true;
 }
 
 void Table::ForgetAhead() {

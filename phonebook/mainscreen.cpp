@@ -46,6 +46,8 @@ constexpr int kLeastRows = 5;
 constexpr const char* kHelpFileName = "VZ.hlp";
 constexpr const char* kDeleteQuestion = "Delete the current phone book entry?:\r";
 constexpr UINT_PTR kRefreshTimerId = 1;
+// Its message comes once the window has painted.
+constexpr UINT_PTR kIndexCheckTimerId = 2;
 constexpr const char* kImportCaption = "Import";
 // Between the names, and between the numbers, of several entries accepted at once.
 constexpr const char* kPickSeparator = "; ";
@@ -66,6 +68,18 @@ std::string SemicolonRefusal(const std::string& name, const std::string& phone) 
 TPhoneBookEditor* NewEditor() {
   return new TPhoneBookEditor(Application);
 }
+
+// The opens made meanwhile leave their check of a small index for after the paint.
+class DeferredIndexCheck {
+ public:
+  DeferredIndexCheck() : before_(dbe_SetDeferIndexCheck(1)) {}
+  ~DeferredIndexCheck() { dbe_SetDeferIndexCheck(before_); }
+  DeferredIndexCheck(const DeferredIndexCheck&) = delete;
+  DeferredIndexCheck& operator=(const DeferredIndexCheck&) = delete;
+
+ private:
+  int before_;
+};
 
 // Marks a button's action as running for its duration.
 class ActingScope {
@@ -95,6 +109,8 @@ TMainScreen::TMainScreen(TComponent* owner, vz::phonebook::PhoneBookUi& ui, bool
   PhoneGrid->OnKeyDown = [this](TComponent* s, WORD& key) { PhoneGridKeyDown(s, key); };
   PhoneGrid->OnRowDblClick = [this](TComponent*) { OKButtonClick(OKButton); };
   FormCreate(this);
+  // While the window is hidden: the ListView takes the row count without a redraw.
+  PhoneGrid->ReadRowsNow();
 }
 
 TMainScreen::~TMainScreen() {
@@ -144,6 +160,10 @@ void TMainScreen::SetRefreshPeriod(unsigned ms) {
 LRESULT TMainScreen::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_TIMER && wp == kRefreshTimerId) {
     LookForOtherChanges();
+    return 0;
+  }
+  if (msg == WM_TIMER && wp == kIndexCheckTimerId) {
+    CheckIndexAfterPaint();
     return 0;
   }
   if (msg == WM_DROPFILES) {
@@ -237,10 +257,40 @@ void TMainScreen::FormCreate(TComponent*) {
   ChosenPhone.clear();
   files_ = dbe_FileSystem();
   if (Application != nullptr) Application->SetHelpFile(vz::phonebook::ProgramDir(ui_) + kHelpFileName);
+  bool opened = false;
+  {
+    const DeferredIndexCheck deferred;
+    opened = OpenPhoneDBF(PhoneTable, PhoneEngine);
+  }
+  if (!opened) {
+    ui_.ShowInfo(vz::phonebook::kOpenFailedMessage);
+    ui_.Terminate();
+  } else if (Handle() != nullptr) {
+    SetTimer(Handle(), kIndexCheckTimerId, USER_TIMER_MINIMUM, nullptr);
+  }
+}
+
+// The check the open left for after the first paint finds an index that disagrees
+// with the records and mends it (rebuilt from the records): the phone book is then
+// opened again as at the start, on the same entry, and the grid reads it anew. Not
+// while a button's action runs: the next tick checks.
+void TMainScreen::CheckIndexAfterPaint() {
+  if (acting_) return;
+  KillTimer(Handle(), kIndexCheckTimerId);
+  if (!PhoneTable.Active()) return;
+  const int previous = dbe_Select(PhoneTable.WorkArea());
+  const bool mended = dbe_CheckIndexAsOnOpen() == 1;
+  dbe_Select(previous);
+  if (!mended) return;
+  const int current = PhoneTable.IsEmpty() ? 0 : PhoneTable.RecNo();
   if (!OpenPhoneDBF(PhoneTable, PhoneEngine)) {
     ui_.ShowInfo(vz::phonebook::kOpenFailedMessage);
     ui_.Terminate();
+    return;
   }
+  if (current > 0) PhoneTable.GotoBookmark(current);
+  PhoneGrid->Rebuild();
+  UpdateButtons();
 }
 
 // A text longer than the NAME field is no name's beginning.

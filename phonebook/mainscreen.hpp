@@ -134,6 +134,8 @@ class TMainScreen : public TForm {
   // Sets the two fields of the record being appended or edited and posts it; a post
   // that fails is cancelled (the table stays as it was) and its error raised.
   void PostEntry(const std::string& name, const std::string& phone);
+  // The index check the open left for after the first paint (see FormCreate).
+  void CheckIndexAfterPaint();
   // Looks for other programs' changes without the user asking (timer, activation).
   void LookForOtherChanges();
   // Before Edit and Delete: true when there is a current entry and it still exists

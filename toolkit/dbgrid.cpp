@@ -223,6 +223,10 @@ void TDBGrid::Rebuild() {
   if (Handle() != nullptr) ShowOrder();
 }
 
+void TDBGrid::ReadRowsNow() {
+  if (rebuildPending_ && !RebuildFirstRows()) Rebuild();
+}
+
 void TDBGrid::ShowOrder() {
   // The ListView keeps an owner-data list's focus by row number across a new count,
   // where that number may now be another record's row.
@@ -445,17 +449,23 @@ int TDBGrid::FindRow(const char* text) {
 }
 
 // The indicator column is drawn here: a small triangle on the current record's row.
+// Its width and the current row are read once a paint, not once a row.
 LRESULT TDBGrid::CustomDraw(NMLVCUSTOMDRAW& draw) {
   const DWORD stage = draw.nmcd.dwDrawStage;
-  if (stage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+  if (stage == CDDS_PREPAINT) {
+    paintCurrentRow_ = CurrentRow();
+    paintIndicatorWidth_ = static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, 0, 0));
+    return CDRF_NOTIFYITEMDRAW;
+  }
   if (stage == CDDS_ITEMPREPAINT) return CDRF_NOTIFYSUBITEMDRAW;
   const int row = static_cast<int>(draw.nmcd.dwItemSpec);
   if (stage != (CDDS_ITEMPREPAINT | CDDS_SUBITEM) || draw.iSubItem != 0) return CDRF_DODEFAULT;
-  RECT box = CellRect(row, 0);
-  box.right -= 1;
+  RECT box{};
+  ListView_GetItemRect(Handle(), row, &box, LVIR_BOUNDS);
+  box.right = box.left + paintIndicatorWidth_ - 1;
   box.bottom -= 1;
   vz::gfx::FillRectColor(draw.nmcd.hdc, box, clBtnFace);
-  if (row == CurrentRow()) {
+  if (row == paintCurrentRow_) {
     const int midY = (box.top + box.bottom) / 2;
     const int x = box.left + 3;
     POINT tri[3] = {{x, midY - 4}, {x + 4, midY}, {x, midY + 4}};
@@ -467,38 +477,33 @@ LRESULT TDBGrid::CustomDraw(NMLVCUSTOMDRAW& draw) {
   return CDRF_SKIPDEFAULT;
 }
 
-// A cell's rectangle in client coordinates (column 0 is the indicator).
-RECT TDBGrid::CellRect(int row, int column) const {
-  RECT r{};
-  ListView_GetItemRect(Handle(), row, &r, LVIR_BOUNDS);
-  int left = r.left;
-  for (int c = 0; c < column; ++c) left += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
-  const int width = static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, column, 0));
-  return RECT{left, r.top, left + width, r.bottom};
-}
-
 // Row and column lines over the rows on screen, drawn after the ListView has painted:
 // the ListView's own lines take the button face colour, too faint on some desktops.
+// One pen and one reading of the column widths for all the rows: the first paint
+// comes before anything else the user sees.
 void TDBGrid::DrawGridLines() const {
   vz::win::WindowDc dc(Handle());
+  vz::win::Pen pen(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW)));
+  vz::win::SelectGuard select(dc.Get(), pen.Get());
+  std::vector<int> edges;  // each column's last pixel, from the row's left
+  int x = 0;
+  for (int c = 0; c < ColumnCount(); ++c) {
+    x += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
+    edges.push_back(x - 1);
+  }
   const int top = static_cast<int>(SendMessageA(Handle(), LVM_GETTOPINDEX, 0, 0));
   const int page = static_cast<int>(SendMessageA(Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
-  for (int row = top; row <= top + page && row < RowCount(); ++row) DrawRowLines(dc.Get(), row);
+  for (int row = top; row <= top + page && row < RowCount(); ++row) DrawRowLines(dc.Get(), row, edges);
 }
 
-void TDBGrid::DrawRowLines(HDC dc, int row) const {
+void TDBGrid::DrawRowLines(HDC dc, int row, const std::vector<int>& edges) const {
   RECT r{};
   ListView_GetItemRect(Handle(), row, &r, LVIR_BOUNDS);
-  vz::win::Pen pen(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW)));
-  vz::win::SelectGuard select(dc, pen.Get());
   MoveToEx(dc, r.left, r.bottom - 1, nullptr);
   LineTo(dc, r.right, r.bottom - 1);
-  int x = r.left;
-  const int columns = static_cast<int>(SendMessageA(ListView_GetHeader(Handle()), HDM_GETITEMCOUNT, 0, 0));
-  for (int c = 0; c < columns; ++c) {
-    x += static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, c, 0));
-    MoveToEx(dc, x - 1, r.top, nullptr);
-    LineTo(dc, x - 1, r.bottom);
+  for (const int edge : edges) {
+    MoveToEx(dc, r.left + edge, r.top, nullptr);
+    LineTo(dc, r.left + edge, r.bottom);
   }
 }
 
@@ -631,7 +636,7 @@ void TDBGrid::TypeAhead(char ch) {
 LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case kWmRebuild:
-      if (rebuildPending_ && !RebuildFirstRows()) Rebuild();
+      ReadRowsNow();
       return 0;
     case kWmFollow:
       if (!FollowOtherChanges()) Rebuild();

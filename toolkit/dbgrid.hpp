@@ -63,6 +63,9 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   int PickedCount() const { return static_cast<int>(picks_.Count()); }
   // Reads the table's order again at once (normally done after a change, when idle).
   void Rebuild();
+  // Reads the rows a rebuild on its way would read (the first page, or all) now:
+  // before the window shows, telling the ListView of them costs it no redraw.
+  void ReadRowsNow();
   // Another program's changes never move the table's own change count; the index's
   // change counter shows them. When it moved since the rows were read, the table is
   // refreshed (its current record stays current while it exists, else a neighbour
@@ -124,9 +127,8 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   void TypeAhead(char ch);
   int FindRow(const char* text);
   LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
-  RECT CellRect(int row, int column) const;
   void DrawGridLines() const;
-  void DrawRowLines(HDC dc, int row) const;
+  void DrawRowLines(HDC dc, int row, const std::vector<int>& edges) const;
 
   RowPicks picks_;  // the rows' records in order, and the picked ones
   std::map<int, std::vector<std::string>> cache_;
@@ -144,6 +146,8 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   int stretchLeast_ = 0;    // the stretching column's least width, once the columns are made
   bool fitting_ = false;
   long rowsRead_ = 0;
+  int paintCurrentRow_ = -1;      // the current row, as the paint in progress found it
+  int paintIndicatorWidth_ = 0;   // the indicator column's width, likewise
   std::string typed_;
   DWORD lastTypedAt_ = 0;
 };

@@ -81,6 +81,33 @@ TEST_F(DbeTest, CreatesTablesFieldByFieldUnderTheGivenAlias) {
   EXPECT_EQ(dbe_CreateExec(), 0);
 }
 
+// The setting holds for the opens made while it is on; the check runs in the current
+// area, once.
+TEST_F(DbeTest, AnOpenMayLeaveItsIndexCheckToALaterCall) {
+  const std::string golden = CopyGolden("small", dir_);
+  std::string dbf = ReadAll(golden);
+  dbf.replace(98 + 1, 5, "Xaver");  // a record renamed behind the index's back
+  WriteAll(golden, dbf);
+  const std::string stale = ReadAll(dir_ / "VZPB.cdx");
+  EXPECT_EQ(dbe_SetDeferIndexCheck(1), 0);
+  const int deferred = dbe_Use(golden.c_str(), "", 0, 2);
+  EXPECT_EQ(dbe_SetDeferIndexCheck(0), 1);
+  ASSERT_NE(deferred, 0);
+  EXPECT_FALSE(HostFileExists(dir_ / "VZPB.cdx.BAD"));
+  EXPECT_EQ(dbe_CheckIndexAsOnOpen(), 1);
+  EXPECT_EQ(dbe_Error(), kDbeOk);
+  EXPECT_EQ(ReadAll(dir_ / "VZPB.cdx.BAD"), stale);
+  EXPECT_EQ(dbe_CheckIndexAsOnOpen(), 0);
+  WriteAll(dir_ / "VZPB.cdx", stale);
+  ASSERT_NE(dbe_Use(golden.c_str(), "", 0, 2), 0);  // checked (and mended) at once
+  EXPECT_EQ(dbe_CheckIndexAsOnOpen(), 0);
+  dbe_Close();
+  dbe_Select(deferred);
+  dbe_Close();
+  EXPECT_EQ(dbe_CheckIndexAsOnOpen(), 0);
+  EXPECT_NE(dbe_Error(), kDbeOk);  // no table in the current area
+}
+
 TEST_F(DbeTest, EachOpenTakesAnAliasOfItsOwn) {
   ASSERT_EQ(CreatePhoneTable(), 1);
   const int a = dbe_Use(path_.c_str(), "", 0, 2);

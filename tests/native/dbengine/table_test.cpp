@@ -406,6 +406,40 @@ TEST(TableDamage, AnIndexThatDisagreesWithTheRecordsIsRebuilt) {
   EXPECT_TRUE(t->CheckIndex().empty());
 }
 
+// An opener that shows the table first leaves the check to later: the open neither
+// checks nor mends, the later call finds the stale index and mends it as an open
+// would, once; a sound index is left as it is.
+TEST(TableDamage, ADeferredCheckFindsAndMendsTheIndexOnlyWhenAsked) {
+  TempDir dir;
+  const std::string path = CopyGolden("small", dir);
+  TableOptions o = FixedDate();
+  o.deferIndexCheck = true;
+  {
+    auto sound = Table::Open(path, o);
+    EXPECT_FALSE(sound->CheckIndexAsOnOpen());
+    EXPECT_EQ(sound->DamageReason(), "");
+  }
+  EXPECT_FALSE(HostFileExists(dir / "VZPB.cdx.BAD"));
+  std::string dbf = ReadAll(path);
+  dbf.replace(98 + 1, 5, "Xaver");
+  WriteAll(path, dbf);
+  const std::string stale = ReadAll(dir / "VZPB.cdx");
+  auto t = Table::Open(path, o);
+  EXPECT_EQ(t->DamageReason(), "");
+  EXPECT_FALSE(HostFileExists(dir / "VZPB.cdx.BAD"));
+  EXPECT_FALSE(t->CheckIndex().empty());
+  EXPECT_TRUE(t->CheckIndexAsOnOpen());
+  EXPECT_NE(t->DamageReason().find("disagrees"), std::string::npos) << t->DamageReason();
+  EXPECT_EQ(ReadAll(dir / "VZPB.cdx.BAD"), stale);
+  EXPECT_TRUE(t->CheckIndex().empty());
+  EXPECT_FALSE(t->CheckIndexAsOnOpen());
+  // Without the option the open checks as before, and there is nothing left to do.
+  WriteAll(dir / "VZPB.cdx", stale);
+  auto now = Table::Open(path, FixedDate());
+  EXPECT_NE(now->DamageReason().find("disagrees"), std::string::npos) << now->DamageReason();
+  EXPECT_FALSE(now->CheckIndexAsOnOpen());
+}
+
 // A walk in tag order that meets damage stops with an error naming the index; what
 // it showed before is in order, once each, and live. A writable opener mends the index
 // on the way, so the next walk shows everything.

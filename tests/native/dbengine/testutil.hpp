@@ -1,11 +1,13 @@
 #pragma once
 // Temporary folders and file helpers for the table engine tests.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "tests/native/xbase_fixture.hpp"
@@ -77,6 +79,9 @@ inline TableOptions FixedDate(ShareMode mode = ShareMode::kShared, FileSystem* f
   o.fs = fs;
   o.today = [] { return DbfDate{2026, 12, 7}; };
   o.lockTimeoutMs = 2000;
+  // A second passes between any two looks at the clock: a walk re-reads the index's
+  // change counter at every Skip, however fast the test runs.
+  o.clock = [t = std::make_shared<std::chrono::steady_clock::time_point>()] { return *t += std::chrono::seconds(1); };
   return o;
 }
 

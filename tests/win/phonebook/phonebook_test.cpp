@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <functional>
 #include <memory>
@@ -1045,6 +1046,55 @@ TEST_F(PhoneBookWinTest, ALargePhoneBookShowsItsFirstPageWithTheWholeCountAndRea
   item.cchTextMax = sizeof text;
   SendMessageA(grid->Handle(), LVM_GETITEMTEXTA, 250, reinterpret_cast<LPARAM>(&item));
   EXPECT_STREQ(text, "Name 00250");
+  s.Hide();
+}
+
+namespace {
+
+// A row's name as the grid shows it.
+std::string GridName(TDBGrid* grid, int row) {
+  char text[64] = {};
+  LVITEMA item{};
+  item.iSubItem = 1;
+  item.pszText = text;
+  item.cchTextMax = sizeof text;
+  SendMessageA(grid->Handle(), LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return text;
+}
+
+// Overwrites the start of record `recno`'s NAME in the file, past the engine and its index.
+void RenameBehindTheIndex(const std::string& dbf, int recno, const std::string& name) {
+  std::fstream f(dbf, std::ios::in | std::ios::out | std::ios::binary);
+  unsigned char head[12] = {};
+  f.read(reinterpret_cast<char*>(head), sizeof head);
+  const long headerLength = head[8] | (head[9] << 8);
+  const long recordLength = head[10] | (head[11] << 8);
+  f.seekp(headerLength + (recno - 1) * recordLength + 1);
+  f.write(name.data(), static_cast<std::streamsize>(name.size()));
+}
+
+}  // namespace
+
+// A small phone book's index is checked against the records once the browser has
+// painted, not before: one found stale (a name changed behind its back) is mended
+// and the grid reads the phone book again, without waiting for the refresh timer.
+TEST_F(PhoneBookWinTest, AStaleIndexFoundAfterThePaintIsMendedAndTheRowsReadAgain) {
+  AddEntries({{"Adams", "1"}, {"Baker", "2"}, {"Clark", "3"}});
+  RenameBehindTheIndex(Dbf(), 1, "Zorro");
+  const std::string bad = dir_ + "\\VZPB.CDX.BAD";
+  TMainScreen s(&App(), *ui_);
+  s.SetRefreshPeriod(0);
+  EXPECT_FALSE(std::filesystem::exists(bad));
+  s.Show();
+  ASSERT_TRUE(PumpUntil([&] { return std::filesystem::exists(bad); }));
+  ASSERT_TRUE(PumpUntil([&] { return GridName(s.PhoneGrid, 0) == "Baker"; })) << GridName(s.PhoneGrid, 0);
+  EXPECT_EQ(GridName(s.PhoneGrid, 1), "Clark");
+  EXPECT_EQ(GridName(s.PhoneGrid, 2), "Zorro");
+  EXPECT_EQ(s.PhoneGrid->RowCount(), 3);
+  // The entry current before (the first whose record the stale index still matched)
+  // stays current.
+  EXPECT_EQ(s.PhoneTableNAME->AsString(), "Baker");
+  EXPECT_EQ(s.PhoneGrid->CurrentRow(), 0);
   s.Hide();
 }
 
