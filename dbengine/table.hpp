@@ -114,6 +114,9 @@ class Table {
 
   // Records in the file, re-read from the header (others' appends included).
   std::uint32_t RecordCount();
+  // Every record counted now (deleted ones too, flag and all), in record order, read in
+  // large runs: a pass over the whole table, not a walk that stands between records.
+  void ForEachRecord(const std::function<void(std::uint32_t recno, std::string_view record)>& visit);
 
   // Production index.
   bool HasIndex() const { return index_ != nullptr; }

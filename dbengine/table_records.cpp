@@ -61,6 +61,11 @@ void Table::ReadRecordInto(std::uint32_t recno, std::string& rec) {
     throw DbfDamaged(Format("%s is not a sound table: record %u is cut short", path_.c_str(), recno));
 }
 
+void Table::ForEachRecord(const std::function<void(std::uint32_t, std::string_view)>& visit) {
+  ReadHeaderCount();
+  ScanRecords(visit);
+}
+
 void Table::ScanRecords(const std::function<void(std::uint32_t, std::string_view)>& visit) {
   WriteAppendRun();
   const std::uint32_t count = header_.recordCount;

@@ -107,13 +107,11 @@ ImportPlan PlanImport(Table& table, const ContactsRead& read, const ImportOption
   // Keys live in a deque, which never moves them, so that the set can view them.
   std::deque<std::string> keys;
   KeySet known(table.RecordCount() + read.contacts.size());
-  table.SetOrder(0);
-  table.SetFilter("");
-  for (bool ok = table.GoTop(); ok; ok = table.Skip(1)) {
-    if (table.Deleted()) continue;
-    keys.push_back(KeyOf(f, table.Record()));
+  table.ForEachRecord([&](std::uint32_t, std::string_view record) {
+    if (record.empty() || record[0] == vz::db::kDbfDeleted) return;
+    keys.push_back(KeyOf(f, record));
     known.Insert(keys.back());
-  }
+  });
   // The records are reserved in full, so that the set can view the keys inside them.
   plan.records.reserve(read.contacts.size());
   const bool adjacent = f.phoneOffset == f.nameOffset + static_cast<std::size_t>(f.nameWidth);

@@ -120,6 +120,52 @@ TEST(ContactsImport, DeletedEntriesAreNotDuplicates) {
   EXPECT_EQ(Entries(*book.table), (std::vector<std::string>{"Gone|1", "Kept|2", "Kept|3"}));
 }
 
+// Counts the reads of the table file.
+class ReadCounter : public db::ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  int reads = 0;
+
+ protected:
+  std::unique_ptr<db::File> Wrap(std::unique_ptr<db::File> file, const std::string& path) override {
+    if (path != "VZPB.DBF") return file;
+    return std::make_unique<Counted>(std::move(file), reads);
+  }
+
+ private:
+  class Counted : public db::ForwardingFile {
+   public:
+    Counted(std::unique_ptr<db::File> inner, int& reads) : ForwardingFile(std::move(inner)), reads_(reads) {}
+    std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override {
+      ++reads_;
+      return ForwardingFile::ReadAt(offset, buf, n);
+    }
+
+   private:
+    int& reads_;
+  };
+};
+
+// An entry another desk added after this one opened the phone book is a duplicate too;
+// the entries are read in large runs, not one read each (an import of a few contacts
+// into a large shared phone book).
+TEST(ContactsImport, DuplicatesAmongEveryonesEntriesAreFoundReadingInLargeRuns) {
+  PhoneBook book;
+  ReadCounter counter(book.mem);
+  book.Open(&counter);
+  auto other = Table::Open("VZPB.DBF", FixedDate(db::ShareMode::kShared, &book.mem));
+  std::vector<std::string> records;
+  for (int i = 0; i < 5000; ++i) records.push_back(db::test::PhoneRecord(*other, "Desk " + std::to_string(i), "1"));
+  Table::BatchProgress progress;
+  other->AppendBatch(records, progress);
+  const int before = counter.reads;
+  const ImportSummary s = book.Import("Desk 4999,1\nDesk 17,1\nDesk 17,2\n");
+  EXPECT_EQ(s.added, 1u);
+  EXPECT_EQ(s.duplicates, 2u);
+  EXPECT_LT(counter.reads - before, 100);
+  EXPECT_EQ(Entries(*other).size(), 5001u);
+}
+
 // Writes to the table past a number of bytes fail as on a full disk; the limit can
 // be lifted.
 class FullDisk : public db::ForwardingFileSystem {
