@@ -373,9 +373,6 @@ class Table {
   struct WalkAhead {
     std::vector<CdxEntry> entries;
     std::size_t next = 0;  // the first not looked at yet
-    // How many the next batch reads: few for a walk just begun, more as it goes on,
-    // so that a long walk takes the index lock less often.
-    std::size_t batch = 0;
     bool toEnd = false;    // the last one is the tag's last in the walk's direction
     std::uint32_t counter = 0;
     std::chrono::steady_clock::time_point counterReadAt;

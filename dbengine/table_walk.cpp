@@ -11,15 +11,6 @@
 
 namespace vz::db {
 
-namespace {
-
-constexpr std::size_t kFirstWalkAhead = 128;
-constexpr std::size_t kMostWalkAhead = 512;
-
-std::size_t Grown(std::size_t batch) { return std::clamp<std::size_t>(batch * 2, kFirstWalkAhead, kMostWalkAhead); }
-
-}  // namespace
-
 void Table::SetOrder(int order) {
   if (order < 0 || static_cast<std::size_t>(order) > tags_.size())
     throw DbError(Format("%s: there is no tag number %d", path_.c_str(), order));
@@ -145,7 +136,6 @@ bool Table::SettleAhead(CdxTag& tag, const TagState& state, std::optional<CdxEnt
   for (;;) {
     FillAhead(tag, std::move(entry), towardsNext);
     if (LandAhead(state)) return true;
-    ahead_.batch = Grown(ahead_.batch);
     if (ahead_.toEnd) {
       ForgetAhead();
       SetEof();
@@ -156,13 +146,13 @@ bool Table::SettleAhead(CdxTag& tag, const TagState& state, std::optional<CdxEnt
 }
 
 void Table::FillAhead(CdxTag& tag, std::optional<CdxEntry> entry, bool towardsNext) {
-  ahead_.batch = std::clamp(ahead_.batch, kFirstWalkAhead, kMostWalkAhead);
+  constexpr std::size_t kWalkAheadEntries = 128;
   ahead_.entries.clear();
   ahead_.next = 0;
   ahead_.order = order_;
   ahead_.counter = index_->ChangeCounter();
   ahead_.counterReadAt = options_.clock();
-  for (; entry && ahead_.entries.size() < ahead_.batch; entry = towardsNext ? tag.Next(*entry) : tag.Prev(*entry))
+  for (; entry && ahead_.entries.size() < kWalkAheadEntries; entry = towardsNext ? tag.Next(*entry) : tag.Prev(*entry))
     ahead_.entries.push_back(*entry);
   ahead_.toEnd = !entry;
 }
@@ -235,7 +225,6 @@ bool Table::GoTop() {
         CdxLock lock(*index_, LockKind::kShared);
         CdxTag* tag = OrderTag();
         if (!tag) return NaturalForward(1);
-        ahead_.batch = kFirstWalkAhead;
         return SettleForward(tags_[static_cast<std::size_t>(order_) - 1].info.descending ? tag->Last() : tag->First());
       });
   if (!found) bof_ = true;
@@ -289,7 +278,6 @@ bool Table::StepForward() {
     if (!HasOrderTag()) return NaturalForward(recno_ + 1);
     std::optional<CdxEntry> resume;
     if (const auto landed = SkipAhead(resume)) return *landed;
-    ahead_.batch = resume ? Grown(ahead_.batch) : kFirstWalkAhead;
     CdxLock lock(*index_, LockKind::kShared);
     CdxTag* tag = OrderTag();
     if (!tag) return NaturalForward(recno_ + 1);
