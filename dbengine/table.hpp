@@ -342,6 +342,8 @@ class Table {
   std::string path_;
   TableOptions options_;
   bool openCheckDue_ = false;  // deferred by TableOptions::deferIndexCheck
+  // The record and header lock bytes this opener holds now (FileLock).
+  std::vector<std::uint64_t> heldLocks_;
   std::unique_ptr<File> file_;
   DbfHeader header_;
   std::string indexPath_;

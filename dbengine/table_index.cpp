@@ -25,12 +25,14 @@ CdxOptions Table::IndexOptions() const {
 // Another xBase program appends under the header lock, locks the new record, lets the
 // header lock go and then waits for the index lock to add the key: a locked last
 // record is such an append (or a change of that record) on its way to the index. The
-// record's number names it (0: none).
+// record's number names it (0: none). A lock of that record this opener holds is its
+// own, and is not touched: a lock asked for and let go on the same file would give it up.
 std::uint64_t Table::LastRecordLocked() const {
   unsigned char count[4];
   if (file_->ReadAt(kDbfRecordCountOffset, count, sizeof count) != sizeof count) return 0;
   const std::uint32_t last = GetLE32(count);
   if (last == 0 || last >= kDbfLockBase) return 0;
+  if (std::find(heldLocks_.begin(), heldLocks_.end(), RecordLockOffset(last)) != heldLocks_.end()) return 0;
   if (!file_->TryLock(RecordLockOffset(last), 1, LockKind::kShared)) return last;
   file_->Unlock(RecordLockOffset(last), 1);
   return 0;

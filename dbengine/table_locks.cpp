@@ -32,10 +32,14 @@ Table::FileLock::FileLock(Table& table, std::uint64_t offset, const std::string&
     pauseUs = std::min(pauseUs * 2, 5000);
   }
   held_ = true;
+  table_.heldLocks_.push_back(offset_);
 }
 
 Table::FileLock::~FileLock() {
-  if (held_ && locks_) table_.file_->Unlock(offset_, 1);
+  if (!held_ || !locks_) return;
+  auto& held = table_.heldLocks_;
+  held.erase(std::find(held.begin(), held.end(), offset_));
+  table_.file_->Unlock(offset_, 1);
 }
 
 // The index lock is had before a change writes anything, so that a lock refused (an

@@ -760,6 +760,76 @@ TEST(TableShared, ADisagreementThatPersistsUnderTheRecordLockIsDamage) {
   EXPECT_TRUE(shared->CheckIndex().empty());
 }
 
+// Watches, while the table holds the last record's lock itself (the check of a record
+// it disagrees on), whether another program could lock that record at the moment the
+// index lock is asked for.
+class OwnRecordLockWatch : public ForwardingFileSystem {
+ public:
+  OwnRecordLockWatch(FileSystem& inner, std::string tablePath, std::unique_ptr<File> other)
+      : ForwardingFileSystem(inner), tablePath_(std::move(tablePath)), other_(std::move(other)) {}
+  int asked = 0;        // index locks asked for while the record's lock was held
+  int othersGotIt = 0;  // of those, times another program could lock the record
+
+ protected:
+  std::unique_ptr<File> Wrap(std::unique_ptr<File> file, const std::string& path) override {
+    return std::make_unique<Watched>(std::move(file), *this, path == tablePath_);
+  }
+
+ private:
+  static constexpr std::uint64_t kLastRecord = 0x7FFFFFFE - 1;
+  class Watched : public ForwardingFile {
+   public:
+    Watched(std::unique_ptr<File> inner, OwnRecordLockWatch& w, bool table)
+        : ForwardingFile(std::move(inner)), w_(w), table_(table) {}
+    bool TryLock(std::uint64_t offset, std::uint64_t length, LockKind kind) override {
+      if (!table_ && offset == kCdxLockOffset && w_.depth_ > 0) {
+        ++w_.asked;
+        if (w_.other_->TryLock(kLastRecord, 1, LockKind::kExclusive)) {
+          ++w_.othersGotIt;
+          w_.other_->Unlock(kLastRecord, 1);
+        }
+      }
+      const bool got = ForwardingFile::TryLock(offset, length, kind);
+      if (got && table_ && offset == kLastRecord) ++w_.depth_;
+      return got;
+    }
+    void Unlock(std::uint64_t offset, std::uint64_t length) override {
+      if (table_ && offset == kLastRecord) --w_.depth_;
+      ForwardingFile::Unlock(offset, length);
+    }
+
+   private:
+    OwnRecordLockWatch& w_;
+    bool table_;
+  };
+  std::string tablePath_;
+  std::unique_ptr<File> other_;
+  int depth_ = 0;
+};
+
+// A check looking again at the last record under that record's lock: the look for
+// another program's append on its way (a locked last record) must not take this
+// table's own lock for one, nor let it go.
+TEST(TableShared, ACheckKeepsItsOwnLockOfTheLastRecord) {
+  TempDir dir;
+  const std::string path = dir / "VZPB.DBF";
+  MakePhoneTable(path, FixedDate());
+  {
+    auto t = Table::Open(path, FixedDate());
+    t->Append(PhoneRecord(*t, "Kim", "1"));
+  }
+  std::string dbf = ReadAll(path);
+  dbf.replace(98 + 1, 3, "Zed");
+  WriteAll(path, dbf);
+  OwnRecordLockWatch fs(HostFileSystem(), path, OpenHostFile(path, OpenMode::kReadWrite));
+  TableOptions o = FixedDate(ShareMode::kShared, &fs);
+  o.checkIndexOnOpenBytes = 0;
+  auto t = Table::Open(path, o);
+  EXPECT_FALSE(t->CheckIndex().empty());
+  EXPECT_GE(fs.asked, 1);
+  EXPECT_EQ(fs.othersGotIt, 0);
+}
+
 // Checks read-only beside a writer in another process, over and over: never a
 // disagreement that is not there.
 TEST(TableShared, ChecksBesideAWriterFindNothingWrong) {
