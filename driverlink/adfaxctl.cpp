@@ -196,22 +196,30 @@ bool TMonitorThread::WriteReply(const std::string& fileName) {
 bool TMonitorThread::WaitForClientToLeave() {
   // Disconnecting discards a reply the driver has not read yet, which would leave
   // it without a file name. The driver closes its end once it has the reply; a
-  // read that ends in a broken pipe tells us so. One that keeps the connection is
-  // let go after the pipe's time-out.
-  PrepareOverlapped();
+  // read that ends in a broken pipe tells us so. A read that brings bytes (the rest
+  // of a request longer than a message) is no such sign: it is dropped and the wait
+  // goes on. One that keeps the connection is let go after the pipe's time-out.
+  const ULONGLONG deadline = GetTickCount64() + proto::kPipeTimeoutMs;
   unsigned char ignored[proto::kMessageSize];
-  if (ReadFile(pipe_.Get(), ignored, sizeof(ignored), nullptr, &overlapped_) ||
-      GetLastError() != ERROR_IO_PENDING)
-    return true;
-  ioPending_ = true;
-  HANDLE events[2] = {stopEvent_.Get(), ioEvent_.Get()};
-  const DWORD r = WaitForMultipleObjects(2, events, FALSE, proto::kPipeTimeoutMs);
-  if (r == WAIT_OBJECT_0 + 1) {
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return true;
+    PrepareOverlapped();
+    DWORD got = 0;
+    if (ReadFile(pipe_.Get(), ignored, sizeof(ignored), &got, &overlapped_) || GetLastError() == ERROR_MORE_DATA)
+      continue;
+    if (GetLastError() != ERROR_IO_PENDING) return true;
+    ioPending_ = true;
+    HANDLE events[2] = {stopEvent_.Get(), ioEvent_.Get()};
+    const DWORD r = WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(deadline - now));
+    if (r != WAIT_OBJECT_0 + 1) {
+      CancelPendingIo();
+      return r == WAIT_TIMEOUT;
+    }
     ioPending_ = false;
-    return true;
+    if (!GetOverlappedResult(pipe_.Get(), &overlapped_, &got, FALSE) && GetLastError() != ERROR_MORE_DATA)
+      return true;
   }
-  CancelPendingIo();
-  return r == WAIT_TIMEOUT;
 }
 
 bool TMonitorThread::HandOff(const std::function<void(TApdFaxDriverInterface&)>& call) {

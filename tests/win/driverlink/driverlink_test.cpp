@@ -549,6 +549,37 @@ TEST_F(DriverLinkTest, MalformedRequestsAreServedFromTheBytesThatArrived) {
   EXPECT_EQ(link.DocumentName, "good");
 }
 
+// A driver that sends a message longer than 257 bytes and reads the reply only a while
+// later: the rest of its message, left in the pipe, is no sign that it has gone, and
+// the reply waits for it. Returns the reply's size (0: the controller let go first).
+std::size_t OversizedThenSlowReader() {
+  const HANDLE pipe = CreateFileA(proto::kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (pipe == INVALID_HANDLE_VALUE) return 0;
+  const vz::win::Handle owned(pipe);
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
+  const std::vector<unsigned char> request = Oversized(proto::EncodeRequest(1, "long one"), 400);
+  DWORD written = 0;
+  if (!WriteFile(pipe, request.data(), static_cast<DWORD>(request.size()), &written, nullptr)) return 0;
+  // Half a second for the controller to let go: a controller that does not, waits.
+  const auto until = std::chrono::steady_clock::now() + 500ms;
+  DWORD available = 0;
+  while (std::chrono::steady_clock::now() < until &&
+         PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+    Sleep(5);
+  unsigned char reply[proto::kMessageSize];
+  DWORD got = 0;
+  if (!ReadFile(pipe, reply, sizeof reply, &got, nullptr) && GetLastError() != ERROR_MORE_DATA) return 0;
+  return got;
+}
+
+TEST_F(DriverLinkTest, TheReplyToALongMessageWaitsForADriverThatReadsLate) {
+  TApdFaxDriverInterface link(nullptr, TDriverTransport::dtPipe);
+  EXPECT_EQ(WithClient(OversizedThenSlowReader), 257u);
+  EXPECT_EQ(link.DocumentName, "long one");
+  EXPECT_EQ(WithClient([] { return vz::tools::PipeDocStart("good"); }), "C:\\DEFAULT.APF");
+}
+
 TEST_F(DriverLinkTest, SecondComponentCannotCreateThePipe) {
   TApdFaxDriverInterface first(nullptr, TDriverTransport::dtPipe);
   try {
