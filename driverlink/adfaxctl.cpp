@@ -205,8 +205,7 @@ bool TMonitorThread::WaitForClientToLeave() {
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) return true;
     PrepareOverlapped();
-    DWORD got = 0;
-    if (ReadFile(pipe_.Get(), ignored, sizeof(ignored), &got, &overlapped_) || GetLastError() == ERROR_MORE_DATA)
+    if (ReadFile(pipe_.Get(), ignored, sizeof(ignored), nullptr, &overlapped_) || GetLastError() == ERROR_MORE_DATA)
       continue;
     if (GetLastError() != ERROR_IO_PENDING) return true;
     ioPending_ = true;
@@ -217,6 +216,7 @@ bool TMonitorThread::WaitForClientToLeave() {
       return r == WAIT_TIMEOUT;
     }
     ioPending_ = false;
+    DWORD got = 0;
     if (!GetOverlappedResult(pipe_.Get(), &overlapped_, &got, FALSE) && GetLastError() != ERROR_MORE_DATA)
       return true;
   }
