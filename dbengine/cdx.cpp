@@ -558,8 +558,7 @@ class IndexImpl : public CdxIndex {
         if (announced) file_->Unlock(kCdxWriterWaitOffset, 1);
         throw DbError("index " + file_->Path() + " is locked by another user");
       }
-      std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
-      pauseUs = std::min(pauseUs * 2, kMostLockPauseMs * 1000);
+      PauseBeforeNextTry(pauseUs);
     }
     if (announced) file_->Unlock(kCdxWriterWaitOffset, 1);
   }
@@ -866,6 +865,11 @@ std::unique_ptr<CdxIndex> CdxIndex::Create(std::unique_ptr<File> file, const Cdx
   index->WriteFresh();
   index->Tags();
   return index;
+}
+
+void PauseBeforeNextTry(int& pauseUs) {
+  std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+  pauseUs = std::min(pauseUs * 2, kMostLockPauseMs * 1000);
 }
 
 }  // namespace vz::db

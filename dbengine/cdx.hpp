@@ -270,6 +270,9 @@ inline constexpr int kMostLockPauseMs = 5;
 // The first pause, doubled at every try after it: the index lock is mostly held for
 // well under a millisecond (a slice of a walk, a few keys).
 inline constexpr int kFirstLockPauseUs = 100;
+// The pause before the next try of a lock held by someone else: `pauseUs`, which then
+// doubles up to kMostLockPauseMs.
+void PauseBeforeNextTry(int& pauseUs);
 // Longest a reader leaves the index lock to another program's change (CdxOptions::
 // othersChanging) before it takes its turn all the same.
 inline constexpr int kMostYieldMs = 5;

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "common/bytes.hpp"
 #include "common/text.hpp"
@@ -28,8 +27,7 @@ Table::FileLock::FileLock(Table& table, std::uint64_t offset, const std::string&
       if (optional) return;
       throw DbError(what + " of " + table_.path_ + " is locked by another user");
     }
-    std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
-    pauseUs = std::min(pauseUs * 2, 5000);
+    PauseBeforeNextTry(pauseUs);
   }
   held_ = true;
   table_.heldLocks_.push_back(offset_);

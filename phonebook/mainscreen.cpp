@@ -260,14 +260,9 @@ void TMainScreen::FormCreate(TComponent*) {
   bool opened = false;
   {
     const DeferredIndexCheck deferred;
-    opened = OpenPhoneDBF(PhoneTable, PhoneEngine);
+    opened = vz::phonebook::OpenPhoneBookOrQuit(PhoneTable, PhoneEngine, ui_);
   }
-  if (!opened) {
-    ui_.ShowInfo(vz::phonebook::kOpenFailedMessage);
-    ui_.Terminate();
-  } else if (Handle() != nullptr) {
-    SetTimer(Handle(), kIndexCheckTimerId, USER_TIMER_MINIMUM, nullptr);
-  }
+  if (opened && Handle() != nullptr) SetTimer(Handle(), kIndexCheckTimerId, USER_TIMER_MINIMUM, nullptr);
 }
 
 // The check the open left for after the first paint finds an index that disagrees
@@ -283,11 +278,7 @@ void TMainScreen::CheckIndexAfterPaint() {
   dbe_Select(previous);
   if (!mended) return;
   const int current = PhoneTable.IsEmpty() ? 0 : PhoneTable.RecNo();
-  if (!OpenPhoneDBF(PhoneTable, PhoneEngine)) {
-    ui_.ShowInfo(vz::phonebook::kOpenFailedMessage);
-    ui_.Terminate();
-    return;
-  }
+  if (!vz::phonebook::OpenPhoneBookOrQuit(PhoneTable, PhoneEngine, ui_)) return;
   if (current > 0) PhoneTable.GotoBookmark(current);
   PhoneGrid->Rebuild();
   UpdateButtons();
