@@ -3,6 +3,8 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
 
 #include "platform/windowclass.hpp"
 #include "toolkit/application.hpp"
@@ -12,8 +14,36 @@
 
 namespace {
 
-// The window property that leads from a window to its control.
-constexpr char kControlProp[] = "VzToolkitControl";
+// Which control each window of this process belongs to. It is looked up for every
+// message, so it stays in the process: a window property costs a round trip to the
+// window server under Wine.
+class WindowOwners {
+ public:
+  void Set(HWND wnd, TWinControl* control) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    owners_[wnd] = control;
+  }
+  TWinControl* Get(HWND wnd) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = owners_.find(wnd);
+    return it != owners_.end() ? it->second : nullptr;
+  }
+  // Only while the window still belongs to that control.
+  void Forget(HWND wnd, const TWinControl* control) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = owners_.find(wnd);
+    if (it != owners_.end() && it->second == control) owners_.erase(it);
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::unordered_map<HWND, TWinControl*> owners_;
+};
+
+WindowOwners& Owners() {
+  static WindowOwners owners;
+  return owners;
+}
 
 TMouseButton ButtonOf(UINT msg) {
   switch (msg) {
@@ -242,14 +272,14 @@ TWinControl::~TWinControl() {
   if (handle_) {
     HWND wnd = handle_.Get();
     if (oldProc_ != nullptr) SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(oldProc_));
-    RemovePropA(wnd, kControlProp);
+    Owners().Forget(wnd, this);
     handle_.Reset();
   }
 }
 
 TWinControl* TWinControl::FromHandle(HWND wnd) {
   if (wnd == nullptr) return nullptr;
-  return static_cast<TWinControl*>(GetPropA(wnd, kControlProp));
+  return Owners().Get(wnd);
 }
 
 LRESULT CALLBACK TWinControl::WindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -257,7 +287,7 @@ LRESULT CALLBACK TWinControl::WindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM l
     auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
     auto* self = static_cast<TWinControl*>(create->lpCreateParams);
     if (self != nullptr) {
-      SetPropA(wnd, kControlProp, self);
+      Owners().Set(wnd, self);
       self->handle_.Release();
       self->handle_.Reset(wnd);
     }
@@ -278,7 +308,7 @@ LRESULT CALLBACK TWinControl::WindowProc(HWND wnd, UINT msg, WPARAM wp, LPARAM l
 
 void TWinControl::ForgetHandle() noexcept {
   if (!handle_) return;
-  RemovePropA(handle_.Get(), kControlProp);
+  Owners().Forget(handle_.Get(), this);
   handle_.Release();
   oldProc_ = nullptr;
   trackingLeave_ = false;
@@ -302,7 +332,7 @@ void TWinControl::CreateHandle(const CreateParams& p) {
   if (wnd == nullptr) throw Exception("Unable to create window of class " + p.className);
   if (!p.ownClass) {
     handle_.Reset(wnd);
-    SetPropA(wnd, kControlProp, this);
+    Owners().Set(wnd, this);
     oldProc_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWinControl::WindowProc)));
   }

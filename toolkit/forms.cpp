@@ -363,6 +363,11 @@ bool TForm::FilterMessage(MSG& msg) {
   HWND form = Handle();
   if (form == nullptr || !IsWindowVisible(form) || !IsWindowEnabled(form)) return false;
   if (msg.hwnd != form && !IsChild(form, msg.hwnd)) return false;
+  // The tooltip learns where the mouse is from here. Left to subclass the controls'
+  // windows itself, it would look up a window property for every message they get,
+  // a round trip to the window server under Wine.
+  if (msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST && tooltip_ != nullptr)
+    SendMessageA(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
   if (msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)) {
     // A control that wants every key (a multi-line edit) keeps Enter and Esc.
     const LRESULT code = SendMessageA(msg.hwnd, WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg));
@@ -443,11 +448,11 @@ void TForm::RefreshHints() {
         TOOLINFOA ti{};
         ti.cbSize = TTTOOLINFOA_V2_SIZE;
         if (c->IsWindowed()) {
-          ti.uFlags = TTF_SUBCLASS | TTF_IDISHWND;
+          ti.uFlags = TTF_IDISHWND;
           ti.hwnd = Handle();
           ti.uId = reinterpret_cast<UINT_PTR>(static_cast<TWinControl*>(c)->Handle());
         } else {
-          ti.uFlags = TTF_SUBCLASS;
+          ti.uFlags = 0;
           ti.hwnd = w->Handle();
           ti.uId = reinterpret_cast<UINT_PTR>(c);
           ti.rect = c->BoundsRect();

@@ -644,6 +644,42 @@ TEST_F(ToolkitTest, HintsBecomeTooltipsWithLineBreaks) {
   EXPECT_EQ(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0), 1);
 }
 
+// The tool the tooltip shows once the mouse rests on the control's centre, or 0 when
+// none shows within 5 s. The mouse moves as the user's would: the pointer goes there
+// and the window under it has the move queued, through the application's own loop.
+UINT_PTR ToolShownUnderMouseAt(HWND tooltip, const TControl& control) {
+  const POINT centre = control.ClientToScreen({control.Width() / 2, control.Height() / 2});
+  SetCursorPos(centre.x, centre.y);
+  HWND under = WindowFromPoint(centre);
+  POINT client = centre;
+  ScreenToClient(under, &client);
+  PostMessageA(under, WM_MOUSEMOVE, 0, MAKELPARAM(client.x, client.y));
+  const DWORD deadline = GetTickCount() + 5000;
+  while (!IsWindowVisible(tooltip) && GetTickCount() < deadline) {
+    App().ProcessMessages();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  TOOLINFOA ti{};
+  ti.cbSize = TTTOOLINFOA_V2_SIZE;
+  const bool shown = IsWindowVisible(tooltip) && SendMessageA(tooltip, TTM_GETCURRENTTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+  SendMessageA(tooltip, TTM_POP, 0, 0);
+  return shown ? ti.uId : 0;
+}
+
+TEST_F(ToolkitTest, TheHintOfWhatTheMouseRestsOnShows) {
+  CodeForm form(nullptr, "Hover Form");
+  form.SetShowHint(true);
+  form.edit->SetHint("Type the recipient's name here");
+  form.label->SetHint("A label");
+  form.Show();
+  HWND tooltip = form.Handle();
+  EnumThreadWindows(GetCurrentThreadId(), &FindOwnedTooltip, reinterpret_cast<LPARAM>(&tooltip));
+  ASSERT_NE(tooltip, form.Handle());
+  EXPECT_EQ(ToolShownUnderMouseAt(tooltip, *form.edit), reinterpret_cast<UINT_PTR>(form.edit->Handle()));
+  // A label has no window: its parent's moves show its hint.
+  EXPECT_EQ(ToolShownUnderMouseAt(tooltip, *form.label), reinterpret_cast<UINT_PTR>(form.label));
+}
+
 // Last in the file: it leaves the application terminating.
 TEST_F(ToolkitTest, ModalFormEndsWithCancelAtOnceWhenTheApplicationTerminates) {
   CodeForm form(nullptr, "Terminating Form");
