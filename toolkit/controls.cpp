@@ -191,7 +191,7 @@ void TControl::Click() {
 }
 
 void TControl::Invalidate() {
-  if (parent_ == nullptr || parent_->Handle() == nullptr) return;
+  if (parent_ == nullptr || !parent_->Showing()) return;
   const RECT r = BoundsRect();
   InvalidateRect(parent_->Handle(), &r, TRUE);
 }
@@ -373,7 +373,16 @@ void TWinControl::SetParent(TWinControl* parent) {
 void TWinControl::SetCaption(const std::string& caption) { TControl::SetCaption(caption); }
 
 void TWinControl::Invalidate() {
-  if (handle_) InvalidateRect(handle_.Get(), nullptr, TRUE);
+  if (Showing()) InvalidateRect(handle_.Get(), nullptr, TRUE);
+}
+
+// Nothing of a window is on screen while it, or a window it sits in, is hidden, and
+// all of it is painted when it shows: what is invalidated meanwhile only costs a call
+// to the window server. Only the toolkit's own windows are looked at.
+bool TWinControl::Showing() const {
+  for (const TWinControl* w = this; w != nullptr; w = w->Parent())
+    if (w->Handle() == nullptr || !(GetWindowLongPtrA(w->Handle(), GWL_STYLE) & WS_VISIBLE)) return false;
+  return true;
 }
 
 POINT TWinControl::ClientToScreen(POINT p) const {
@@ -687,12 +696,10 @@ void TWinControl::EnabledChanged() {
 void TWinControl::FontChanged() {
   if (handle_) SendMessageA(handle_.Get(), WM_SETFONT, reinterpret_cast<WPARAM>(Font().Handle()), TRUE);
   for (TControl* c : controls_) c->ParentFontChanged();
-  if (handle_) InvalidateRect(handle_.Get(), nullptr, TRUE);
+  Invalidate();
 }
 
-void TWinControl::ColorChanged() {
-  if (handle_) InvalidateRect(handle_.Get(), nullptr, TRUE);
-}
+void TWinControl::ColorChanged() { Invalidate(); }
 
 void TWinControl::TextChanged() {
   if (handle_) SetWindowTextA(handle_.Get(), Caption().c_str());

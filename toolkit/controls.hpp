@@ -172,6 +172,8 @@ class TWinControl : public TControl {
   bool IsWindowed() const noexcept override { return true; }
   // The control of a window made by the toolkit, or null.
   static TWinControl* FromHandle(HWND wnd);
+  // The window and those of the controls it sits in are all made and visible.
+  bool Showing() const;
 
   void SetParent(TWinControl* parent) override;
   void SetCaption(const std::string& caption) override;

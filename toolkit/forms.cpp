@@ -366,8 +366,7 @@ bool TForm::FilterMessage(MSG& msg) {
   // The tooltip learns where the mouse is from here. Left to subclass the controls'
   // windows itself, it would look up a window property for every message they get,
   // a round trip to the window server under Wine.
-  if (msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST && tooltip_ != nullptr)
-    SendMessageA(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+  if (msg.message >= WM_MOUSEFIRST && msg.message <= WM_MOUSELAST) RelayToHints(msg);
   if (msg.message == WM_KEYDOWN && (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)) {
     // A control that wants every key (a multi-line edit) keeps Enter and Esc.
     const LRESULT code = SendMessageA(msg.hwnd, WM_GETDLGCODE, msg.wParam, reinterpret_cast<LPARAM>(&msg));
@@ -420,49 +419,57 @@ LRESULT TForm::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   return TWinControl::OnMessage(msg, wp, lp);
 }
 
-void TForm::RefreshHints() {
-  if (Handle() == nullptr || refreshingHints_ || HasState(csLoading) || HasState(csDestroying)) return;
-  refreshingHints_ = true;
+void TForm::RefreshHints() { hintsStale_ = true; }
+
+void TForm::RelayToHints(MSG& msg) {
+  if (hintsStale_ && !HasState(csLoading) && !HasState(csDestroying)) RebuildHints();
+  if (tooltip_ != nullptr) SendMessageA(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+}
+
+// The tooltip is made the first time the mouse moves over the form: a window less
+// to make before the form first shows.
+void TForm::RebuildHints() {
+  hintsStale_ = false;
   if (tooltip_ == nullptr || !IsWindow(tooltip_)) {
     tooltip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr,
                                GetModuleHandleA(nullptr), nullptr);
-    if (tooltip_ != nullptr) SendMessageA(tooltip_, TTM_SETMAXTIPWIDTH, 0, kHintMaxWidth);
+    if (tooltip_ == nullptr) return;
+    SendMessageA(tooltip_, TTM_SETMAXTIPWIDTH, 0, kHintMaxWidth);
   }
-  if (tooltip_ != nullptr) {
-    for (LRESULT n = SendMessageA(tooltip_, TTM_GETTOOLCOUNT, 0, 0); n > 0; --n) {
-      TOOLINFOA ti{};
-      ti.cbSize = TTTOOLINFOA_V2_SIZE;
-      if (!SendMessageA(tooltip_, TTM_ENUMTOOLSA, static_cast<WPARAM>(n - 1), reinterpret_cast<LPARAM>(&ti))) break;
-      SendMessageA(tooltip_, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
-    }
-    std::vector<TWinControl*> todo{this};
-    while (!todo.empty()) {
-      TWinControl* w = todo.back();
-      todo.pop_back();
-      for (std::size_t i = 0; i < w->ControlCount(); ++i) {
-        TControl* c = w->Controls(i);
-        if (c->IsWindowed()) todo.push_back(static_cast<TWinControl*>(c));
-        if (!c->Visible() || !c->ShowHint() || c->Hint().empty()) continue;
-        std::string text = HintDisplayText(c->Hint());
-        TOOLINFOA ti{};
-        ti.cbSize = TTTOOLINFOA_V2_SIZE;
-        if (c->IsWindowed()) {
-          ti.uFlags = TTF_IDISHWND;
-          ti.hwnd = Handle();
-          ti.uId = reinterpret_cast<UINT_PTR>(static_cast<TWinControl*>(c)->Handle());
-        } else {
-          ti.uFlags = 0;
-          ti.hwnd = w->Handle();
-          ti.uId = reinterpret_cast<UINT_PTR>(c);
-          ti.rect = c->BoundsRect();
-        }
-        ti.lpszText = text.data();
-        SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
-      }
+  for (LRESULT n = SendMessageA(tooltip_, TTM_GETTOOLCOUNT, 0, 0); n > 0; --n) {
+    TOOLINFOA ti{};
+    ti.cbSize = TTTOOLINFOA_V2_SIZE;
+    if (!SendMessageA(tooltip_, TTM_ENUMTOOLSA, static_cast<WPARAM>(n - 1), reinterpret_cast<LPARAM>(&ti))) break;
+    SendMessageA(tooltip_, TTM_DELTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+  }
+  std::vector<TWinControl*> todo{this};
+  while (!todo.empty()) {
+    TWinControl* w = todo.back();
+    todo.pop_back();
+    for (std::size_t i = 0; i < w->ControlCount(); ++i) {
+      TControl* c = w->Controls(i);
+      if (c->IsWindowed()) todo.push_back(static_cast<TWinControl*>(c));
+      if (c->Visible() && c->ShowHint() && !c->Hint().empty()) AddHintTool(*w, *c);
     }
   }
-  refreshingHints_ = false;
+}
+
+void TForm::AddHintTool(const TWinControl& parent, const TControl& c) {
+  std::string text = HintDisplayText(c.Hint());
+  TOOLINFOA ti{};
+  ti.cbSize = TTTOOLINFOA_V2_SIZE;
+  if (c.IsWindowed()) {
+    ti.uFlags = TTF_IDISHWND;
+    ti.hwnd = Handle();
+    ti.uId = reinterpret_cast<UINT_PTR>(static_cast<const TWinControl&>(c).Handle());
+  } else {
+    ti.hwnd = parent.Handle();
+    ti.uId = reinterpret_cast<UINT_PTR>(&c);
+    ti.rect = c.BoundsRect();
+  }
+  ti.lpszText = text.data();
+  SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
 }
 
 // The window to centre a dialog over: the main form while the user can see it, else

@@ -78,8 +78,8 @@ class TForm : public TWinControl {
     return c;
   }
 
-  // Rebuilds the tooltips of the controls' hints (called when hints, bounds or
-  // visibility change).
+  // The tooltips of the controls' hints are to be rebuilt (called when hints, bounds
+  // or visibility change); they are, before the mouse's next move over the form.
   void RefreshHints();
 
   TNotifyEvent OnShow;
@@ -99,13 +99,16 @@ class TForm : public TWinControl {
   void CreateTemplateControls(const vz::dlg::Template& t);
   void PlaceByPosition();
   void InstallFilter();
+  void RelayToHints(MSG& msg);
+  void RebuildHints();
+  void AddHintTool(const TWinControl& parent, const TControl& control);
 
   int modalResult_ = mrNone;
   bool modal_ = false;
   TPosition position_ = poDesigned;
   HWND lastFocus_ = nullptr;
   HWND tooltip_ = nullptr;
-  bool refreshingHints_ = false;
+  bool hintsStale_ = true;
 };
 
 // Places a dialog before it is shown: centred over the main form while the user can

@@ -625,35 +625,29 @@ BOOL CALLBACK FindOwnedTooltip(HWND wnd, LPARAM lp) {
   return TRUE;
 }
 
-TEST_F(ToolkitTest, HintsBecomeTooltipsWithLineBreaks) {
-  EXPECT_EQ(HintDisplayText("Cancel - do not use\rfor the current fax"), "Cancel - do not use\r\nfor the current fax");
-  EXPECT_EQ(HintDisplayText("two\r\nlines"), "two\r\nlines");
-  EXPECT_EQ(HintDisplayText("end\r"), "end\r\n");
-
-  CodeForm form(nullptr, "Hint Form");
-  form.SetShowHint(true);
-  form.edit->SetHint("Type the recipient's name here");
-  form.label->SetHint("A label\rwith two lines");
-  form.other->SetHint("");
-  form.Show();
-  HWND tooltip = form.Handle();
-  EnumThreadWindows(GetCurrentThreadId(), &FindOwnedTooltip, reinterpret_cast<LPARAM>(&tooltip));
-  ASSERT_NE(tooltip, form.Handle());
-  EXPECT_EQ(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0), 2);
-  form.label->SetShowHint(false);
-  EXPECT_EQ(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0), 1);
-}
-
-// The tool the tooltip shows once the mouse rests on the control's centre, or 0 when
-// none shows within 5 s. The mouse moves as the user's would: the pointer goes there
-// and the window under it has the move queued, through the application's own loop.
-UINT_PTR ToolShownUnderMouseAt(HWND tooltip, const TControl& control) {
+// Moves the mouse onto the control's centre as the user's would: the pointer goes there
+// and the window under it has the move queued, handled through the application's loop.
+void MoveMouseOnto(const TControl& control) {
   const POINT centre = control.ClientToScreen({control.Width() / 2, control.Height() / 2});
   SetCursorPos(centre.x, centre.y);
   HWND under = WindowFromPoint(centre);
   POINT client = centre;
   ScreenToClient(under, &client);
   PostMessageA(under, WM_MOUSEMOVE, 0, MAKELPARAM(client.x, client.y));
+  App().ProcessMessages();
+}
+
+// The tooltip the form made for its hints, or null.
+HWND TooltipOf(const TForm& form) {
+  HWND tooltip = form.Handle();
+  EnumThreadWindows(GetCurrentThreadId(), &FindOwnedTooltip, reinterpret_cast<LPARAM>(&tooltip));
+  return tooltip != form.Handle() ? tooltip : nullptr;
+}
+
+// The tool the tooltip shows once the mouse rests on the control, or 0 when none shows
+// within 5 s.
+UINT_PTR ToolShownUnderMouseAt(HWND tooltip, const TControl& control) {
+  MoveMouseOnto(control);
   const DWORD deadline = GetTickCount() + 5000;
   while (!IsWindowVisible(tooltip) && GetTickCount() < deadline) {
     App().ProcessMessages();
@@ -666,15 +660,37 @@ UINT_PTR ToolShownUnderMouseAt(HWND tooltip, const TControl& control) {
   return shown ? ti.uId : 0;
 }
 
+TEST_F(ToolkitTest, HintsBecomeTooltipsWithLineBreaks) {
+  EXPECT_EQ(HintDisplayText("Cancel - do not use\rfor the current fax"), "Cancel - do not use\r\nfor the current fax");
+  EXPECT_EQ(HintDisplayText("two\r\nlines"), "two\r\nlines");
+  EXPECT_EQ(HintDisplayText("end\r"), "end\r\n");
+
+  CodeForm form(nullptr, "Hint Form");
+  form.SetShowHint(true);
+  form.edit->SetHint("Type the recipient's name here");
+  form.label->SetHint("A label\rwith two lines");
+  form.other->SetHint("");
+  form.Show();
+  // Made when the mouse first moves over the form.
+  EXPECT_EQ(TooltipOf(form), nullptr);
+  MoveMouseOnto(*form.ok);
+  HWND tooltip = TooltipOf(form);
+  ASSERT_NE(tooltip, nullptr);
+  EXPECT_EQ(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0), 2);
+  form.label->SetShowHint(false);
+  MoveMouseOnto(*form.ok);
+  EXPECT_EQ(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0), 1);
+}
+
 TEST_F(ToolkitTest, TheHintOfWhatTheMouseRestsOnShows) {
   CodeForm form(nullptr, "Hover Form");
   form.SetShowHint(true);
   form.edit->SetHint("Type the recipient's name here");
   form.label->SetHint("A label");
   form.Show();
-  HWND tooltip = form.Handle();
-  EnumThreadWindows(GetCurrentThreadId(), &FindOwnedTooltip, reinterpret_cast<LPARAM>(&tooltip));
-  ASSERT_NE(tooltip, form.Handle());
+  MoveMouseOnto(*form.ok);
+  HWND tooltip = TooltipOf(form);
+  ASSERT_NE(tooltip, nullptr);
   EXPECT_EQ(ToolShownUnderMouseAt(tooltip, *form.edit), reinterpret_cast<UINT_PTR>(form.edit->Handle()));
   // A label has no window: its parent's moves show its hint.
   EXPECT_EQ(ToolShownUnderMouseAt(tooltip, *form.label), reinterpret_cast<UINT_PTR>(form.label));
