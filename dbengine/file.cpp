@@ -38,7 +38,7 @@ namespace {
 
 std::string LastErrorText() { return Format("error %lu", static_cast<unsigned long>(GetLastError())); }
 
-// The file position of a synchronous read, write or lock.
+// The file position of a lock.
 OVERLAPPED At(std::uint64_t offset) {
   OVERLAPPED ov{};
   ov.Offset = static_cast<DWORD>(offset);
@@ -46,21 +46,22 @@ OVERLAPPED At(std::uint64_t offset) {
   return ov;
 }
 
+// A handle is used by one thread at a time, so reads and writes go where the file
+// pointer is put first. A read or write given its position in an OVERLAPPED would
+// cost a call to the server under Wine, to report a completion nobody waits for.
 class HostFile : public File {
  public:
   HostFile(HANDLE handle, std::string path) : handle_(handle), path_(std::move(path)) {}
   ~HostFile() override { CloseHandle(handle_); }
 
   std::size_t ReadAt(std::uint64_t offset, void* buf, std::size_t n) override {
+    SeekTo(offset, "read");
     std::size_t done = 0;
     while (done < n) {
-      OVERLAPPED ov = At(offset + done);
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
       DWORD got = 0;
-      if (!ReadFile(handle_, static_cast<char*>(buf) + done, want, &got, &ov)) {
-        if (GetLastError() == ERROR_HANDLE_EOF) break;
+      if (!ReadFile(handle_, static_cast<char*>(buf) + done, want, &got, nullptr))
         throw DbError("cannot read " + path_ + ": " + LastErrorText());
-      }
       if (got == 0) break;
       done += got;
     }
@@ -68,12 +69,12 @@ class HostFile : public File {
   }
 
   void WriteAt(std::uint64_t offset, const void* buf, std::size_t n) override {
+    SeekTo(offset, "write");
     std::size_t done = 0;
     while (done < n) {
-      OVERLAPPED ov = At(offset + done);
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
       DWORD put = 0;
-      if (!WriteFile(handle_, static_cast<const char*>(buf) + done, want, &put, &ov) || put == 0)
+      if (!WriteFile(handle_, static_cast<const char*>(buf) + done, want, &put, nullptr) || put == 0)
         throw DbError("cannot write " + path_ + ": " + LastErrorText());
       done += put;
     }
@@ -86,10 +87,8 @@ class HostFile : public File {
   }
 
   void Truncate(std::uint64_t size) override {
-    LARGE_INTEGER at{};
-    at.QuadPart = static_cast<LONGLONG>(size);
-    if (!SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_))
-      throw DbError("cannot truncate " + path_ + ": " + LastErrorText());
+    SeekTo(size, "truncate");
+    if (!SetEndOfFile(handle_)) throw DbError("cannot truncate " + path_ + ": " + LastErrorText());
   }
 
   void Flush() override {
@@ -115,6 +114,13 @@ class HostFile : public File {
   const std::string& Path() const override { return path_; }
 
  private:
+  void SeekTo(std::uint64_t offset, const char* what) {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN))
+      throw DbError(std::string("cannot ") + what + " " + path_ + ": " + LastErrorText());
+  }
+
   HANDLE handle_;
   std::string path_;
 };

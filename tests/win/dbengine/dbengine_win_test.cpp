@@ -100,6 +100,30 @@ TEST(WinHostFile, LockFileExLocksConflictBetweenHandles) {
   EXPECT_THROW(OpenHostFile(dir / "missing.dbf", OpenMode::kReadOnly), DbError);
 }
 
+// Each read and write lands at its own offset, wherever the one before it ended, also
+// after a truncation and beyond the end.
+TEST(WinHostFile, ReadsAndWritesLandAtTheirOffsets) {
+  WinTempDir dir;
+  auto f = OpenHostFile(dir / "t.dbf", OpenMode::kCreate);
+  f->WriteAt(0, "0123456789", 10);
+  f->WriteAt(4, "ab", 2);
+  f->WriteAt(12, "XY", 2);  // leaves a gap of two bytes
+  char buf[16] = {};
+  ASSERT_EQ(f->ReadAt(8, buf, 4), 4u);
+  EXPECT_EQ(std::string(buf, 4), std::string("89\0\0", 4));
+  ASSERT_EQ(f->ReadAt(2, buf, 4), 4u);
+  EXPECT_EQ(std::string(buf, 4), "23ab");
+  EXPECT_EQ(f->ReadAt(12, buf, 16), 2u);
+  EXPECT_EQ(std::string(buf, 2), "XY");
+  f->Truncate(5);
+  f->WriteAt(1, "Z", 1);
+  ASSERT_EQ(f->ReadAt(0, buf, 16), 5u);
+  EXPECT_EQ(std::string(buf, 5), "0Z23a");
+  auto other = OpenHostFile(dir / "t.dbf", OpenMode::kReadOnly);
+  ASSERT_EQ(other->ReadAt(3, buf, 2), 2u);
+  EXPECT_EQ(std::string(buf, 2), "3a");
+}
+
 TEST(WinTable, PhoneTableRoundTripAndSharedOpeners) {
   WinTempDir dir;
   const std::string path = dir / "VZPB.DBF";
