@@ -436,10 +436,7 @@ std::vector<std::vector<std::string>> TTable::PeekRows(int count) {
   if (dbe_RecNo() != recno_) dbe_Go(recno_);
   for (int i = 0; i < count && !dbe_Eof(); ++i) {
     if (!dbe_GetRecord(buf.data())) RaiseEngineError("dbe_GetRecord");
-    std::vector<std::string> row;
-    for (const auto& f : fields_)
-      row.push_back(RTrim(buf.substr(static_cast<std::size_t>(f->offset_), static_cast<std::size_t>(f->width_))));
-    rows.push_back(std::move(row));
+    rows.push_back(RowFields(buf));
     dbe_Skip(1);
     CheckError("dbe_Skip");
   }
@@ -481,11 +478,27 @@ std::vector<std::vector<std::string>> TTable::ReadRows(const std::vector<int>& r
   std::string buf(static_cast<std::size_t>(size) + 1, ' ');
   for (std::size_t i = 0; i < recnos.size(); ++i) {
     if (!dbe_Go(recnos[i]) || !dbe_GetRecord(buf.data())) continue;
-    for (const auto& f : fields_)
-      rows[i].push_back(RTrim(buf.substr(static_cast<std::size_t>(f->offset_), static_cast<std::size_t>(f->width_))));
+    rows[i] = RowFields(buf);
   }
   if (recno_ > 0) dbe_Go(recno_);
   return rows;
+}
+
+TTable::TopRows TTable::ReadTopRows(int most) {
+  CheckActive();
+  TopRows top;
+  if (state_ == TDataSetState::dsInsert) return top;
+  AreaScope scope(*this);
+  std::string buf(static_cast<std::size_t>(dbe_RecSize()) + 1, ' ');
+  for (bool more = dbe_GoTop() != 0; more && !dbe_Eof() && static_cast<int>(top.recnos.size()) < most;
+       more = dbe_Skip(1) != 0) {
+    if (!dbe_GetRecord(buf.data())) RaiseEngineError("dbe_GetRecord");
+    top.recnos.push_back(dbe_RecNo());
+    top.rows.push_back(RowFields(buf));
+  }
+  CheckError("dbe_Skip");
+  if (recno_ > 0) dbe_Go(recno_);
+  return top;
 }
 
 namespace {

@@ -182,6 +182,13 @@ class TTable {
   // The field texts of the given records, the current record staying current. While
   // a new record is pending nothing is read (empty rows).
   std::vector<std::vector<std::string>> ReadRows(const std::vector<int>& recnos);
+  // The first `most` records in the current order, read in one walk from the top:
+  // their numbers and field texts. The current record stays current.
+  struct TopRows {
+    std::vector<int> recnos;
+    std::vector<std::vector<std::string>> rows;
+  };
+  TopRows ReadTopRows(int most);
   // Moves to the first record, in the current index order, whose key starts with
   // `prefix` in any mix of letter case; false (nothing moved) when there is none.
   // Only seeks are made, never a walk of the table.

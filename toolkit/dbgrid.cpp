@@ -6,7 +6,6 @@
 
 #include <algorithm>
 
-#include "dbengine/dbe.hpp"
 #include "platform/handles.hpp"
 #include "toolkit/application.hpp"
 #include "toolkit/forms.hpp"
@@ -34,19 +33,6 @@ int CharWidth(HWND wnd, HFONT font) {
   SIZE size{};
   GetTextExtentPoint32A(dc.Get(), "0", 1, &size);
   return size.cx > 0 ? size.cx : 6;
-}
-
-// The record numbers of the first `most` visible rows in the table's order, through
-// the table's own cursor, which is put back on the current record.
-std::vector<int> FirstRecNos(vz::data::TTable& table, int most) {
-  std::vector<int> out;
-  const int previous = dbe_Select(table.WorkArea());
-  for (bool more = dbe_GoTop() != 0; more && !dbe_Eof() && static_cast<int>(out.size()) < most;
-       more = dbe_Skip(1) != 0)
-    out.push_back(dbe_RecNo());
-  if (table.RecNo() > 0) dbe_Go(table.RecNo());
-  dbe_Select(previous);
-  return out;
 }
 
 }  // namespace
@@ -233,7 +219,7 @@ void TDBGrid::ShowOrder() {
   ClearShownRow();
   SendMessageA(Handle(), LVM_SETITEMCOUNT, static_cast<WPARAM>(RowCount()), 0);
   FitColumns();  // the vertical scroll bar may have come or gone
-  InvalidateRect(Handle(), nullptr, TRUE);
+  Invalidate();
   ShowCurrent();
 }
 
@@ -250,12 +236,17 @@ bool TDBGrid::RebuildFirstRows() {
   const int page = static_cast<int>(SendMessageA(Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
   const std::uint32_t indexCounter = table->IndexChangeCounter();
   const int count = table->RecordCount();
-  std::vector<int> first = FirstRecNos(*table, std::max(page, 1) + kFirstRowsBeyondPage);
-  if (count <= static_cast<int>(first.size())) return false;
-  if (!table->IsEmpty() && std::find(first.begin(), first.end(), table->RecNo()) == first.end()) return false;
+  vz::data::TTable::TopRows first = table->ReadTopRows(std::max(page, 1) + kFirstRowsBeyondPage);
+  const int read = static_cast<int>(first.recnos.size());
+  if (count <= read) return false;
+  if (!table->IsEmpty() && std::find(first.recnos.begin(), first.recnos.end(), table->RecNo()) == first.recnos.end())
+    return false;
   rebuildPending_ = false;
+  // The first rows are read with their record numbers, not once more for the paint.
   cache_.clear();
-  picks_.SetOrder(std::move(first));
+  for (int row = 0; row < read; ++row) cache_[row] = std::move(first.rows[static_cast<std::size_t>(row)]);
+  rowsRead_ += read;
+  picks_.SetOrder(std::move(first.recnos));
   partial_ = true;
   partialCount_ = count;
   seenIndexCounter_ = indexCounter;
@@ -355,7 +346,7 @@ void TDBGrid::FollowCurrent(int row) {
 
 // Picks may change on any row on screen.
 void TDBGrid::RedrawPicks() {
-  if (Handle() != nullptr) InvalidateRect(Handle(), nullptr, FALSE);
+  if (Showing()) InvalidateRect(Handle(), nullptr, FALSE);
 }
 
 void TDBGrid::ActiveChanged(vz::data::TTable&) { ScheduleRebuild(); }

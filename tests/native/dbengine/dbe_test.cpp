@@ -427,6 +427,12 @@ TEST_F(DataSetTest, TheGridsQuestionsAreAnsweredFromTheIndexAndLeaveTheCurrentRe
   dbe_Select(0);
   table_.SetIndexName("NAME");
   EXPECT_EQ(table_.OrderRecNos(), (std::vector<int>{5, 4, 2, 6, 3, 1}));  // ALAN Bob Carol al alice bobby
+  table_.GotoBookmark(1);
+  const data::TTable::TopRows top = table_.ReadTopRows(3);
+  EXPECT_EQ(top.recnos, (std::vector<int>{5, 4, 2}));
+  EXPECT_EQ(top.rows, (std::vector<std::vector<std::string>>{{"ALAN", "1"}, {"Bob", "1"}, {"Carol", "1"}}));
+  EXPECT_EQ(table_.FieldByName("NAME").AsString(), "bobby");
+  EXPECT_EQ(table_.ReadTopRows(99).recnos, (std::vector<int>{5, 4, 2, 6, 3, 1}));
   table_.GotoBookmark(2);
   const unsigned changes = table_.ChangeCount();
   EXPECT_EQ(table_.ReadRows({1, 99, 3}),
