@@ -27,8 +27,10 @@ constexpr std::size_t kCacheLimit = 512;
 // A pause in typing this long starts a new search.
 constexpr DWORD kTypeAheadPauseMs = 1000;
 
-int CharWidth(HWND wnd, HFONT font) {
-  vz::win::WindowDc dc(wnd);
+// Measured on the screen's device context: the font's widths are the same there as
+// on the grid's, which costs more to get.
+int CharWidth(HFONT font) {
+  vz::win::WindowDc dc(nullptr);
   vz::win::SelectGuard select(dc.Get(), font);
   SIZE size{};
   GetTextExtentPoint32A(dc.Get(), "0", 1, &size);
@@ -81,7 +83,7 @@ void TDBGrid::SetParent(TWinControl* parent) {
 void TDBGrid::SetUpColumns() {
   vz::data::TTable* table = DataSource() != nullptr ? DataSource()->DataSet() : nullptr;
   if (Handle() == nullptr || table == nullptr || columnsMade_) return;
-  const int charWidth = CharWidth(Handle(), Font().Handle());
+  const int charWidth = CharWidth(Font().Handle());
   LVCOLUMNA column{};
   column.mask = LVCF_WIDTH | LVCF_TEXT;
   column.cx = kIndicatorWidth;
@@ -446,7 +448,11 @@ LRESULT TDBGrid::CustomDraw(NMLVCUSTOMDRAW& draw) {
   if (stage == CDDS_PREPAINT) {
     paintCurrentRow_ = CurrentRow();
     paintIndicatorWidth_ = static_cast<int>(SendMessageA(Handle(), LVM_GETCOLUMNWIDTH, 0, 0));
-    return CDRF_NOTIFYITEMDRAW;
+    return CDRF_NOTIFYITEMDRAW | CDRF_NOTIFYPOSTPAINT;
+  }
+  if (stage == CDDS_POSTPAINT) {
+    DrawGridLines(draw.nmcd.hdc);
+    return CDRF_DODEFAULT;
   }
   if (stage == CDDS_ITEMPREPAINT) return CDRF_NOTIFYSUBITEMDRAW;
   const int row = static_cast<int>(draw.nmcd.dwItemSpec);
@@ -468,14 +474,13 @@ LRESULT TDBGrid::CustomDraw(NMLVCUSTOMDRAW& draw) {
   return CDRF_SKIPDEFAULT;
 }
 
-// Row and column lines over the rows on screen, drawn after the ListView has painted:
-// the ListView's own lines take the button face colour, too faint on some desktops.
-// One pen and one reading of the column widths for all the rows: the first paint
-// comes before anything else the user sees.
-void TDBGrid::DrawGridLines() const {
-  vz::win::WindowDc dc(Handle());
+// Row and column lines over the rows on screen, drawn once the ListView has painted,
+// on its paint's device context: the ListView's own lines take the button face colour,
+// too faint on some desktops. One pen and one reading of the column widths for all the
+// rows: the first paint comes before anything else the user sees.
+void TDBGrid::DrawGridLines(HDC dc) const {
   vz::win::Pen pen(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW)));
-  vz::win::SelectGuard select(dc.Get(), pen.Get());
+  vz::win::SelectGuard select(dc, pen.Get());
   std::vector<int> edges;  // each column's last pixel, from the row's left
   int x = 0;
   for (int c = 0; c < ColumnCount(); ++c) {
@@ -484,7 +489,7 @@ void TDBGrid::DrawGridLines() const {
   }
   const int top = static_cast<int>(SendMessageA(Handle(), LVM_GETTOPINDEX, 0, 0));
   const int page = static_cast<int>(SendMessageA(Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
-  for (int row = top; row <= top + page && row < RowCount(); ++row) DrawRowLines(dc.Get(), row, edges);
+  for (int row = top; row <= top + page && row < RowCount(); ++row) DrawRowLines(dc, row, edges);
 }
 
 void TDBGrid::DrawRowLines(HDC dc, int row, const std::vector<int>& edges) const {
@@ -664,7 +669,6 @@ LRESULT TDBGrid::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       break;
   }
   const LRESULT result = TWinControl::OnMessage(msg, wp, lp);
-  if (msg == WM_PAINT) DrawGridLines();
   if (msg == WM_SIZE) FitColumns();
   return result;
 }

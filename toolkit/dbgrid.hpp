@@ -127,7 +127,7 @@ class TDBGrid : public TWinControl, public vz::data::TDataLink {
   void TypeAhead(char ch);
   int FindRow(const char* text);
   LRESULT CustomDraw(NMLVCUSTOMDRAW& draw);
-  void DrawGridLines() const;
+  void DrawGridLines(HDC dc) const;
   void DrawRowLines(HDC dc, int row, const std::vector<int>& edges) const;
 
   RowPicks picks_;  // the rows' records in order, and the picked ones

@@ -1037,6 +1037,38 @@ std::vector<std::pair<std::string, std::string>> LargePhoneBook() {
 
 }  // namespace
 
+// The grid's own lines, in the shadow colour, run under every row and between the
+// columns once the browser has painted, and again where part of it is painted anew.
+TEST_F(PhoneBookWinTest, TheGridLinesRunUnderTheRowsAndBetweenTheColumns) {
+  AddEntries({{"Adams", "1"}, {"Baker", "2"}, {"Clark", "3"}});
+  TMainScreen s(&App(), *ui_);
+  s.Show();
+  TDBGrid* grid = s.PhoneGrid;
+  ASSERT_TRUE(PumpUntil([&] { return grid->RowCount() == 3; }));
+  UpdateWindow(s.Handle());
+  const auto pixel = [&](int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(grid->Handle(), &p);
+    return robot::ScreenPixel(p);
+  };
+  RECT row{};
+  ListView_GetItemRect(grid->Handle(), 1, &row, LVIR_BOUNDS);
+  const int nameEdge = row.left + static_cast<int>(SendMessageA(grid->Handle(), LVM_GETCOLUMNWIDTH, 0, 0) +
+                                                   SendMessageA(grid->Handle(), LVM_GETCOLUMNWIDTH, 1, 0)) - 1;
+  // What is drawn reaches the screen a moment later under Wine.
+  const auto shadowAt = [&](int x, int y) {
+    return PumpUntil([&] { return pixel(x, y) == GetSysColor(COLOR_BTNSHADOW); });
+  };
+  EXPECT_TRUE(shadowAt(nameEdge - 20, row.bottom - 1));
+  EXPECT_TRUE(shadowAt(nameEdge, (row.top + row.bottom) / 2));
+  EXPECT_NE(pixel(nameEdge - 20, (row.top + row.bottom) / 2), GetSysColor(COLOR_BTNSHADOW));
+  InvalidateRect(grid->Handle(), &row, TRUE);
+  UpdateWindow(grid->Handle());
+  EXPECT_TRUE(shadowAt(nameEdge - 20, row.bottom - 1));
+  EXPECT_TRUE(shadowAt(nameEdge, (row.top + row.bottom) / 2));
+  s.Hide();
+}
+
 TEST_F(PhoneBookWinTest, ALargePhoneBookShowsItsFirstPageWithTheWholeCountAndReadsTheRestUnasked) {
   AddEntries(LargePhoneBook());
   TMainScreen s(&App(), *ui_);
