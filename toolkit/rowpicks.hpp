@@ -43,9 +43,17 @@ class RowPicks {
 
  private:
   bool ValidRow(int row) const { return row >= 0 && row < RowCount(); }
+  int ScanForRow(int recno) const;
+  void MapRowsByRecNo() const;
 
   std::vector<int> rows_;
-  std::vector<int> rowOfRecNo_;  // by record number; -1 for records not shown
+  // By record number, -1 for records not shown: made only once many rows are picked.
+  mutable std::vector<int> rowOfRecNo_;
+  // Until then, the record last scanned for, whether it was found, and the row last
+  // found, where the next scan starts.
+  mutable int askedRecNo_ = 0;
+  mutable bool askedFound_ = false;
+  mutable int askedRow_ = 0;
   std::unordered_set<int> picks_;
   int anchor_ = 0;
   int focus_ = 0;

@@ -117,4 +117,48 @@ TEST(RowPicksTest, ANewOrderKeepsThePicksOnTheirRecordsAndDropsThoseGone) {
   EXPECT_EQ(picks.RowOfRecNo(3), -1);
 }
 
+// Rows asked for near the last one found, far from it, twice, and not shown; then in a
+// new order, where a record asked for before may be on another row.
+TEST(RowPicksTest, TheRowOfARecordIsFoundWhereverItIsAndFollowsANewOrder) {
+  const int n = 1000;
+  Recs order;
+  for (int row = 0; row < n; ++row) order.push_back((row * 7919) % n + 1);  // every record once, scattered
+  RowPicks picks;
+  picks.SetOrder(order);
+  for (const int row : {500, 501, 499, 560, 0, 999, 999, 3, 700})
+    EXPECT_EQ(picks.RowOfRecNo(order[static_cast<std::size_t>(row)]), row) << row;
+  EXPECT_EQ(picks.RowOfRecNo(n + 1), -1);
+  EXPECT_EQ(picks.RowOfRecNo(n + 1), -1);
+  EXPECT_EQ(picks.RowOfRecNo(0), -1);
+  const int recno = order[700];
+  Recs reversed(order.rbegin(), order.rend());
+  picks.SetOrder(reversed);
+  EXPECT_EQ(picks.RowOfRecNo(recno), n - 1 - 700);
+  picks.SetOrder({recno});
+  EXPECT_EQ(picks.RowOfRecNo(recno), 0);
+  EXPECT_EQ(picks.RowOfRecNo(order[0]), -1);
+}
+
+// Hundreds of rows picked: they come back in row order, and stay on their records
+// through a new order that drops some of them.
+TEST(RowPicksTest, ManyPicksComeBackInRowOrderAndFollowANewOrder) {
+  const int n = 1000;
+  Recs order;
+  for (int row = 0; row < n; ++row) order.push_back((row * 7919) % n + 1);
+  RowPicks picks;
+  picks.SetOrder(order);
+  picks.Pick(100);
+  picks.ExtendTo(399);
+  EXPECT_EQ(picks.PickedRecNos(), Recs(order.begin() + 100, order.begin() + 400));
+  EXPECT_EQ(picks.RowOfRecNo(order[250]), 250);
+  // The first 200 rows go, and the rest are shown in the reverse order.
+  Recs rest(order.begin() + 200, order.end());
+  Recs reversed(rest.rbegin(), rest.rend());
+  picks.SetOrder(reversed);
+  EXPECT_EQ(picks.PickedRecNos(), Recs(reversed.end() - 200, reversed.end()));
+  EXPECT_EQ(picks.Count(), 200u);
+  EXPECT_EQ(picks.RowOfRecNo(order[250]), n - 1 - 250);
+  EXPECT_EQ(picks.RowOfRecNo(order[150]), -1);
+}
+
 }  // namespace
