@@ -696,6 +696,38 @@ TEST_F(ToolkitTest, TheHintOfWhatTheMouseRestsOnShows) {
   EXPECT_EQ(ToolShownUnderMouseAt(tooltip, *form.label), reinterpret_cast<UINT_PTR>(form.label));
 }
 
+// A control without a window that counts its paints.
+class TPaintCounter : public TGraphicControl {
+ public:
+  using TGraphicControl::TGraphicControl;
+  int paints = 0;
+
+ protected:
+  void Paint(HDC) override { ++paints; }
+};
+
+// What changed while a form was hidden (nothing is invalidated then) is painted when
+// it shows, and a change while it is shown is queued for the paint as before.
+TEST_F(ToolkitTest, WhatChangesWhileAFormIsHiddenIsPaintedWhenItShows) {
+  CodeForm form(nullptr, "Hidden Changes");
+  auto* counter = new TPaintCounter(&form);
+  counter->SetBounds(10, 130, 50, 20);
+  counter->SetParent(&form);
+  form.Show();
+  UpdateWindow(form.Handle());
+  const int shown = counter->paints;
+  EXPECT_GT(shown, 0);
+  form.Hide();
+  counter->SetBounds(20, 130, 50, 20);
+  form.label->SetCaption("Changed");
+  form.edit->SetColor(clBtnFace);
+  form.Show();
+  UpdateWindow(form.Handle());
+  EXPECT_GT(counter->paints, shown);
+  counter->Invalidate();
+  EXPECT_TRUE(GetUpdateRect(form.Handle(), nullptr, FALSE));
+}
+
 // Last in the file: it leaves the application terminating.
 TEST_F(ToolkitTest, ModalFormEndsWithCancelAtOnceWhenTheApplicationTerminates) {
   CodeForm form(nullptr, "Terminating Form");
