@@ -291,6 +291,7 @@ class Table {
   void ExtendSnapshot(std::string& records, std::uint32_t& have);
   static std::string Describe(const TagState& tag, const Disagreement& d);
   bool Persists(const TagState& tag, const Disagreement& d, int waitMs);
+  bool DisagreesNow(const TagState& tag, CdxTag* t, const CdxEntry& entry, std::string& rec);
   Disagreements StandingDisagreements(int waitMs, std::size_t keep);
   void VerifyIndexAgainstRecords();
   void BuildTag(const IndexTagSpec& tagDef, bool setOrder);

@@ -146,13 +146,7 @@ std::uint64_t Table::ConfirmSuspects(const TagState& tag, std::vector<Disagreeme
     for (std::size_t n = 0; i < suspects.size() && n < kCompareSliceEntries; ++n, ++i) {
       Disagreement& d = suspects[i];
       d.recordCount = header_.recordCount;
-      bool given = false;
-      if (d.entry.recno >= 1 && d.entry.recno <= header_.recordCount) {
-        ReadRecordInto(d.entry.recno, rec);
-        given = GivesKey(tag, rec, d.entry.key);
-      }
-      const bool inTag = t->SeekEntry(d.entry.key, d.entry.recno) == d.entry;
-      if (given != inTag) standing.push_back(std::move(d));
+      if (DisagreesNow(tag, t, d.entry, rec)) standing.push_back(std::move(d));
     }
   }
   std::sort(standing.begin(), standing.end(),
@@ -191,9 +185,19 @@ bool Table::Persists(const TagState& tag, const Disagreement& d, int waitMs) {
   if (!recordLock.Held()) return false;
   CdxLock lock(*index_, LockKind::kShared);
   ReadHeaderCount();
-  const bool given = d.entry.recno <= header_.recordCount && KeyOf(tag, ReadRecord(d.entry.recno)) == d.entry.key;
-  CdxTag* t = index_->FindTag(tag.info.name);
-  const bool listed = t && t->SeekEntry(d.entry.key, d.entry.recno) == d.entry;
+  std::string rec;
+  return DisagreesNow(tag, index_->FindTag(tag.info.name), d.entry, rec);
+}
+
+// Whether the record of `entry` gives its key while the tag (null: gone) lacks it, or
+// the other way round: both read now, under the caller's index lock.
+bool Table::DisagreesNow(const TagState& tag, CdxTag* t, const CdxEntry& entry, std::string& rec) {
+  bool given = false;
+  if (entry.recno >= 1 && entry.recno <= header_.recordCount) {
+    ReadRecordInto(entry.recno, rec);
+    given = GivesKey(tag, rec, entry.key);
+  }
+  const bool listed = t && t->SeekEntry(entry.key, entry.recno) == entry;
   return given != listed;
 }
 
